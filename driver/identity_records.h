@@ -1,0 +1,71 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+namespace kelvane {
+
+// The identity the Nym, TL3xx and TK720 drives send: 14 basic bytes, then 26
+// extended bytes that older monitors leave out.
+struct NymIdentity {
+  std::uint16_t monitorRevision = 0;
+  std::array<char, 3> modelCode{};
+  std::array<char, 3> hardwareRevision{};
+  std::uint16_t driveCurrentCapability = 0;
+  std::int32_t serialNumber = 0;
+  std::uint16_t reserved1 = 0;
+  std::int32_t personalityBlockSize = 0;
+  std::array<std::uint8_t, 6> macAddress{};
+  std::uint16_t reserved2 = 0;
+  std::uint32_t dateCode = 0;
+  std::int32_t manufacturingCode = 0;
+  std::int32_t testStationCode = 0;
+};
+
+struct Series27Identity {
+  std::int16_t buildNumber = 0;
+  float driveCurrentCapability = 0;
+  float busSensorResolution = 0;
+  float currentSensorResolution = 0;
+  std::uint16_t monitorRevision = 0;
+  std::array<char, 3> modelCode{};
+  std::array<char, 3> hardwareRevision{};
+  std::uint16_t reserved = 0;
+  std::int32_t serialNumber = 0;
+};
+
+struct TK720Personality {
+  std::int32_t monitorRevision = 0;
+  std::int32_t buildNumber = 0;
+  float driveCurrentCapability = 0;
+  float busSensorResolution = 0;
+  float currentSensorResolution = 0;
+  std::int32_t serialNumber = 0;
+  std::int32_t manufacturingCode = 0;
+  std::array<char, 3> hardwareRevision{};
+  std::array<char, 3> modelCode{};
+  std::array<char, 65> vinNumber{};  // up to 64 characters and a terminating zero
+  std::array<std::uint8_t, 6> macAddress{};
+  std::uint32_t checksum = 0;
+};
+
+// A reply shorter than a layout reads as zero where the drive sent nothing.
+NymIdentity DecodeNymIdentity(std::span<const std::uint8_t> reply);
+void PrintNymIdentity(const NymIdentity& identity, std::FILE* out);
+
+Series27Identity DecodeSeries27Identity(std::span<const std::uint8_t> reply);
+void PrintSeries27Identity(const Series27Identity& identity, std::FILE* out);
+
+TK720Personality DecodeTK720Personality(std::span<const std::uint8_t> reply);
+void ShowTK720Personality(std::span<const std::uint8_t> reply, std::FILE* out);
+// "Device contains valid firmware." when the reply is 152 bytes or longer.
+void PrintFirmwarePresence(std::uint32_t replyLength, std::FILE* out);
+
+// A digest drive's reply carries the digest of the firmware it holds at bytes
+// 112 to 127 when it is at least this long.
+inline constexpr std::uint32_t VALID_FIRMWARE_REPLY_LENGTH = 152;
+inline constexpr std::size_t FIRMWARE_DIGEST_OFFSET = 112;
+
+}  // namespace kelvane

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdio>
+#include <span>
+
+#include "driver/run_options.h"
+#include "link/serial_port.h"
+
+namespace kelvane {
+
+inline constexpr int LINK_ATTEMPTS = 1000;
+
+// Sends the identify request until the drive answers, counting down on one
+// console line. Returns 0 with `identity` viewing the reply, or 1 after the
+// failure message.
+int EstablishLink(SerialPort& port, std::span<const std::uint8_t>& identity, std::FILE* out);
+
+// One whole run: banner, options, port, link, identity, the family's
+// procedure. Returns the exit status.
+int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE* out);
+
+}  // namespace kelvane

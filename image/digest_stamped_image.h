@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <vector>
+
+namespace kelvane {
+
+// A TK720 image stamped with the MD5 digest the drive will report back:
+// digest, time stamp, length field, the file's bytes, then 0xFF to the end of
+// `bytes` (file length + 512 bytes).
+struct DigestStampedImage {
+  std::vector<std::uint8_t> bytes;
+  int length = 0;
+
+  std::span<const std::uint8_t, 16> digest() const {
+    return std::span<const std::uint8_t, 16>(bytes.data(), 16);
+  }
+};
+
+// Builds the image from the binary file `fileName`, stamped with `timeStamp`
+// (seconds since 1970), and prints its size and digest lines. Returns 0, or 1
+// after printing why to `out` (nothing has been sent then).
+int PrepareDigestStampedImage(const char* fileName, std::uint32_t timeStamp,
+                              DigestStampedImage& image, std::FILE* out);
+
+}  // namespace kelvane

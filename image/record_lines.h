@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace kelvane {
+
+// Decodes two upper-case hex digits at `pair` into `byte`. A line feed or the
+// terminating zero is not a digit, so a pair cut short by the end of the text
+// read fails too.
+bool DecodeHexPair(std::uint8_t& byte, const char* pair);
+
+// Reads an S-record file the way both S-record readers need it: lines of at
+// most `longestLine` characters (the rest of a longer line comes as a line of
+// its own), every piece numbered from 1, blank lines skipped. A carriage return
+// before a line feed is dropped, so files with DOS line ends read the same on
+// every platform.
+class RecordLineReader {
+ public:
+  enum class Line { Record, End };
+
+  RecordLineReader(std::FILE* file, std::size_t longestLine);
+
+  // Moves to the next line that is not blank (first character NUL, line feed
+  // or carriage return). Record: `text()` starts that line; End: no more lines.
+  Line Next();
+
+  int lineNumber() const { return lineNumber_; }
+  // The text read, zero-terminated, its line feed included if it was read.
+  const char* text() const { return buffer_.data(); }
+  // True when the line begins with the upper-case letter S.
+  bool BeginsWithS() const { return buffer_[0] == 'S'; }
+  // The record type character (the second character).
+  char recordType() const { return buffer_[1]; }
+
+ private:
+  std::FILE* file_;
+  std::size_t longestLine_;
+  std::vector<char> buffer_;
+  int lineNumber_ = 0;
+};
+
+}  // namespace kelvane
