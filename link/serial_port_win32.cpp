@@ -1,0 +1,119 @@
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "link/serial_port.h"
+
+namespace kelvane {
+
+namespace {
+
+HANDLE AsHandle(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+// The drive's monitor fits whole frames (267 bytes out, 307 in) in these.
+constexpr DWORD QUEUE_SIZE = 512;
+
+}  // namespace
+
+SerialPort::~SerialPort() {
+  if (handle_ != 0) {
+    Close();
+  }
+}
+
+int SerialPort::Open(int portNumber, int baudRate) {
+  // Only one character follows the letters COM, so COM0 to COM9 are all this
+  // can name; anything else would name no serial port at all, and the caller
+  // reports that exactly as it reports a port that does not open.
+  if (portNumber < 0 || portNumber > 9) {
+    return 0;
+  }
+  std::array<char, 5> name = {'C', 'O', 'M', '1', '\0'};
+  name[3] = static_cast<char>(static_cast<std::uint8_t>('0' + portNumber));
+  return OpenPath(name.data(), baudRate);
+}
+
+int SerialPort::OpenPath(const char* devicePath, int baudRate) {
+  // Exclusive, synchronous access: one exchange at a time, blocking.
+  HANDLE opened =
+      CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) {
+    handle_ = 0;
+    return 0;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(opened);
+  return Configure(baudRate);
+}
+
+int SerialPort::Configure(int baudRate) {
+  HANDLE port = AsHandle(handle_);
+
+  // Start from the settings the port already has, so that flow control and
+  // the special characters stay as the adapter's driver set them; the drive
+  // only cares about speed and 8N1.
+  DCB dcb;
+  dcb.DCBlength = sizeof(dcb);
+  if (!GetCommState(port, &dcb)) {
+    Close();
+    return 0;
+  }
+  dcb.BaudRate = static_cast<DWORD>(baudRate);
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  if (!SetCommState(port, &dcb)) {
+    Close();
+    return 0;
+  }
+
+  // A read returns at once with a waiting byte, or as soon as one arrives,
+  // or empty after 200 ms of silence: the drive's gap that ends an exchange.
+  // Writes wait until the driver has taken everything.
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+  timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(READ_SILENCE_MS);
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = 0;
+  if (!SetCommTimeouts(port, &timeouts)) {
+    Close();
+    return 0;
+  }
+
+  // Only a recommendation to the driver; a port that ignores it still works.
+  SetupComm(port, QUEUE_SIZE, QUEUE_SIZE);
+  return 1;
+}
+
+void SerialPort::Close() {
+  CloseHandle(AsHandle(handle_));
+  handle_ = 0;
+}
+
+bool SerialPort::Write(std::span<const std::uint8_t> bytes) {
+  if (handle_ == 0) {
+    return false;
+  }
+  // The count written is not checked: with no write time-out the call only
+  // returns once the driver has taken the whole run, or fails.
+  DWORD written = 0;
+  return WriteFile(AsHandle(handle_), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                   nullptr) != FALSE;
+}
+
+ReadOutcome SerialPort::ReadByte(std::uint8_t& byte) {
+  if (handle_ == 0) {
+    return ReadOutcome::Failure;
+  }
+  DWORD received = 0;
+  if (!ReadFile(AsHandle(handle_), &byte, 1, &received, nullptr)) {
+    return ReadOutcome::Failure;
+  }
+  return received == 1 ? ReadOutcome::Byte : ReadOutcome::Silence;
+}
+
+}  // namespace kelvane
