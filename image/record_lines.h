@@ -19,12 +19,14 @@ bool DecodeHexPair(std::uint8_t& byte, const char* pair);
 // every platform.
 class RecordLineReader {
  public:
-  enum class Line { Record, End };
+  enum class Line { Record, End, ReadError };
 
   RecordLineReader(std::FILE* file, std::size_t longestLine);
 
   // Moves to the next line that is not blank (first character NUL, line feed
-  // or carriage return). Record: `text()` starts that line; End: no more lines.
+  // or carriage return). Record: `text()` starts that line; End: no more lines;
+  // ReadError: the file could not be read, `lineNumber()` is the line that was
+  // being read.
   Line Next();
 
   int lineNumber() const { return lineNumber_; }
