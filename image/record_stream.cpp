@@ -1,0 +1,98 @@
+#include "image/record_stream.h"
+
+#include <cstddef>
+
+#include "image/record_lines.h"
+
+namespace kelvane {
+
+namespace {
+
+// Record lines of up to 98 characters: the line buffer holds 99 characters
+// and its terminating zero.
+constexpr std::size_t LONGEST_RECORD_STREAM_LINE = 99;
+
+// The two 0xFF bytes that close the stream: the drive's monitor stops
+// reading records where it finds them.
+constexpr std::size_t TERMINATOR_BYTES = 2;
+
+// The drive is sent (length >> 8) + 1 whole sectors, so the stream, its
+// terminator included, must end before the last byte of the area for every
+// sector sent to lie inside it.
+bool StreamFits(std::size_t streamLength, std::size_t areaSize) {
+  return streamLength < areaSize;
+}
+
+int Refuse(const char* format, const RecordLineReader& lines, std::FILE* out) {
+  std::fprintf(out, format, lines.lineNumber());
+  return 1;
+}
+
+}  // namespace
+
+int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length, std::FILE* out) {
+  RecordLineReader lines(file, LONGEST_RECORD_STREAM_LINE);
+  std::size_t p = 0;
+  for (;;) {
+    const RecordLineReader::Line line = lines.Next();
+    if (line == RecordLineReader::Line::End) break;
+    if (line == RecordLineReader::Line::ReadError) {
+      return Refuse("Error (file:%d) : file cannot be read\r\n", lines, out);
+    }
+    if (!lines.BeginsWithS()) {
+      return Refuse("Error (file:%d) : not an S-record found\r\n", lines, out);
+    }
+
+    const char type = lines.recordType();
+    switch (type) {
+      case '0':  // header
+      case '5':  // record count
+        continue;
+      case '1':
+      case '9':
+        return Refuse("Error (file:%d) : 2 byte address field S-record is not supported\r\n", lines,
+                      out);
+      case '2':
+      case '3':
+      case '7':
+      case '8':
+        break;
+      default:
+        return Refuse("Error (file:%d) : not an S-record found\r\n", lines, out);
+    }
+
+    // The record goes into the stream as the drive's monitor parses it: the
+    // type digit, the count, then the count's worth of bytes (address, data
+    // and the record's own checksum byte), none of them checked here.
+    const char* text = lines.text();
+    std::uint8_t count = 0;
+    if (!DecodeHexPair(count, text + 2)) {
+      return Refuse("Error (file:%d) : not an S-record found\r\n", lines, out);
+    }
+    const std::size_t recordBytes = 2 + static_cast<std::size_t>(count);
+    if (!StreamFits(p + recordBytes + TERMINATOR_BYTES, area.size())) {
+      return Refuse("Error (file:%d) : record does not fit in the flash image area\r\n", lines,
+                    out);
+    }
+    area[p] = static_cast<std::uint8_t>(type);
+    area[p + 1] = count;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!DecodeHexPair(area[p + 2 + i], text + 4 + 2 * i)) {
+        return Refuse("Error (file:%d) : not an S-record found\r\n", lines, out);
+      }
+    }
+    p += recordBytes;
+  }
+
+  // Only an area too small for an empty stream gets here without room; every
+  // record has been checked on its own line.
+  if (!StreamFits(p + TERMINATOR_BYTES, area.size())) {
+    return Refuse("Error (file:%d) : record does not fit in the flash image area\r\n", lines, out);
+  }
+  area[p] = 0xFF;
+  area[p + 1] = 0xFF;
+  length = static_cast<int>(p + TERMINATOR_BYTES);
+  return 0;
+}
+
+}  // namespace kelvane

@@ -1,0 +1,181 @@
+#include "image/word_image.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "image/record_lines.h"
+#include "link/drive_commands.h"
+
+namespace kelvane {
+
+namespace {
+
+// S1 and S2 record lines of up to 198 characters: the line buffer holds 199
+// characters and its terminating zero.
+constexpr std::size_t LONGEST_WORD_IMAGE_LINE = 199;
+
+// The four checksum bytes that follow the data in the image.
+constexpr std::size_t CHECKSUM_BYTES = 4;
+
+// Decodes `count` consecutive pairs at `text` into one big-endian value, as
+// the address field of a record is written.
+bool DecodeHexField(std::uint32_t& value, const char* text, int count) {
+  value = 0;
+  for (int i = 0; i < count; ++i) {
+    std::uint8_t byte = 0;
+    if (!DecodeHexPair(byte, text + 2 * i)) return false;
+    value = (value << 8) | byte;
+  }
+  return true;
+}
+
+class WordImageReader {
+ public:
+  WordImageReader(std::FILE* file, std::span<std::uint8_t> area, int maxLength, std::FILE* out)
+      : lines_(file, LONGEST_WORD_IMAGE_LINE), area_(area), out_(out) {
+    // The image, checksum included, must fit both the caller's limit and the
+    // area itself, so that nothing is ever stored outside the area.
+    limit_ =
+        std::min<std::size_t>(maxLength < 0 ? 0 : static_cast<std::size_t>(maxLength), area.size());
+  }
+
+  int Read(int& size);
+
+ private:
+  // Handles one record line; false after printing why the file is refused.
+  bool TakeRecord();
+  // S1/S2 (data) and S9/S8 (start address) records with an address of
+  // `addressBytes` bytes.
+  bool TakeAddressRecord(int addressBytes, bool isData);
+  bool Refuse(const char* format) {
+    std::fprintf(out_, format, lines_.lineNumber());
+    return false;
+  }
+
+  RecordLineReader lines_;
+  std::span<std::uint8_t> area_;
+  std::FILE* out_;
+  std::size_t limit_ = 0;
+  // Data length D: the end of the highest record seen so far.
+  std::size_t dataLength_ = 0;
+};
+
+int WordImageReader::Read(int& size) {
+  for (;;) {
+    const RecordLineReader::Line line = lines_.Next();
+    if (line == RecordLineReader::Line::End) break;
+    bool taken = false;
+    if (line == RecordLineReader::Line::ReadError) {
+      taken = Refuse("Error (file:%d) : file cannot be read\r\n");
+    } else {
+      taken = TakeRecord();
+    }
+    if (!taken) {
+      size = static_cast<int>(dataLength_);
+      return 1;
+    }
+  }
+
+  // Only an area too small for even the checksum of an empty image gets here
+  // with no room left; every record has been checked on its own line.
+  if (dataLength_ + dataLength_ % 2 + CHECKSUM_BYTES > limit_) {
+    Refuse("Error (file:%d) : record does not fit in the flash image area\r\n");
+    size = static_cast<int>(dataLength_);
+    return 1;
+  }
+
+  // The drive's flash is an array of 16-bit words: an odd image gets a zero
+  // byte to complete its last word.
+  if (dataLength_ % 2 != 0) {
+    std::fprintf(out_, "\r\nWarning : input file has odd number of bytes (%d) when\r\n",
+                 static_cast<int>(dataLength_));
+    std::fprintf(out_, "          Atmel Flash organized as 16 bit word's array !\r\n");
+    area_[dataLength_] = 0x00;
+    ++dataLength_;
+  }
+
+  // The drive checks its firmware against the sum of its 16-bit words, each
+  // stored low byte first.
+  std::uint32_t checksum = 0;
+  for (std::size_t i = 0; i < dataLength_; i += 2) {
+    checksum +=
+        static_cast<std::uint32_t>(area_[i]) | (static_cast<std::uint32_t>(area_[i + 1]) << 8);
+  }
+  StoreWord32(area_.subspan(dataLength_).first<4>(), checksum, ByteOrder::LeastSignificantFirst);
+
+  const int length = static_cast<int>(dataLength_ + CHECKSUM_BYTES);
+  size = length;
+  std::fprintf(out_, "\r\nFirmware size: %d checksum %08x\r\n", length,
+               static_cast<unsigned>(checksum));
+  return 0;
+}
+
+bool WordImageReader::TakeRecord() {
+  if (!lines_.BeginsWithS()) return Refuse("Error (file:%d) : not an S-record found\r\n");
+  switch (lines_.recordType()) {
+    case '0':  // header
+    case '5':  // record count
+      return true;
+    case '1':
+      return TakeAddressRecord(2, true);
+    case '9':
+      return TakeAddressRecord(2, false);
+    case '2':
+      return TakeAddressRecord(3, true);
+    case '8':
+      return TakeAddressRecord(3, false);
+    case '3':
+    case '7':
+      return Refuse("Error (file:%d) : 3 and 4 byte address field S-records are not supported\r\n");
+    default:
+      return Refuse("Error (file:%d) : not an S-record found\r\n");
+  }
+}
+
+bool WordImageReader::TakeAddressRecord(int addressBytes, bool isData) {
+  const char* text = lines_.text();
+  std::uint8_t count = 0;
+  std::uint32_t address = 0;
+  if (!DecodeHexPair(count, text + 2) || !DecodeHexField(address, text + 4, addressBytes)) {
+    return Refuse("Error (file:%d) : not an S-record found\r\n");
+  }
+
+  if (!isData) {
+    // A start record only says where the drive would begin executing; the
+    // drive always starts at zero, so anything else deserves a word.
+    if (address != 0) {
+      std::fprintf(out_, "Warning (file:%d) : starting execution address is not zero\r\n",
+                   lines_.lineNumber());
+    }
+    return true;
+  }
+
+  // The count covers the address, the data and the checksum byte.
+  const std::size_t dataBytes = count > addressBytes + 1 ? count - addressBytes - 1 : 0;
+  const std::size_t end = static_cast<std::size_t>(address) + dataBytes;
+  // The image grows to this record's end, made even, plus the checksum: it
+  // must stay within the limit before a single byte of the record is stored.
+  const std::size_t evenEnd = end + end % 2;
+  if (evenEnd + CHECKSUM_BYTES > limit_) {
+    return Refuse("Error (file:%d) : record does not fit in the flash image area\r\n");
+  }
+
+  const char* data = text + 4 + 2 * addressBytes;
+  for (std::size_t j = 0; j < dataBytes; ++j) {
+    if (!DecodeHexPair(area_[address + j], data + 2 * j)) {
+      return Refuse("Error (file:%d) : not an S-record found\r\n");
+    }
+  }
+  dataLength_ = std::max(dataLength_, end);
+  return true;
+}
+
+}  // namespace
+
+int ReadWordImage(std::FILE* file, std::span<std::uint8_t> area, int maxLength, int& size,
+                  std::FILE* out) {
+  WordImageReader reader(file, area, maxLength, out);
+  return reader.Read(size);
+}
+
+}  // namespace kelvane
