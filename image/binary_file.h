@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace kelvane {
+
+// Room after the file's bytes in a TK720 image buffer: the pad bytes, the
+// check word and the 0xFF that fills out the last 256-byte block.
+inline constexpr std::size_t BINARY_IMAGE_SLACK = 512;
+
+// Reads the whole binary image file `fileName` into `bytes`, sized to the
+// file's length plus BINARY_IMAGE_SLACK and 0xFF (erased flash) wherever the
+// file does not reach. A file shorter than `headerLength` bytes leaves no room
+// for the header the loader writes over its start and is refused. Returns 0
+// with the file's length in `fileLength`, or 1 after printing why to `out`.
+int LoadBinaryImageFile(const char* fileName, std::size_t headerLength,
+                        std::vector<std::uint8_t>& bytes, std::size_t& fileLength, std::FILE* out);
+
+}  // namespace kelvane
