@@ -1,0 +1,23 @@
+#include <cstdio>
+#include <span>
+
+#include "driver/run_options.h"
+#include "driver/run_sequence.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  // The loader writes its own "\r\n"; a text-mode console stream would make
+  // that CR CR LF.
+  _setmode(_fileno(stdout), _O_BINARY);
+  constexpr kelvane::PathRule rule = kelvane::PathRule::Windows;
+#else
+  constexpr kelvane::PathRule rule = kelvane::PathRule::Posix;
+#endif
+  const auto arguments = std::span<const char* const>(argv, static_cast<std::size_t>(argc));
+  return kelvane::RunKelvane(arguments, rule, stdout);
+}

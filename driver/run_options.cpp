@@ -1,0 +1,134 @@
+#include "driver/run_options.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace kelvane {
+
+namespace {
+
+// "/c" directly followed by a path separator names the serial device itself
+// (/c/dev/ttyUSB0, /c\\.\COM12) rather than a COM port number.
+bool IsDevicePathForm(const char* argument) {
+  return (argument[1] == 'c' || argument[1] == 'C') && (argument[2] == '/' || argument[2] == '\\');
+}
+
+// On POSIX an argument such as /home/user/fw.s is an absolute file path, not
+// an option: a second "/" tells it apart from every option the loader knows.
+bool IsPosixFilePath(const char* argument) {
+  return std::strchr(argument + 1, '/') != nullptr && !IsDevicePathForm(argument);
+}
+
+// The decimal value at the start of `text`, as the C library reads it, kept
+// inside int so that an absurd rate cannot overflow; the port refuses it later.
+int ReadBaudRate(const char* text) {
+  long value = std::strtol(text, nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+// Applies one option. Returns false when it was the help option.
+bool ApplyOption(const char* argument, RunOptions& options, std::FILE* out) {
+  switch (argument[1]) {
+    case 'c':
+    case 'C':
+      if (IsDevicePathForm(argument)) {
+        options.devicePath = std::string(argument + 2);
+      } else {
+        // Only the third character counts, taken as a signed 8-bit code, so a
+        // bare /c gives 0 - '0' = -48 and /c12 gives 1.
+        options.portNumber = static_cast<signed char>(argument[2]) - '0';
+        options.devicePath.reset();
+      }
+      break;
+    case 'b':
+    case 'B':
+      options.baudRate = ReadBaudRate(argument + 2);
+      break;
+    case 'v':
+    case 'V':
+      options.verifyOnly = true;
+      break;
+    case 'a':
+    case 'A':
+      options.family = DeviceFamily::TL3xx;
+      break;
+    case '9':
+      options.family = DeviceFamily::Series27;
+      break;
+    case 'm':
+    case 'M':
+      options.family = DeviceFamily::TK720;
+      break;
+    case 's':
+    case 'S':
+      options.family = DeviceFamily::TK720Digest;
+      break;
+    case 'd':
+    case 'D':
+      options.clearMode = ClearMode::EntireFlash;
+      break;
+    case 'p':
+    case 'P':
+      options.clearMode = ClearMode::ParametersSection;
+      break;
+    case 'h':
+    case 'H':
+    case '?':
+      PrintUsage(out);
+      return false;
+    default:
+      std::fprintf(out, "Unknown option: %s\r\n", argument);
+      break;
+  }
+  return true;
+}
+
+}  // namespace
+
+OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule,
+                           RunOptions& options, std::FILE* out) {
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const char* argument = arguments[i];
+    if (argument == nullptr) continue;
+    bool isOption = argument[0] == '/';
+    if (isOption && rule == PathRule::Posix && IsPosixFilePath(argument)) isOption = false;
+    if (!isOption) {
+      options.fileName = std::string(argument);
+      continue;
+    }
+    if (!ApplyOption(argument, options, out)) return OptionsOutcome::HelpShown;
+  }
+  return OptionsOutcome::Run;
+}
+
+const char* FileNameForDisplay(const RunOptions& options) {
+  return options.fileName ? options.fileName->c_str() : "(null)";
+}
+
+void PrintBanner(std::FILE* out) {
+  std::fputs("\r\n", out);
+  std::fputs(" Ostrel firmware loader\r\n", out);
+  std::fputs("                                            Version 2.03\r\n\r\n", out);
+}
+
+void PrintUsage(std::FILE* out) {
+  std::fputs(" Use: Kelvane [options] filename\r\n", out);
+  std::fputs("\r\n", out);
+  std::fputs("    /cX     - COM port number               (default 1)\r\n", out);
+  std::fputs("    /bXXXXX - Baud rate                     (default 38400)\r\n", out);
+  std::fputs("    /v      - Only verify firmware          (default load and verify)\r\n", out);
+  std::fputs("    /a      - TL3xx family firmware         (defaults to Nym family)\r\n", out);
+  std::fputs("    /9      - 27 series family firmware     (defaults to Nym family)\r\n", out);
+  std::fputs("    /m      - TK720 family firmware *       (defaults to Nym family)\r\n", out);
+  std::fputs("    /s      - new TK720 firmware with md5 * (defaults to Nym family)\r\n", out);
+  std::fputs("    /d      - clear entire flash\r\n", out);
+  std::fputs("    /p      - clear parameters section only\r\n", out);
+  std::fputs("    /h/?    - This help screen\r\n", out);
+  std::fputs("\r\n", out);
+  std::fputs("    * requires binary image file. Not S-record !\r\n", out);
+}
+
+}  // namespace kelvane

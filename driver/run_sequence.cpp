@@ -1,0 +1,112 @@
+#include "driver/run_sequence.h"
+
+#include "driver/identity_records.h"
+#include "flash/procedures.h"
+#include "link/drive_commands.h"
+#include "link/frame_exchange.h"
+
+namespace kelvane {
+
+namespace {
+
+constexpr const char* NO_FIRMWARE_FILE = "S-record file with firmware is not specified\r\n";
+
+// Opens the COM port or, with /c<path>, the named serial device, and says so.
+// Returns false after the failure message.
+bool OpenPort(SerialPort& port, const RunOptions& options, std::FILE* out) {
+  if (options.devicePath) {
+    const char* path = options.devicePath->c_str();
+    if (port.OpenPath(path, options.baudRate) != 1) {
+      std::fprintf(out, "Failed to open %s port\r\n", path);
+      return false;
+    }
+    std::fprintf(out, "%s open at %d baud\r\n", path, options.baudRate);
+  } else {
+    if (port.Open(options.portNumber, options.baudRate) != 1) {
+      std::fprintf(out, "Failed to open COM%d port\r\n", options.portNumber);
+      return false;
+    }
+    std::fprintf(out, "COM%d open at %d baud\r\n", options.portNumber, options.baudRate);
+  }
+  std::fflush(out);
+  return true;
+}
+
+// Each family's monitor answers the identify request in its own layout.
+void ShowIdentity(DeviceFamily family, std::span<const std::uint8_t> identity, std::FILE* out) {
+  switch (family) {
+    case DeviceFamily::Nym:
+    case DeviceFamily::TL3xx:
+    case DeviceFamily::TK720:
+      PrintNymIdentity(DecodeNymIdentity(identity), out);
+      break;
+    case DeviceFamily::Series27:
+      PrintSeries27Identity(DecodeSeries27Identity(identity), out);
+      break;
+    case DeviceFamily::TK720Digest:
+      ShowTK720Personality(identity, out);
+      PrintFirmwarePresence(static_cast<std::uint32_t>(identity.size()), out);
+      break;
+  }
+}
+
+int RunProcedure(SerialPort& port, const RunOptions& options, std::FILE* out) {
+  switch (options.family) {
+    case DeviceFamily::Nym:
+      return RunNymProcedure(port, options, out);
+    case DeviceFamily::TL3xx:
+      return RunTL3xxProcedure(port, options, out);
+    case DeviceFamily::TK720:
+      return RunTK720Procedure(port, options, out);
+    case DeviceFamily::Series27:
+      return Run27SeriesProcedure(port, options, out);
+    case DeviceFamily::TK720Digest:
+      return RunTK720DigestProcedure(port, options, out);
+  }
+  return 1;
+}
+
+}  // namespace
+
+int EstablishLink(SerialPort& port, std::span<const std::uint8_t>& identity, std::FILE* out) {
+  // A drive that is powering up or busy may miss a few requests; any failed
+  // exchange counts as one attempt, and only the identify request is retried.
+  for (int remaining = LINK_ATTEMPTS; remaining > 0; --remaining) {
+    if (TransactEmpty(port, CMD_IDENTIFY, identity) == LINK_OK) return 0;
+    std::fprintf(out, "Trying to establish link with device %4d\r", remaining);
+    std::fflush(out);
+  }
+  std::fputs("Failed to establish connection with selected device\r\n\r\n", out);
+  return 1;
+}
+
+int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE* out) {
+  SerialPort port;
+  RunOptions options;
+  PrintBanner(out);
+  if (arguments.size() < 2) {
+    std::fputs(NO_FIRMWARE_FILE, out);
+    return 1;
+  }
+  if (ReadOptions(arguments, rule, options, out) == OptionsOutcome::HelpShown) return 0;
+  // A clear option stands in for the file: the Nym drive is then erased.
+  if (!options.fileName && options.clearMode == ClearMode::None) {
+    std::fputs(NO_FIRMWARE_FILE, out);
+    return 1;
+  }
+  if (!OpenPort(port, options, out)) return 1;
+
+  std::span<const std::uint8_t> identity;
+  if (EstablishLink(port, identity, out) != 0) return 1;
+  std::fputs("Connection with device established.\r\n\r\n", out);
+  std::fputs("Device details:\r\n", out);
+  ShowIdentity(options.family, identity, out);
+  std::fputs("\r\n", out);
+  std::fflush(out);
+
+  if (RunProcedure(port, options, out) != 0) return 1;
+  std::fflush(out);
+  return 0;
+}
+
+}  // namespace kelvane
