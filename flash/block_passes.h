@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+#include "link/drive_commands.h"
+#include "link/serial_port.h"
+
+namespace kelvane {
+
+// What sets one drive family's flash apart: everything the shared write and
+// read-back passes need to address its blocks and word its messages.
+struct BlockFamily {
+  // Bytes per flash block (a "sector" or a "block" in the drive's terms).
+  std::size_t blockSize = 256;
+  // Byte order of the address and read length fields in the requests.
+  ByteOrder order = ByteOrder::LeastSignificantFirst;
+  // Flash address of block 0; block k is written at writeBase + k * blockSize.
+  std::uint32_t writeBase = 0;
+  // The drive reads a block back this far above the address it was written at.
+  std::uint32_t readBackOffset = 0;
+  // Size of the read request's length field: 2, or 4 for the TK720.
+  std::size_t readLengthFieldBytes = 2;
+  // "sector" or "block", and the same capitalised for the mismatch line.
+  const char* unit = "sector";
+  const char* unitTitle = "Sector";
+  // Only the Nym monitor's write failures are reported with the drive's code.
+  bool writeFailureShowsCode = false;
+  // The drive named when the flash does not match the file.
+  const char* driveName = "";
+};
+
+inline constexpr std::size_t MAX_BLOCK_SIZE = 256;
+
+// The image and the blocks first to total - 1 to send. Progress lines count
+// up to `total` even when the pass starts late ("737 of 992").
+struct BlockRange {
+  std::span<const std::uint8_t> image;
+  int first = 0;
+  int total = 0;
+};
+
+std::uint32_t WriteAddress(const BlockFamily& family, int block);
+std::uint32_t ReadBackAddress(const BlockFamily& family, int block);
+
+// Block `block` of `image`, padded with 0xFF (the erased flash value) where
+// the image ends before the block does.
+std::span<const std::uint8_t> BlockBytes(const BlockFamily& family,
+                                         std::span<const std::uint8_t> image, int block,
+                                         std::span<std::uint8_t, MAX_BLOCK_SIZE> scratch);
+
+// The number of positions of `expected` the drive's read-back does not
+// reproduce: differing bytes, plus every byte the reply fell short by. Bytes
+// beyond `expected.size()` are not looked at.
+int CountErroneousLocations(std::span<const std::uint8_t> expected,
+                            std::span<const std::uint8_t> reply);
+
+// One CMD_WRITE_BLOCK of `data` at `address`; returns the LinkResult.
+int WriteFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
+                    std::span<const std::uint8_t> data);
+// One CMD_READ_BLOCK of `length` bytes at `address`; on LINK_OK `reply` views
+// the drive's bytes until the next exchange. Returns the LinkResult.
+int ReadFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
+                   std::uint32_t length, std::span<const std::uint8_t>& reply);
+
+// Writes every block of `range` in ascending order with its progress line.
+// Returns 0 after "Firmware was successufully updated", or 1 after the failure
+// message of the first block the drive did not take.
+int RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
+                 std::FILE* out);
+
+// Reads every block of `range` back and compares it with the image; a
+// mismatch is reported and the pass goes on. Returns 0 with `matched` telling
+// whether every block agreed, or 1 after the failure message of an exchange.
+int RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
+                  bool& matched, std::FILE* out);
+
+// The closing line of a read-back verification.
+void PrintVerdict(const BlockFamily& family, bool matched, const char* fileName, std::FILE* out);
+
+}  // namespace kelvane

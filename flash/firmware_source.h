@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdio>
+
+#include "driver/run_options.h"
+#include "image/firmware_file.h"
+
+namespace kelvane {
+
+// Opens the S-record file the command line named. Null, after "Can't open
+// file" (the name shown as "(null)" when none was given), when it cannot be
+// read.
+FirmwareFile OpenNamedFirmwareFile(const RunOptions& options, std::FILE* out);
+
+// The binary image readers take the name itself; null when none was given,
+// after the same "Can't open file" message they would print.
+const char* BinaryImageFileName(const RunOptions& options, std::FILE* out);
+
+}  // namespace kelvane

@@ -1,0 +1,63 @@
+#include <algorithm>
+#include <vector>
+
+#include "flash/block_passes.h"
+#include "flash/firmware_source.h"
+#include "flash/procedures.h"
+#include "image/record_stream.h"
+
+namespace kelvane {
+
+namespace {
+
+// The Nym monitor takes its address fields most significant byte first and
+// serves the sector written at address A back from A + 0x2000.
+constexpr BlockFamily NYM_FAMILY{
+    .blockSize = 256,
+    .order = ByteOrder::MostSignificantFirst,
+    .writeBase = 0,
+    .readBackOffset = 0x2000,
+    .readLengthFieldBytes = 2,
+    .unit = "sector",
+    .unitTitle = "Sector",
+    .writeFailureShowsCode = true,
+    .driveName = "Nym7700",
+};
+
+// Erasing writes 0xFF over this many bytes: sectors 0 to 991.
+constexpr int CLEAR_IMAGE_LENGTH = 253800;
+// The drive's parameters live from sector 736 (write address 0x2E000) on.
+constexpr int PARAMETERS_FIRST_SECTOR = 736;
+
+}  // namespace
+
+int RunNymProcedure(SerialPort& port, const RunOptions& options, std::FILE* out) {
+  // Erased flash reads 0xFF, so the part of the area no record fills (and the
+  // whole area when erasing) holds exactly what the drive keeps there.
+  std::vector<std::uint8_t> area(NYM_IMAGE_AREA, 0xFF);
+  int length = 0;
+  int first = 0;
+  if (options.clearMode != ClearMode::None) {
+    // Erasing takes the place of the file, which is not even opened.
+    std::fputs("Setting flash to 0xFF\r\n", out);
+    length = CLEAR_IMAGE_LENGTH;
+    if (options.clearMode == ClearMode::ParametersSection) first = PARAMETERS_FIRST_SECTOR;
+  } else {
+    FirmwareFile file = OpenNamedFirmwareFile(options, out);
+    if (!file) return 1;
+    if (ReadRecordStream(file.get(), area, length, out) != 0) return 1;
+    std::fill(area.begin() + std::min<std::ptrdiff_t>(length, std::ssize(area)), area.end(),
+              std::uint8_t{0xFF});
+  }
+
+  // One sector more than the stream fills: the stream's end always lands in
+  // a sector the drive gets, even when it ends on a sector boundary.
+  const BlockRange range{.image = area, .first = first, .total = (length >> 8) + 1};
+  if (!options.verifyOnly && RunWritePass(port, NYM_FAMILY, range, out) != 0) return 1;
+  bool matched = false;
+  if (RunVerifyPass(port, NYM_FAMILY, range, matched, out) != 0) return 1;
+  PrintVerdict(NYM_FAMILY, matched, FileNameForDisplay(options), out);
+  return 0;
+}
+
+}  // namespace kelvane
