@@ -1,0 +1,81 @@
+#include <algorithm>
+#include <ctime>
+
+#include "driver/identity_records.h"
+#include "flash/block_passes.h"
+#include "flash/firmware_source.h"
+#include "flash/procedures.h"
+#include "image/digest_stamped_image.h"
+#include "link/frame_exchange.h"
+
+namespace kelvane {
+
+namespace {
+
+// New TK720 firmware lives from 0x8000 on. The drive is not read back block
+// by block: its monitor reports the MD5 digest of the firmware it holds.
+constexpr BlockFamily TK720_DIGEST_FAMILY{
+    .blockSize = 256,
+    .order = ByteOrder::LeastSignificantFirst,
+    .writeBase = 0x8000,
+    .readBackOffset = 0,
+    .readLengthFieldBytes = 4,
+    .unit = "block",
+    .unitTitle = "Block",
+    .writeFailureShowsCode = false,
+    .driveName = "TK720",
+};
+
+constexpr std::size_t DIGEST_SIZE = 16;
+
+// Asks the drive for the digest of the firmware it holds and compares it with
+// the image's. Returns 0 with `matched` set, or 1 after a failed exchange.
+int VerifyDigest(SerialPort& port, std::span<const std::uint8_t, DIGEST_SIZE> fileDigest,
+                 bool& matched, std::FILE* out) {
+  matched = true;
+  std::fputs("Verifying firmware:\r\n", out);
+  std::span<const std::uint8_t> reply;
+  const int result = TransactEmpty(port, CMD_IDENTIFY, reply);
+  if (result != LINK_OK) {
+    std::fprintf(out, "Communication failure %d during verification\n", result);
+    return 1;
+  }
+  // Without valid firmware the monitor sends its personality alone.
+  if (reply.size() < VALID_FIRMWARE_REPLY_LENGTH) {
+    std::fputs("Unit doesn't have any valid firmware\n", out);
+    matched = false;
+    return 0;
+  }
+  const auto unitDigest = reply.subspan(FIRMWARE_DIGEST_OFFSET, DIGEST_SIZE);
+  matched = std::equal(fileDigest.begin(), fileDigest.end(), unitDigest.begin());
+  std::fputs("Unit MD5 : ", out);
+  for (std::uint8_t byte : unitDigest) std::fprintf(out, "%02X", static_cast<unsigned>(byte));
+  std::fputs("\n", out);
+  return 0;
+}
+
+}  // namespace
+
+int RunTK720DigestProcedure(SerialPort& port, const RunOptions& options, std::FILE* out) {
+  const char* fileName = BinaryImageFileName(options, out);
+  if (fileName == nullptr) return 1;
+  // The stamp lies outside the digested bytes: it records when the drive was
+  // loaded without changing what the drive reports.
+  const auto timeStamp = static_cast<std::uint32_t>(std::time(nullptr));
+  DigestStampedImage image;
+  if (PrepareDigestStampedImage(fileName, timeStamp, image, out) != 0) return 1;
+
+  const BlockRange range{.image = image.bytes, .first = 0, .total = (image.length + 255) / 256};
+  if (!options.verifyOnly && RunWritePass(port, TK720_DIGEST_FAMILY, range, out) != 0) return 1;
+  bool matched = false;
+  if (VerifyDigest(port, image.digest(), matched, out) != 0) return 1;
+  if (matched) {
+    std::fputs("\nFirmware was successufully verifyed\r\n", out);
+  } else {
+    std::fprintf(out, "\nFirmware in the TK720 drive does not much the file %s\r\n", fileName);
+  }
+  std::fflush(out);
+  return 0;
+}
+
+}  // namespace kelvane
