@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "flash/block_families.h"
 #include "flash/block_passes.h"
 #include "flash/firmware_source.h"
 #include "flash/procedures.h"
@@ -9,20 +10,6 @@
 namespace kelvane {
 
 namespace {
-
-// The Nym monitor takes its address fields most significant byte first and
-// serves the sector written at address A back from A + 0x2000.
-constexpr BlockFamily NYM_FAMILY{
-    .blockSize = 256,
-    .order = ByteOrder::MostSignificantFirst,
-    .writeBase = 0,
-    .readBackOffset = 0x2000,
-    .readLengthFieldBytes = 2,
-    .unit = "sector",
-    .unitTitle = "Sector",
-    .writeFailureShowsCode = true,
-    .driveName = "Nym7700",
-};
 
 // Erasing writes 0xFF over this many bytes: sectors 0 to 991.
 constexpr int CLEAR_IMAGE_LENGTH = 253800;

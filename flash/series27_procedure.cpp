@@ -1,5 +1,6 @@
 #include <vector>
 
+#include "flash/block_families.h"
 #include "flash/block_passes.h"
 #include "flash/checksum_sector.h"
 #include "flash/firmware_source.h"
@@ -10,21 +11,6 @@
 namespace kelvane {
 
 namespace {
-
-// 256-byte sectors from address 0, fields least significant byte first, read
-// back where they were written. A mismatch names the TL3xx drive: the 27
-// series shares that monitor's wording.
-constexpr BlockFamily SERIES27_FAMILY{
-    .blockSize = 256,
-    .order = ByteOrder::LeastSignificantFirst,
-    .writeBase = 0,
-    .readBackOffset = 0,
-    .readLengthFieldBytes = 2,
-    .unit = "sector",
-    .unitTitle = "Sector",
-    .writeFailureShowsCode = false,
-    .driveName = "TL3xx",
-};
 
 // The image goes out as length / 256 + 1 sectors; the last of them stays
 // below the checksum sector (479, at 0x1DF00) only while the image is shorter

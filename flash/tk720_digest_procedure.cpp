@@ -2,6 +2,7 @@
 #include <ctime>
 
 #include "driver/identity_records.h"
+#include "flash/block_families.h"
 #include "flash/block_passes.h"
 #include "flash/firmware_source.h"
 #include "flash/procedures.h"
@@ -11,20 +12,6 @@
 namespace kelvane {
 
 namespace {
-
-// New TK720 firmware lives from 0x8000 on. The drive is not read back block
-// by block: its monitor reports the MD5 digest of the firmware it holds.
-constexpr BlockFamily TK720_DIGEST_FAMILY{
-    .blockSize = 256,
-    .order = ByteOrder::LeastSignificantFirst,
-    .writeBase = 0x8000,
-    .readBackOffset = 0,
-    .readLengthFieldBytes = 4,
-    .unit = "block",
-    .unitTitle = "Block",
-    .writeFailureShowsCode = false,
-    .driveName = "TK720",
-};
 
 constexpr std::size_t DIGEST_SIZE = 16;
 

@@ -1,27 +1,10 @@
+#include "flash/block_families.h"
 #include "flash/block_passes.h"
 #include "flash/firmware_source.h"
 #include "flash/procedures.h"
 #include "image/checksummed_image.h"
 
 namespace kelvane {
-
-namespace {
-
-// The TK720 monitor keeps its firmware from 0x4000 on, in 256-byte blocks,
-// takes every field least significant byte first and a 32-bit read length.
-constexpr BlockFamily TK720_FAMILY{
-    .blockSize = 256,
-    .order = ByteOrder::LeastSignificantFirst,
-    .writeBase = 0x4000,
-    .readBackOffset = 0,
-    .readLengthFieldBytes = 4,
-    .unit = "block",
-    .unitTitle = "Block",
-    .writeFailureShowsCode = false,
-    .driveName = "TK720",
-};
-
-}  // namespace
 
 int RunTK720Procedure(SerialPort& port, const RunOptions& options, std::FILE* out) {
   const char* fileName = BinaryImageFileName(options, out);

@@ -1,5 +1,6 @@
 #include <vector>
 
+#include "flash/block_families.h"
 #include "flash/block_passes.h"
 #include "flash/firmware_source.h"
 #include "flash/procedures.h"
@@ -8,20 +9,6 @@
 namespace kelvane {
 
 namespace {
-
-// The TL3xx flash takes 128-byte sectors from address 0, fields least
-// significant byte first, and reads a sector back where it was written.
-constexpr BlockFamily TL3XX_FAMILY{
-    .blockSize = 128,
-    .order = ByteOrder::LeastSignificantFirst,
-    .writeBase = 0,
-    .readBackOffset = 0,
-    .readLengthFieldBytes = 2,
-    .unit = "sector",
-    .unitTitle = "Sector",
-    .writeFailureShowsCode = false,
-    .driveName = "TL3xx",
-};
 
 // The longest image whose sectors, the extra one included, stay inside the
 // 66000-byte area: 515 sectors of 128 bytes.
