@@ -115,21 +115,24 @@ struct Outcome {
   std::vector<std::uint8_t> area;
 };
 
-Outcome ReadWith(Reader reader, const std::string& text) {
-  Scratch scratch;
-  FirmwareFile file = OpenFirmwareFile(scratch.Put(text).c_str());
+Outcome ReadWith(Reader reader, std::FILE* file) {
   char* printed = nullptr;
   std::size_t printedSize = 0;
   std::FILE* out = open_memstream(&printed, &printedSize);
   Outcome outcome;
   outcome.area.assign(reader == Reader::Word ? TL3XX_IMAGE_AREA : NYM_IMAGE_AREA, 0xFF);
   outcome.result = reader == Reader::Word
-                       ? ReadWordImage(file.get(), outcome.area, 65919, outcome.length, out)
-                       : ReadRecordStream(file.get(), outcome.area, outcome.length, out);
+                       ? ReadWordImage(file, outcome.area, 65919, outcome.length, out)
+                       : ReadRecordStream(file, outcome.area, outcome.length, out);
   std::fclose(out);
   outcome.printed.assign(printed, printedSize);
   free(printed);
   return outcome;
+}
+
+Outcome ReadWith(Reader reader, const std::string& text) {
+  Scratch scratch;
+  return ReadWith(reader, OpenFirmwareFile(scratch.Put(text).c_str()).get());
 }
 
 // A directory opens for reading on some systems and fails on the first read;
@@ -137,20 +140,11 @@ Outcome ReadWith(Reader reader, const std::string& text) {
 TEST(SRecordLines, ReadErrorIsNotTheEndOfTheFile) {
   Scratch scratch;
   for (Reader reader : {Reader::Word, Reader::Stream}) {
-    std::FILE* directory = std::fopen(scratch.dir.c_str(), "r");
-    if (directory == nullptr) GTEST_SKIP() << "this system does not open directories";
-    char* printed = nullptr;
-    std::size_t printedSize = 0;
-    std::FILE* out = open_memstream(&printed, &printedSize);
-    std::vector<std::uint8_t> area(NYM_IMAGE_AREA, 0xFF);
-    int length = -1;
-    const int result = reader == Reader::Word ? ReadWordImage(directory, area, 65919, length, out)
-                                              : ReadRecordStream(directory, area, length, out);
-    std::fclose(out);
-    std::fclose(directory);
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(std::string(printed, printedSize), "Error (file:1) : file cannot be read\r\n");
-    free(printed);
+    FirmwareFile directory(std::fopen(scratch.dir.c_str(), "r"));
+    if (!directory) GTEST_SKIP() << "this system does not open directories";
+    const Outcome outcome = ReadWith(reader, directory.get());
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.printed, "Error (file:1) : file cannot be read\r\n");
   }
 }
 
@@ -158,25 +152,23 @@ std::string NotAnSRecord(int line) {
   return "Error (file:" + std::to_string(line) + ") : not an S-record found\r\n";
 }
 
+std::string HexPair(int value) {
+  char pair[9];
+  std::snprintf(pair, sizeof pair, "%02X", value);
+  return pair;
+}
+
 // An S1 record at address 0 with `dataBytes` bytes 00, 01, ...; its checksum
 // pair is left as "00" since neither reader looks at it.
 std::string LongS1(int dataBytes) {
-  char count[9];
-  std::snprintf(count, sizeof count, "%02X", dataBytes + 3);
-  std::string line = std::string("S1") + count + "0000";
-  for (int i = 0; i < dataBytes; ++i) {
-    char pair[9];
-    std::snprintf(pair, sizeof pair, "%02X", i);
-    line += pair;
-  }
+  std::string line = "S1" + HexPair(dataBytes + 3) + "0000";
+  for (int i = 0; i < dataBytes; ++i) line += HexPair(i);
   return line + "00\n";
 }
 
 // An S2 record of `count` bytes, all zero.
 std::string LongS2(int count) {
-  char pair[9];
-  std::snprintf(pair, sizeof pair, "%02X", count);
-  return "S2" + std::string(pair) + std::string(count * 2, '0');
+  return "S2" + HexPair(count) + std::string(count * 2, '0');
 }
 
 TEST(SRecordLines, RefusedLinesReportTheirNumber) {
