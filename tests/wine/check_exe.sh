@@ -12,7 +12,8 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
-windows_build=${KELVANE_WINDOWS_BUILD:-$root/build-windows}
+absolute() { if [[ $1 == /* ]]; then echo "$1"; else echo "$PWD/$1"; fi; }
+windows_build=$(absolute "${KELVANE_WINDOWS_BUILD:-$root/build-windows}")
 exe=$windows_build/bin/kelvane.exe
 
 if [[ ! -f $exe ]]; then

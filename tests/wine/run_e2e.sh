@@ -18,8 +18,11 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
-native_build=${KELVANE_NATIVE_BUILD:-$root/build}
-windows_build=${KELVANE_WINDOWS_BUILD:-$root/build-windows}
+# The suite runs each scenario in its own directory, so every path it is
+# handed must be absolute.
+absolute() { if [[ $1 == /* ]]; then echo "$1"; else echo "$PWD/$1"; fi; }
+native_build=$(absolute "${KELVANE_NATIVE_BUILD:-$root/build}")
+windows_build=$(absolute "${KELVANE_WINDOWS_BUILD:-$root/build-windows}")
 com_digit=${KELVANE_WINE_COM:-7}
 
 exe=$windows_build/bin/kelvane.exe

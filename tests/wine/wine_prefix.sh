@@ -15,7 +15,10 @@ for tool in wine wineserver wineboot flock; do
   fi
 done
 
-export WINEPREFIX=${KELVANE_WINEPREFIX:-$windows_build/wineprefix}
+WINEPREFIX=${KELVANE_WINEPREFIX:-$windows_build/wineprefix}
+# Wine refuses a relative prefix.
+[[ $WINEPREFIX == /* ]] || WINEPREFIX=$PWD/$WINEPREFIX
+export WINEPREFIX
 export WINEDEBUG=-all
 # No prompts to install the .NET and HTML runtimes: the loader needs neither.
 export WINEDLLOVERRIDES="mscoree,mshtml="
