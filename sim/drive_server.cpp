@@ -1,0 +1,261 @@
+#include "sim/drive_server.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/drive_monitor.h"
+#include "sim/line.h"
+#include "sim/request_parser.h"
+
+namespace kelvane::sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// A --late reply comes this long after its request, well past the loader's
+// 200 ms of silence.
+constexpr milliseconds LATE_DELAY{300};
+// The monitor forgets a partial frame after this long without a byte, so a
+// loader killed mid-request does not spoil the next one's first frame.
+constexpr milliseconds RECEIVE_TIMEOUT{500};
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// An owned descriptor.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Stop signals are blocked for the whole run and read from a signalfd, so
+// they are seen by poll and never interrupt anything half done.
+class StopSignals {
+ public:
+  StopSignals() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    sigprocmask(SIG_BLOCK, &stops, &previous_);
+    fd_ = signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+  ~StopSignals() {
+    // Take the signals that stopped us, or unblocking them would deliver them
+    // again, and their default action would end the process mid-exit.
+    signalfd_siginfo info;
+    while (fd_ >= 0 && read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    }
+    if (fd_ >= 0) close(fd_);
+    sigprocmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  int fd() const { return fd_; }
+
+ private:
+  sigset_t previous_{};
+  int fd_ = -1;
+};
+
+struct PendingReply {
+  Clock::time_point due;
+  std::vector<std::uint8_t> bytes;
+};
+
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
+  File file(std::fopen(path.c_str(), "rb"));
+  if (!file) return std::nullopt;
+  std::vector<std::uint8_t> bytes;
+  std::uint8_t chunk[65536];
+  std::size_t n = 0;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+    bytes.insert(bytes.end(), chunk, chunk + n);
+  }
+  if (std::ferror(file.get())) return std::nullopt;
+  return bytes;
+}
+
+bool WriteWholeFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+  File file(std::fopen(path.c_str(), "wb"));
+  if (!file) return false;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return false;
+  return std::fclose(file.release()) == 0;
+}
+
+// Time the request and its reply would take on a line of `baud`, 10 bits a byte.
+Clock::duration LineTime(std::size_t bytes, std::uint32_t baud) {
+  return std::chrono::microseconds(bytes * 10 * 1'000'000 / baud);
+}
+
+int MillisecondsUntil(Clock::time_point when) {
+  const auto left = std::chrono::ceil<milliseconds>(when - Clock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left);
+}
+
+}  // namespace
+
+int ServeDrive(const SimOptions& options, std::FILE* out, std::FILE* err) {
+  DriveMonitor monitor(options.family, options.identity, options.faults);
+  if (options.flashIn) {
+    const auto bytes = ReadWholeFile(*options.flashIn);
+    if (!bytes) {
+      std::fprintf(err, "drive-sim: --flash-in: cannot read %s: %s\n", options.flashIn->c_str(),
+                   std::strerror(errno));
+      return 2;
+    }
+    if (!monitor.flash().Load(*bytes)) {
+      std::fprintf(err, "drive-sim: --flash-in: %s holds %zu bytes, more than the %u-byte flash\n",
+                   options.flashIn->c_str(), bytes->size(),
+                   static_cast<unsigned>(monitor.flash().layout().flashSize));
+      return 2;
+    }
+  }
+  File log;
+  if (options.logPath && !(log = File(std::fopen(options.logPath->c_str(), "w")))) {
+    std::fprintf(err, "drive-sim: --log: cannot create %s: %s\n", options.logPath->c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  File capture;
+  if (options.capturePath && !(capture = File(std::fopen(options.capturePath->c_str(), "wb")))) {
+    std::fprintf(err, "drive-sim: --capture: cannot create %s: %s\n", options.capturePath->c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+
+  // Blocked before the path is printed: whoever reads it may stop us at once.
+  StopSignals stops;
+  signal(SIGPIPE, SIG_IGN);
+  std::string error;
+  std::optional<Line> line = options.devicePath
+                                 ? Line::OpenDevice(*options.devicePath, options.baud, error)
+                                 : Line::OpenPseudoTerminal(error);
+  if (!line) {
+    std::fprintf(err, "drive-sim: %s\n", error.c_str());
+    return 1;
+  }
+  if (options.linkPath) {
+    unlink(options.linkPath->c_str());
+    if (symlink(line->path().c_str(), options.linkPath->c_str()) != 0) {
+      std::fprintf(err, "drive-sim: --link: cannot create %s: %s\n", options.linkPath->c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+  }
+  std::fprintf(out, "%s\n", line->path().c_str());
+  std::fflush(out);
+
+  RequestParser parser;
+  std::deque<PendingReply> pending;
+  Clock::time_point lastByte = Clock::now();
+  Clock::time_point lastDue = Clock::now();
+  const std::optional<std::uint64_t> hangupAfter = options.faults.hangupAfter();
+  bool hangingUp = hangupAfter && *hangupAfter == 0;
+  int status = 0;
+
+  const auto writeLog = [&](const std::string& text) {
+    if (!log) return;
+    std::fprintf(log.get(), "%s\n", text.c_str());
+    std::fflush(log.get());
+  };
+
+  for (;;) {
+    // Send whatever is due.
+    while (!pending.empty() && pending.front().due <= Clock::now()) {
+      if (!line->WriteAll(pending.front().bytes)) {
+        std::fprintf(err, "drive-sim: the line failed while writing: %s\n", std::strerror(errno));
+        status = 1;
+        break;
+      }
+      pending.pop_front();
+    }
+    if (status != 0) break;
+    if (hangingUp && pending.empty()) break;
+
+    pollfd fds[2] = {{stops.fd(), POLLIN, 0},
+                     {line->fd(), static_cast<short>(hangingUp ? 0 : POLLIN), 0}};
+    const int timeout = pending.empty() ? -1 : MillisecondsUntil(pending.front().due);
+    if (poll(fds, 2, timeout) < 0) {
+      if (errno == EINTR) continue;
+      std::fprintf(err, "drive-sim: poll: %s\n", std::strerror(errno));
+      status = 1;
+      break;
+    }
+    if (fds[0].revents & POLLIN) break;  // SIGTERM or SIGINT
+    if (hangingUp || !(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+
+    std::uint8_t chunk[4096];
+    const long n = line->Read(chunk);
+    if (n < 0) {
+      std::fprintf(err, "drive-sim: the line went away\n");
+      status = 1;
+      break;
+    }
+    if (n == 0) continue;
+    const Clock::time_point now = Clock::now();
+    if (capture) {
+      std::fwrite(chunk, 1, static_cast<std::size_t>(n), capture.get());
+      std::fflush(capture.get());
+    }
+    if (parser.InFrame() && now - lastByte > RECEIVE_TIMEOUT) parser.Reset();
+    lastByte = now;
+
+    for (long i = 0; i < n && !hangingUp; ++i) {
+      const ParseEvent event = parser.Feed(chunk[i]);
+      if (event == ParseEvent::BadHeader || event == ParseEvent::BadPayloadChecksum) {
+        writeLog(DriveMonitor::DescribeDroppedFrame(event));
+        continue;
+      }
+      if (event != ParseEvent::Request) continue;
+      MonitorAnswer answer = monitor.Handle(parser.request());
+      writeLog(answer.logLine);
+      if (!answer.silent) {
+        Clock::time_point due = now;
+        if (options.pace) {
+          due += LineTime(parser.request().frameSize + answer.bytes.size(), options.baud);
+        }
+        if (answer.late) due += LATE_DELAY;
+        // Replies leave in the order of their requests, even behind a late one.
+        if (due < lastDue) due = lastDue;
+        lastDue = due;
+        pending.push_back({due, std::move(answer.bytes)});
+      }
+      if (hangupAfter && monitor.requestsReceived() >= *hangupAfter) hangingUp = true;
+    }
+  }
+
+  line->Close();
+  if (options.linkPath) unlink(options.linkPath->c_str());
+  if (options.flashOut && !WriteWholeFile(*options.flashOut, monitor.flash().contents())) {
+    std::fprintf(err, "drive-sim: --flash-out: cannot write %s: %s\n", options.flashOut->c_str(),
+                 std::strerror(errno));
+    status = 1;
+  }
+  return status;
+}
+
+}  // namespace kelvane::sim

@@ -1,0 +1,226 @@
+#include "sim/sim_options.h"
+
+#include <cctype>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "sim/flash_model.h"
+#include "sim/line.h"
+#include "sim/number_text.h"
+
+namespace kelvane::sim {
+
+namespace {
+
+constexpr std::string_view USAGE = R"(Usage: drive-sim [options]
+
+A simulated servo drive: it answers identify, block write and block read
+requests on a pseudo-terminal, like the monitor of a real drive on a serial
+line. The first line printed is the path of the pseudo-terminal for the
+loader to open (or the --device path). It serves until SIGTERM or SIGINT.
+
+Line and files:
+  --family NAME          nym (default), tl3xx, tk720, 27, tk720-digest
+  --link PATH            also make PATH a symlink to the pseudo-terminal
+                         (replaced if it exists, removed on exit)
+  --device PATH          serve an existing serial device instead of a
+                         pseudo-terminal (a null-modem cable to a second port)
+  --baud N               line rate for --device and --pace (default 38400)
+  --pace                 hold each reply back until the request and reply would
+                         have crossed a line of --baud (10 bits per byte)
+  --flash-in FILE        load the flash from FILE at start
+  --flash-out FILE       save the flash to FILE on exit (SIGTERM, SIGINT, and
+                         after --hangup-after)
+  --log FILE             one line per request: what it asked and the status
+                         sent, or "silent", e.g. "WRITE 0x00004300 256 status 0"
+  --capture FILE         every byte received from the loader, raw
+  --help                 this text
+
+The flash file holds the raw flash contents from address 0, as many bytes as
+the family's flash (a shorter --flash-in leaves the rest erased, 0xFF).
+
+Flash layouts (addresses are the request's, sizes in bytes):
+  nym           0x40800 flash, 256-byte sectors, address and length most
+                significant byte first; the sector written at A is stored at
+                and read back from A + 0x2000; write 260, read 6 bytes payload
+  tl3xx         0x10200 flash, 128-byte sectors, least significant byte first,
+                read back from the write address; write 132, read 6
+  27            0x20000 flash, 256-byte sectors, least significant byte first;
+                its checksum sector sits at 0x1DF00; write 260, read 6
+  tk720         0x200000 flash, 256-byte blocks from 0x4000 (the monitor below
+                refuses writes), least significant byte first, read requests
+                carry a 32-bit length; write 260, read 8
+  tk720-digest  0x200000 flash, 256-byte blocks from 0x8000, least significant
+                byte first, reads as tk720. The image at 0x8000 is digest (16),
+                time stamp (4), length field (4, most significant byte first),
+                data; when the MD5 of the length-field bytes from 0x8000 + 20
+                equals the stored digest, the identify reply is 152 bytes with
+                that digest at bytes 112..127, otherwise the bare 112-byte
+                personality.
+A read of length 0 reads one whole block; reads longer than 256 are refused.
+Status bytes: 0 ok, 0x21 address outside the flash or below the writable
+area, 0x22 write not on a block boundary, 0x23 payload of the wrong length,
+0x24 read longer than 256, 0x25 unknown command. A refused write stores nothing.
+
+Identity (defaults are realistic for each family's layout):
+  --identity-hex HEX     the identify reply payload, verbatim (overrides all)
+  --identity-length N    cut or zero-extend the identify reply to N bytes
+  --serial N  --model XYZ  --hardware XYZ  --monitor-revision N  --build N
+  --current X            amperes; nym, tl3xx, tk720: two hex bytes HH.LL
+  --bus-resolution X  --current-resolution X  --personality-block-size N
+  --mac HEX12  --date-code N  --manufacturing-code N  --test-station N
+  --vin TEXT  --personality-checksum N
+Numbers are decimal, or hex after 0x.
+
+Faults (N counts from 1 and may repeat):
+  --silent-first K       ignore the first K requests
+  --silent               never answer
+  --write-status N:S     answer the N-th write with status S (nothing stored)
+  --read-status N:S      answer the N-th read with status S
+  --identify-status N:S  answer the N-th identify with status S
+  --bad-payload-checksum N  corrupt the payload checksum of the reply to
+                         request N (a reply without payload has none)
+  --bad-header N         send a frame with a bad header checksum before the
+                         reply to request N
+  --noise N:COUNT        COUNT noise bytes (never 0xAA) before the reply to N
+  --late N               send the reply to request N only after 300 ms
+  --short-read N:LEN     answer the N-th read with only LEN payload bytes
+  --stuck ADDR:VALUE     the flash byte at ADDR (a flash address, as read)
+                         always reads VALUE: a cell that will not program
+  --hangup-after N       deal with N requests, then hang up the line and exit
+The -status and --short-read faults count requests of their own kind; the
+others count every request, identify included. A request counts when its
+frame passed both checksums, whether it is answered or not; a frame that
+fails a checksum is dropped unanswered, logged and not counted.
+
+Exit status: 0 after SIGTERM, SIGINT or --hangup-after; 1 when the line
+fails; 2 for a bad command line.
+)";
+
+// Options that take no value.
+bool IsFlag(std::string_view name) {
+  return name == "pace" || name == "silent";
+}
+
+std::optional<std::vector<std::uint8_t>> ParseHexBytes(std::string_view text) {
+  std::vector<std::uint8_t> bytes;
+  std::string digits;
+  for (char c : text) {
+    if (c == ' ' || c == ':') continue;
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    digits.push_back(c);
+  }
+  if (digits.size() % 2 != 0 || digits.size() / 2 > 0xFFFF) return std::nullopt;
+  for (std::size_t i = 0; i < digits.size(); i += 2) {
+    bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+}  // namespace
+
+void PrintSimUsage(std::FILE* out) {
+  std::fwrite(USAGE.data(), 1, USAGE.size(), out);
+  std::fflush(out);
+}
+
+SimParse ParseSimOptions(std::span<const char* const> arguments, SimOptions& options,
+                         std::string& error) {
+  // Identity fields are set once the family, which decides their defaults
+  // and some encodings, is known: --family may come last.
+  std::vector<std::pair<std::string, std::string>> identityTexts;
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    std::string_view argument = arguments[i];
+    if (argument == "--help" || argument == "-h") return SimParse::Help;
+    if (!argument.starts_with("--")) {
+      error = "unexpected argument '" + std::string(argument) + "' (options begin with --)";
+      return SimParse::Error;
+    }
+    std::string name(argument.substr(2));
+    std::optional<std::string> value;
+    if (const std::size_t equals = name.find('='); equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.resize(equals);
+    }
+    const std::string option = "--" + name;
+    if (IsFlag(name)) {
+      if (value) {
+        error = option + " takes no value";
+        return SimParse::Error;
+      }
+    } else if (!value) {
+      if (i + 1 >= arguments.size()) {
+        error = option + " needs a value";
+        return SimParse::Error;
+      }
+      value = arguments[++i];
+    }
+
+    const auto bad = [&](const char* what) {
+      error = option + ": '" + *value + "' is not " + what;
+      return SimParse::Error;
+    };
+    if (name == "family") {
+      const auto family = ParseFamilyName(*value);
+      if (!family) return bad("a family (nym, tl3xx, tk720, 27, tk720-digest)");
+      options.family = *family;
+    } else if (name == "link" || name == "device" || name == "flash-in" || name == "flash-out" ||
+               name == "log" || name == "capture") {
+      if (value->empty()) return bad("a path");
+      (name == "link"        ? options.linkPath
+       : name == "device"    ? options.devicePath
+       : name == "flash-in"  ? options.flashIn
+       : name == "flash-out" ? options.flashOut
+       : name == "log"       ? options.logPath
+                             : options.capturePath) = *value;
+    } else if (name == "baud") {
+      const auto baud = ParseUnsigned(*value, 0xFFFFFFFF);
+      if (!baud || !IsSupportedBaud(static_cast<std::uint32_t>(*baud))) {
+        return bad("a supported baud rate (1200 to 921600)");
+      }
+      options.baud = static_cast<std::uint32_t>(*baud);
+    } else if (name == "pace") {
+      options.pace = true;
+    } else if (name == "identity-hex") {
+      auto bytes = ParseHexBytes(*value);
+      if (!bytes) return bad("an even number of hex digits (at most 65535 bytes)");
+      options.identity.verbatim = std::move(*bytes);
+    } else if (name == "identity-length") {
+      const auto length = ParseUnsigned(*value, 0xFFFF);
+      if (!length) return bad("a length from 0 to 65535");
+      options.identity.length = static_cast<std::uint32_t>(*length);
+    } else if (IsIdentityOption(name)) {
+      identityTexts.emplace_back(name, *value);
+    } else if (FaultPlan::IsFaultOption(name)) {
+      if (auto message = options.faults.Add(name, value.value_or(""))) {
+        error = *message;
+        return SimParse::Error;
+      }
+    } else {
+      error = "unknown option " + option + " (see --help)";
+      return SimParse::Error;
+    }
+  }
+
+  options.identity.fields = DefaultIdentityFields(options.family);
+  for (const auto& [name, value] : identityTexts) {
+    if (auto message = ApplyIdentityOption(options.identity.fields, options.family, name, value)) {
+      error = *message;
+      return SimParse::Error;
+    }
+  }
+  const std::uint32_t flashSize = LayoutOf(options.family).flashSize;
+  for (const FaultPlan::StuckCell& cell : options.faults.stuckCells()) {
+    if (cell.address >= flashSize) {
+      char text[96];
+      std::snprintf(text, sizeof text, "--stuck: address 0x%X lies outside the 0x%X-byte flash",
+                    static_cast<unsigned>(cell.address), static_cast<unsigned>(flashSize));
+      error = text;
+      return SimParse::Error;
+    }
+  }
+  return SimParse::Run;
+}
+
+}  // namespace kelvane::sim
