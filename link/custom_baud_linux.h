@@ -1,0 +1,16 @@
+#pragma once
+
+namespace kelvane {
+
+// Sets both directions of the line open on `fd` to `baudRate`, a rate outside
+// the standard B-constant list (250000 for a drive's fast monitor, say). Linux
+// takes any rate through its termios2 interface; other systems have no
+// portable way, so there the rate is refused. Returns false when the rate is
+// refused or the call fails; the line keeps its previous rate then.
+bool SetCustomBaudRate(int fd, int baudRate);
+
+// The output rate the driver reports for the line on `fd`, or -1 when it
+// cannot be read (or the system has no termios2 interface).
+int ReadCustomBaudRate(int fd);
+
+}  // namespace kelvane

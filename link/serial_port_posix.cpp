@@ -1,0 +1,223 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+
+#include "link/custom_baud_linux.h"
+#include "link/serial_port.h"
+
+namespace kelvane {
+
+namespace {
+
+int Descriptor(std::intptr_t handle) {
+  return static_cast<int>(handle);
+}
+
+struct StandardRate {
+  int rate;
+  speed_t code;
+};
+
+// The rates every serial driver knows by constant; anything else needs the
+// driver's free-rate interface.
+constexpr StandardRate kStandardRates[] = {
+    {50, B50},           {75, B75},     {110, B110},   {134, B134},     {150, B150},
+    {200, B200},         {300, B300},   {600, B600},   {1200, B1200},   {1800, B1800},
+    {2400, B2400},       {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
+#ifdef B57600
+    {57600, B57600},
+#endif
+#ifdef B115200
+    {115200, B115200},
+#endif
+#ifdef B230400
+    {230400, B230400},
+#endif
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B500000
+    {500000, B500000},
+#endif
+#ifdef B576000
+    {576000, B576000},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+#ifdef B1000000
+    {1000000, B1000000},
+#endif
+#ifdef B1152000
+    {1152000, B1152000},
+#endif
+#ifdef B1500000
+    {1500000, B1500000},
+#endif
+#ifdef B2000000
+    {2000000, B2000000},
+#endif
+#ifdef B2500000
+    {2500000, B2500000},
+#endif
+#ifdef B3000000
+    {3000000, B3000000},
+#endif
+#ifdef B3500000
+    {3500000, B3500000},
+#endif
+#ifdef B4000000
+    {4000000, B4000000},
+#endif
+};
+
+const StandardRate* FindStandardRate(int baudRate) {
+  for (const StandardRate& entry : kStandardRates) {
+    if (entry.rate == baudRate) return &entry;
+  }
+  return nullptr;
+}
+
+// Raw binary line, 8N1. The drive's frames carry every byte value, including
+// 0x11/0x13 (XON/XOFF), CR, LF and the terminal's signal characters, so the
+// line discipline must pass all of them through untouched and echo nothing.
+void MakeRawEightNoneOne(termios& line) {
+  line.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                         IXON | IXOFF | IXANY);
+  line.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  line.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  line.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+  // CLOCAL: a drive's cable often has no carrier line; CRTSCTS stays as the
+  // port had it, as some adapters are wired for it.
+  line.c_cflag |= CS8 | CREAD | CLOCAL;
+  // Reads never wait inside the driver; ReadByte times them with poll.
+  line.c_cc[VMIN] = 0;
+  line.c_cc[VTIME] = 0;
+}
+
+}  // namespace
+
+SerialPort::~SerialPort() {
+  Close();
+}
+
+int SerialPort::Open(int portNumber, int baudRate) {
+  // The PC's COM1..COM9 are Linux's ttyS0..ttyS8.
+  if (portNumber < 1 || portNumber > 9) return 0;
+  char path[32];
+  std::snprintf(path, sizeof path, "/dev/ttyS%d", portNumber - 1);
+  return OpenPath(path, baudRate);
+}
+
+int SerialPort::OpenPath(const char* devicePath, int baudRate) {
+  if (devicePath == nullptr || baudRate <= 0) return 0;
+  // Non-blocking while opening, so a port waiting for carrier cannot hang us.
+  int fd = open(devicePath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return 0;
+  if (fd == 0) {
+    // Descriptor 0 would read as "closed"; move it up.
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
+    close(fd);
+    if (moved < 0) return 0;
+    fd = moved;
+  }
+  // One loader per drive: a second one on the same line would interleave its
+  // frames with ours. TIOCEXCL does not stop root, the advisory lock does.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return 0;
+  }
+  handle_ = fd;
+  if (ioctl(fd, TIOCEXCL) != 0 || Configure(baudRate) != 1) {
+    Close();
+    return 0;
+  }
+  return 1;
+}
+
+int SerialPort::Configure(int baudRate) {
+  const int fd = Descriptor(handle_);
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return 0;
+
+  termios line{};
+  if (tcgetattr(fd, &line) != 0) return 0;
+  MakeRawEightNoneOne(line);
+  const StandardRate* standard = FindStandardRate(baudRate);
+  if (standard != nullptr) {
+    if (cfsetispeed(&line, standard->code) != 0 || cfsetospeed(&line, standard->code) != 0) {
+      return 0;
+    }
+  }
+  if (tcsetattr(fd, TCSANOW, &line) != 0) return 0;
+  if (standard == nullptr && !SetCustomBaudRate(fd, baudRate)) return 0;
+  // The input queue is deliberately left as it is: nothing is flushed.
+  return 1;
+}
+
+void SerialPort::Close() {
+  if (handle_ == 0) return;
+  const int fd = Descriptor(handle_);
+  ioctl(fd, TIOCNXCL);
+  flock(fd, LOCK_UN);
+  close(fd);
+  handle_ = 0;
+}
+
+bool SerialPort::Write(std::span<const std::uint8_t> bytes) {
+  if (handle_ == 0) return false;
+  const int fd = Descriptor(handle_);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // Only if someone set the descriptor non-blocking behind our back.
+      pollfd ready{fd, POLLOUT, 0};
+      if (poll(&ready, 1, -1) < 0 && errno != EINTR) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+ReadOutcome SerialPort::ReadByte(std::uint8_t& byte) {
+  if (handle_ == 0) return ReadOutcome::Failure;
+  const int fd = Descriptor(handle_);
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(READ_SILENCE_MS);
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd ready{fd, POLLIN, 0};
+    const int n = poll(&ready, 1, left > 0 ? static_cast<int>(left) : 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ReadOutcome::Failure;
+    }
+    if (n == 0) return ReadOutcome::Silence;
+    if ((ready.revents & POLLIN) == 0) {
+      // Hang-up or error with nothing left to read: the adapter was pulled or
+      // the other end closed the line.
+      return ReadOutcome::Failure;
+    }
+    const ssize_t got = read(fd, &byte, 1);
+    if (got == 1) return ReadOutcome::Byte;
+    if (got == 0) return ReadOutcome::Failure;  // end of file: the line is gone
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    return ReadOutcome::Failure;
+  }
+}
+
+}  // namespace kelvane
