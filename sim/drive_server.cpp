@@ -31,6 +31,9 @@ constexpr milliseconds LATE_DELAY{300};
 // loader killed mid-request does not spoil the next one's first frame.
 constexpr milliseconds RECEIVE_TIMEOUT{500};
 
+// Before hanging up, the loader gets this long to read the last reply.
+constexpr int HANGUP_DRAIN_MS = 2000;
+
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -248,6 +251,7 @@ int ServeDrive(const SimOptions& options, std::FILE* out, std::FILE* err) {
     }
   }
 
+  if (hangingUp) line->Drain(HANGUP_DRAIN_MS);
   line->Close();
   if (options.linkPath) unlink(options.linkPath->c_str());
   if (options.flashOut && !WriteWholeFile(*options.flashOut, monitor.flash().contents())) {

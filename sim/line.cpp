@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -166,6 +167,27 @@ bool Line::WriteAll(std::span<const std::uint8_t> bytes) {
     return false;
   }
   return true;
+}
+
+void Line::Drain(int limitMs) {
+  if (fd_ < 0) return;
+  if (slaveFd_ < 0) {
+    tcdrain(fd_);
+    return;
+  }
+  // Written bytes reach the slave's input queue a moment after the write;
+  // a loader may also have read them before we look. So: wait for them to
+  // show up (or give them a short while), then for the queue to empty.
+  constexpr int STEP_MS = 5;
+  constexpr int ARRIVAL_MS = 50;
+  bool arrived = false;
+  for (int waited = 0; waited < limitMs; waited += STEP_MS) {
+    int unread = 0;
+    if (ioctl(slaveFd_, TIOCINQ, &unread) != 0) return;
+    if (unread > 0) arrived = true;
+    if (unread == 0 && (arrived || waited >= ARRIVAL_MS)) return;
+    poll(nullptr, 0, STEP_MS);
+  }
 }
 
 void Line::Close() {

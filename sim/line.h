@@ -34,6 +34,9 @@ class Line {
   long Read(std::span<std::uint8_t> buffer);
   // Writes all of `bytes`, waiting for room; false when the line is gone.
   bool WriteAll(std::span<const std::uint8_t> bytes);
+  // Waits, at most `limitMs`, until the far side has taken in everything
+  // written: a pseudo-terminal throws away unread input when it hangs up.
+  void Drain(int limitMs);
   // Hangs up: the far side sees the line drop.
   void Close();
 

@@ -103,6 +103,16 @@ bool IsFlag(std::string_view name) {
   return name == "pace" || name == "silent";
 }
 
+bool IsKnownOption(std::string_view name) {
+  constexpr std::string_view LINE_OPTIONS[] = {"family",  "link",         "device",         "baud",
+                                               "pace",    "flash-in",     "flash-out",      "log",
+                                               "capture", "identity-hex", "identity-length"};
+  for (std::string_view known : LINE_OPTIONS) {
+    if (name == known) return true;
+  }
+  return IsIdentityOption(name) || FaultPlan::IsFaultOption(name);
+}
+
 std::optional<std::vector<std::uint8_t>> ParseHexBytes(std::string_view text) {
   std::vector<std::uint8_t> bytes;
   std::string digits;
@@ -144,6 +154,10 @@ SimParse ParseSimOptions(std::span<const char* const> arguments, SimOptions& opt
       name.resize(equals);
     }
     const std::string option = "--" + name;
+    if (!IsKnownOption(name)) {
+      error = "unknown option " + option + " (see --help)";
+      return SimParse::Error;
+    }
     if (IsFlag(name)) {
       if (value) {
         error = option + " takes no value";
