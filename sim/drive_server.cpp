@@ -218,7 +218,15 @@ int ServeDrive(const SimOptions& options, std::FILE* out, std::FILE* err) {
       status = 1;
       break;
     }
-    if (n == 0) continue;
+    if (n == 0) {
+      // Nothing to read although poll said so: a device that reports a hang-up.
+      if (fds[1].revents & (POLLHUP | POLLERR)) {
+        std::fprintf(err, "drive-sim: the line hung up\n");
+        status = 1;
+        break;
+      }
+      continue;
+    }
     const Clock::time_point now = Clock::now();
     if (capture) {
       std::fwrite(chunk, 1, static_cast<std::size_t>(n), capture.get());

@@ -89,10 +89,14 @@ Faults (N counts from 1 and may repeat):
   --stuck ADDR:VALUE     the flash byte at ADDR (a flash address, as read)
                          always reads VALUE: a cell that will not program
   --hangup-after N       deal with N requests, then hang up the line and exit
+                         (once the last reply has been read)
 The -status and --short-read faults count requests of their own kind; the
 others count every request, identify included. A request counts when its
 frame passed both checksums, whether it is answered or not; a frame that
-fails a checksum is dropped unanswered, logged and not counted.
+fails a checksum is dropped unanswered, logged and not counted. A partial
+frame is forgotten after 500 ms without a byte.
+
+Options take their value as the next argument or after "=" (--baud=9600).
 
 Exit status: 0 after SIGTERM, SIGINT or --hangup-after; 1 when the line
 fails; 2 for a bad command line.

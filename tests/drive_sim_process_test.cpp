@@ -314,6 +314,33 @@ TEST(DriveSimProcess, PaceHoldsRepliesToLineSpeed) {
   EXPECT_EQ(sim.Wait(), 0);
 }
 
+TEST(DriveSimProcess, ServesAnExistingDevice) {
+  // The far end of a null-modem cable, played by a pseudo-terminal of our own.
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string device = ptsname(master);
+  TempDir dir;
+  SimProcess sim(dir, {"--device", device, "--baud", "9600", "--family", "27"});
+  EXPECT_EQ(sim.FirstLine(), device) << sim.Stderr();
+  const Bytes identify = RequestFrame(0x10, {});
+  ASSERT_EQ(write(master, identify.data(), identify.size()), 6);
+  Bytes reply;
+  while (reply.size() < 7 + 28 + 1 && SimProcess::WaitReadable(master, 5000ms)) {
+    std::uint8_t chunk[64];
+    const ssize_t n = read(master, chunk, sizeof chunk);
+    if (n <= 0) break;
+    reply.insert(reply.end(), chunk, chunk + n);
+  }
+  EXPECT_EQ(
+      reply,
+      BuildReplyFrame(0x10, 0, EncodeSeries27Identity(DefaultIdentityFields(SimFamily::Series27))));
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0) << sim.Stderr();
+  close(master);
+}
+
 TEST(DriveSimProcess, BadCommandLinesExitTwoNamingTheOption) {
   TempDir dir;
   WriteFile(dir.File("big.bin"), Bytes(0x10201, 0));
