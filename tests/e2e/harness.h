@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,20 @@ namespace kelvane::e2e {
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
+
+// ---------------------------------------------------------------- cases
+
+// Table rows carry a `name`: it is how GoogleTest shows the row, and so what
+// ctest calls the test (".../EmptyFile" rather than ".../2"). Rows declared
+// in an unnamed namespace need `using e2e::PrintTo;` there, since lookup by
+// argument type searches only the row's own namespace.
+template <typename Case>
+requires requires(const Case& c) {
+  std::string_view(c.name);
+}
+void PrintTo(const Case& c, std::ostream* out) {
+  *out << c.name;
+}
 
 // ---------------------------------------------------------------- files
 

@@ -9,6 +9,9 @@
 namespace kelvane::e2e {
 namespace {
 
+// Table rows are shown by their names (see harness.h).
+using e2e::PrintTo;
+
 const char* const SAMPLE = "nym_sample.s";
 
 struct Sample {
@@ -63,8 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HelpCase{"AfterUnknownOptionAndFile",
                                {"/x", SAMPLE, "/?", "/q", "/c0"},
                                "Unknown option: /x\r\n"},
-                      HelpCase{"BeforeFileAndPort", {"/h", SAMPLE, "/c0"}, ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+                      HelpCase{"BeforeFileAndPort", {"/h", SAMPLE, "/c0"}, ""}));
 
 struct BadPort {
   const char* name;
@@ -88,8 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadPort{"BareC", "/c", "Failed to open COM-48 port\r\n"},
                       BadPort{"LetterAfterC", "/cx", "Failed to open COM72 port\r\n"},
                       BadPort{"MissingDevice", "/c/dev/kelvane-no-such-device",
-                              "Failed to open /dev/kelvane-no-such-device port\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+                              "Failed to open /dev/kelvane-no-such-device port\r\n"}));
 
 TEST(RunSequenceE2e, UnknownOptionsAreReportedAndTheRunGoesOn) {
   const Sample sample = NymSample();
@@ -136,6 +137,7 @@ TEST(RunSequenceE2e, BaudRateZeroIsRefusedByThePort) {
 }
 
 TEST(RunSequenceE2e, SecondLoaderCannotOpenABusyPort) {
+  if (UnderWine()) GTEST_SKIP() << "Wine lets a second program open a COM port that is open";
   TempDir dir;
   dir.CopyExample(SAMPLE);
   // A drive that never answers keeps the first loader in its countdown.
@@ -220,8 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LinkCase{"NoiseOnTheLine",
                                {"--noise", "1:40", "--noise", "4:300", "--noise", "20:7",
                                 "--bad-header", "21"},
-                               0}),
-    [](const auto& info) { return std::string(info.param.name); });
+                               0}));
 
 }  // namespace
 }  // namespace kelvane::e2e
