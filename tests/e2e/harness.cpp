@@ -483,7 +483,7 @@ std::vector<std::string> Segments(const std::string& text) {
   constexpr std::size_t CONTEXT = 3;
   constexpr std::size_t SHOWN = 25;
   std::ostringstream message;
-  message << "output differs from byte " << byte << " on (line " << prefix + 1 << "); expected "
+  message << "output differs from byte " << byte << " (line " << prefix + 1 << "); expected "
           << expected.size() << " bytes, got " << actual.size() << "\n";
   for (std::size_t i = prefix > CONTEXT ? prefix - CONTEXT : 0; i < prefix; ++i) {
     message << "    " << Escape(want[i]) << "\n";
