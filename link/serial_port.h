@@ -59,6 +59,13 @@ class SerialPort {
   std::intptr_t handle_ = 0;
   // Requests start with this value's two low bytes, low byte first.
   std::uint32_t preamble_ = 0xAA55;
+  // Bytes the system already had waiting, fetched in one call and handed out
+  // one at a time by ReadByte. They are the front of the driver's input
+  // queue: nothing drops them, so what follows a reply is the start of what
+  // the next exchange reads. Room for the longest reply frame (307 bytes).
+  std::array<std::uint8_t, 512> input_{};
+  std::size_t inputNext_ = 0;
+  std::size_t inputEnd_ = 0;
 };
 
 }  // namespace kelvane
