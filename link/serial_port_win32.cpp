@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -92,6 +93,7 @@ int SerialPort::Configure(int baudRate) {
 void SerialPort::Close() {
   CloseHandle(AsHandle(handle_));
   handle_ = 0;
+  inputNext_ = inputEnd_ = 0;
 }
 
 bool SerialPort::Write(std::span<const std::uint8_t> bytes) {
@@ -109,11 +111,33 @@ ReadOutcome SerialPort::ReadByte(std::uint8_t& byte) {
   if (handle_ == 0) {
     return ReadOutcome::Failure;
   }
-  DWORD received = 0;
-  if (!ReadFile(AsHandle(handle_), &byte, 1, &received, nullptr)) {
-    return ReadOutcome::Failure;
+  if (inputNext_ == inputEnd_) {
+    HANDLE port = AsHandle(handle_);
+    // Take in one call what the driver's input queue already holds, and hand
+    // it out a byte at a time. Ask for no more than it reports waiting, or for
+    // one byte when nothing is: with these time-outs Windows returns at once
+    // with what is there, but Wine waits for the whole count (up to the
+    // 200 ms), so only a count that is already there behaves alike on both.
+    // ClearCommError also clears the port's error flags, which would stall
+    // every read of a port set to abort on errors.
+    DWORD want = 1;
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (ClearCommError(port, &errors, &status) && status.cbInQue > 1) {
+      want = std::min<DWORD>(status.cbInQue, static_cast<DWORD>(input_.size()));
+    }
+    DWORD received = 0;
+    if (!ReadFile(port, input_.data(), want, &received, nullptr)) {
+      return ReadOutcome::Failure;
+    }
+    if (received == 0) {
+      return ReadOutcome::Silence;
+    }
+    inputNext_ = 0;
+    inputEnd_ = received;
   }
-  return received == 1 ? ReadOutcome::Byte : ReadOutcome::Silence;
+  byte = input_[inputNext_++];
+  return ReadOutcome::Byte;
 }
 
 }  // namespace kelvane
