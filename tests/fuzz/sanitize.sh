@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The whole test suite once more, everything (the loader, drive-sim and the
+# tests) built with AddressSanitizer and UndefinedBehaviorSanitizer.
+#
+#   tests/fuzz/sanitize.sh [BUILD_DIR]      (default build-asan)
+#
+# Every sanitizer report goes to a file of its own and ends the process with
+# status 86, a status no run of the loader has, so a test that expects a
+# failure cannot mistake a report for it. The script fails when any test
+# fails or any report was written, and prints the reports.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+build=${1:-build-asan}
+cmake -S . -B "$build" -DKELVANE_SANITIZE=ON >/dev/null
+cmake --build "$build" -j2
+
+reports=$(mktemp -d /tmp/kelvane-sanitize-XXXXXX)
+export ASAN_OPTIONS="exitcode=86:log_path=$reports/asan:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1"
+export UBSAN_OPTIONS="exitcode=86:log_path=$reports/ubsan:print_stacktrace=1:halt_on_error=1"
+
+status=0
+(cd "$build" && ctest --output-on-failure -j2) || status=1
+if compgen -G "$reports/*" >/dev/null; then
+  echo "sanitizer reports:" >&2
+  cat "$reports"/* >&2
+  status=1
+else
+  echo "sanitizers: no reports"
+fi
+rm -rf "$reports"
+exit $status
