@@ -83,6 +83,11 @@ void SummaryReporter::Finalize() {
         "  the same frames from a bare in-process client: %.4f x wire time"
         "  (drive-sim's pacing alone)\n",
         value);
+    // What is left once the simulated line's own overshoot is taken out.
+    if (find(CLEAR_PACED, WALL_PER_WIRE, other) && value > 0) {
+      print("  loader's paced wall time over the bare client's: %.4f x  (goal <= %.2f: %s)\n",
+            other / value, WALL_GOAL_RATIO, Verdict(other / value <= WALL_GOAL_RATIO));
+    }
   }
   if (find(MD5_OURS, BYTES_PER_SECOND, value) && find(MD5_OPENSSL, BYTES_PER_SECOND, other) &&
       other > 0) {
