@@ -5,6 +5,8 @@
 #   bench/run.sh [benchmark flags]       e.g. --benchmark_repetitions=9
 #   BUILD=build-x bench/run.sh           build directory (default build-bench)
 #   JOBS=1 bench/run.sh                  parallel build jobs (default 2)
+#   KELVANE_BENCH_DRIVE_SIM=path/drive-sim bench/run.sh
+#                                        load against another drive-sim build
 #
 # Needs libbenchmark-dev and libssl-dev (Debian). The load figures start real
 # kelvane and drive-sim processes on a pseudo-terminal; the paced run alone

@@ -51,8 +51,10 @@ constexpr milliseconds RUN_LIMIT{120'000};
 constexpr milliseconds START_LIMIT{10'000};
 
 std::optional<ChildProcess> StartDrive(bool paced, std::string& ptyPath, std::string& error) {
-  std::vector<std::string> args = {DRIVE_SIM_BIN, "--family", "nym", "--baud",
-                                   std::to_string(LINE_BAUD)};
+  // Another drive-sim can be put in, to try a change to its pacing.
+  const char* other = std::getenv("KELVANE_BENCH_DRIVE_SIM");
+  std::vector<std::string> args = {other != nullptr && *other != '\0' ? other : DRIVE_SIM_BIN,
+                                   "--family", "nym", "--baud", std::to_string(LINE_BAUD)};
   if (paced) args.push_back("--pace");
   std::optional<ChildProcess> drive =
       ChildProcess::Spawn(args, StdoutTo{.file = {}, .pipe = true}, error);
