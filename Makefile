@@ -8,10 +8,11 @@
 # `make test BUILD=build-debug JOBS=4`.
 
 BUILD ?= build
+WINDOWS_BUILD ?= build-windows
 JOBS ?= 2
 BAUD ?= 115200
 
-.PHONY: all build test test-native demo clean
+.PHONY: all build build-windows test test-native test-windows demo clean
 
 all: build
 
@@ -20,14 +21,26 @@ build:
 	cmake --build $(BUILD) -j$(JOBS)
 
 # Every suite that `make test` runs is a prerequisite here.
-test: test-native
+test: test-native test-windows
 
 # Unit tests and the end-to-end scenarios (kelvane against drive-sim).
 test-native: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# kelvane.exe, cross-built with mingw-w64 and statically linked.
+build-windows:
+	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+	cmake --build $(WINDOWS_BUILD) -j$(JOBS)
+
+# The same end-to-end scenarios with kelvane.exe under Wine, its COM7 mapped
+# to each scenario's drive-sim; stdout and exit status must equal the Linux
+# build's.
+test-windows: build build-windows
+	KELVANE_WINDOWS_BUILD=$(WINDOWS_BUILD) tests/wine/check_exe.sh
+	KELVANE_NATIVE_BUILD=$(BUILD) KELVANE_WINDOWS_BUILD=$(WINDOWS_BUILD) tests/wine/run_e2e.sh
+
 demo: build
 	examples/demo.sh $(BUILD) $(BAUD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD)
