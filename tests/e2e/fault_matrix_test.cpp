@@ -624,7 +624,14 @@ TEST_P(FaultMatrix, EndsAsTheDriveDeservesAndKeepsItsFlashHonest) {
   }
 
   Bytes flash;
-  ASSERT_TRUE(sim.Stop(flash));
+  const ::testing::AssertionResult stopped = sim.Stop(flash);
+  if (!stopped && cell.fault == Fault::Hangup) {
+    // After hanging up, drive-sim saves its flash and exits on its own; the
+    // stop signal can land while it is exiting. What it saved still counts.
+    flash = ReadBytes(dir.File("sim-flash.out"));
+  } else {
+    ASSERT_TRUE(stopped);
+  }
   Bytes expected = ExpectedFlash(f, cell.phase, cell.fault, o);
   if (f.kind == Kind::Digest && flash.size() == expected.size() && expected != Before(f)) {
     // The time stamp is the clock's: take the drive's.
