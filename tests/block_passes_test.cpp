@@ -14,16 +14,12 @@ namespace kelvane {
 namespace {
 
 using testing::CapturedOutput;
+using testing::Concat;
+using testing::Pattern;
 using testing::RequestFrame;
 using testing::ScriptedLine;
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes Pattern(std::size_t size, std::uint8_t seed) {
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 7);
-  return bytes;
-}
 
 Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t count) {
   return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
@@ -37,11 +33,6 @@ Bytes ExpectedBlock(const Bytes& image, std::size_t block, std::size_t size) {
     expected[i] = image[block * size + i];
   }
   return expected;
-}
-
-Bytes Concat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
 }
 
 struct OpenLine {
@@ -92,7 +83,7 @@ TEST(CountErroneousLocations, CountsDifferencesAndMissingBytes) {
       {"reply six bytes short", Slice(block, 0, 250), 6},
       {"short reply that also differs", Slice(twoWrong, 0, 200), 57},
       {"empty reply", {}, 256},
-      {"longer reply: the tail is not compared", Concat(block, Bytes(40, 0x00)), 0},
+      {"longer reply: the tail is not compared", Concat({block, Bytes(40, 0x00)}), 0},
       {"all erased", Bytes(256, 0xFF),
        256 - static_cast<int>(std::count(block.begin(), block.end(), 0xFF))},
   };
@@ -311,7 +302,7 @@ TEST(VerifyPass, ReportsEveryMismatchAndGoesOn) {
        false,
        " Sector    2 has  256 errorneous location(s)\r\n"},
       {"longer reply: only the block is compared", NYM_FAMILY,
-       Concat(ExpectedBlock(image, 1, 256), Bytes(40, 0x00)), true,
+       Concat({ExpectedBlock(image, 1, 256), Bytes(40, 0x00)}), true,
        "   2 of    3 sectors verifyed\r"},
   };
   for (const Case& c : cases) {

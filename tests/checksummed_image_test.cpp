@@ -1,34 +1,19 @@
 #include "image/checksummed_image.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "test_support.h"
 
 namespace kelvane {
 namespace {
 
-// A directory of its own for every test, so that tests can run in parallel.
-struct Scratch {
-  std::filesystem::path dir;
-  Scratch() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvane-tk-XXXXXX").string();
-    if (const char* made = mkdtemp(pattern.data())) dir = made;
-    EXPECT_FALSE(dir.empty()) << "no temporary directory";
-  }
-  ~Scratch() { std::filesystem::remove_all(dir); }
-  std::string Put(const std::vector<std::uint8_t>& bytes) {
-    const std::filesystem::path path = dir / "fw.bin";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return path.string();
-  }
-};
+using testing::CapturedOutput;
+using testing::TempDir;
 
 struct Outcome {
   int result = -1;
@@ -37,14 +22,10 @@ struct Outcome {
 };
 
 Outcome Prepare(const char* fileName) {
-  char* printed = nullptr;
-  std::size_t printedSize = 0;
-  std::FILE* out = open_memstream(&printed, &printedSize);
+  CapturedOutput out;
   Outcome outcome;
-  outcome.result = PrepareChecksummedImage(fileName, outcome.image, out);
-  std::fclose(out);
-  outcome.printed.assign(printed, printedSize);
-  free(printed);
+  outcome.result = PrepareChecksummedImage(fileName, outcome.image, out.stream());
+  outcome.printed = out.text();
   return outcome;
 }
 
@@ -90,8 +71,8 @@ TEST(ChecksummedImage, FilesGiveTheirImage) {
       {"1001 bytes", Counting(1001, 9), {}},
   };
   for (const Case& c : cases) {
-    Scratch scratch;
-    const Outcome outcome = Prepare(scratch.Put(c.file).c_str());
+    TempDir scratch;
+    const Outcome outcome = Prepare(scratch.Write("fw.bin", c.file).c_str());
     const ChecksummedImage& image = outcome.image;
     ASSERT_EQ(outcome.result, 0) << c.name << ": " << outcome.printed;
     EXPECT_EQ(outcome.printed, "") << c.name;
@@ -129,17 +110,18 @@ TEST(ChecksummedImage, FilesWithoutRoomForTheHeaderAreRefused) {
       {7, "File is too short for the image header. Nothing to load.\r\n"},
   };
   for (const Case& c : cases) {
-    Scratch scratch;
-    const Outcome outcome = Prepare(scratch.Put(std::vector<std::uint8_t>(c.length, 1)).c_str());
+    TempDir scratch;
+    const Outcome outcome =
+        Prepare(scratch.Write("fw.bin", std::vector<std::uint8_t>(c.length, 1)).c_str());
     EXPECT_EQ(outcome.result, 1) << c.length;
     EXPECT_EQ(outcome.printed, c.printed) << c.length;
   }
 }
 
 TEST(ChecksummedImage, FilesThatCannotBeOpenedAreRefused) {
-  Scratch scratch;
-  const std::string missing = (scratch.dir / "missing.bin").string();
-  const std::string paths[] = {missing, scratch.dir.string()};
+  TempDir scratch;
+  const std::string missing = scratch.File("missing.bin");
+  const std::string paths[] = {missing, scratch.path().string()};
   for (const std::string& path : paths) {
     const Outcome outcome = Prepare(path.c_str());
     EXPECT_EQ(outcome.result, 1) << path;

@@ -2,35 +2,19 @@
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "test_support.h"
 
 namespace kelvane {
 namespace {
 
-// A directory of its own for every test, so that tests can run in parallel.
-struct Scratch {
-  std::filesystem::path dir;
-  Scratch() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "kelvane-digest-XXXXXX").string();
-    if (const char* made = mkdtemp(pattern.data())) dir = made;
-    EXPECT_FALSE(dir.empty()) << "no temporary directory";
-  }
-  ~Scratch() { std::filesystem::remove_all(dir); }
-  std::string Put(const std::vector<std::uint8_t>& bytes) {
-    const std::filesystem::path path = dir / "fw.bin";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return path.string();
-  }
-};
+using testing::CapturedOutput;
+using testing::TempDir;
 
 struct Outcome {
   int result = -1;
@@ -39,14 +23,10 @@ struct Outcome {
 };
 
 Outcome Prepare(const char* fileName, std::uint32_t timeStamp) {
-  char* printed = nullptr;
-  std::size_t printedSize = 0;
-  std::FILE* out = open_memstream(&printed, &printedSize);
+  CapturedOutput out;
   Outcome outcome;
-  outcome.result = PrepareDigestStampedImage(fileName, timeStamp, outcome.image, out);
-  std::fclose(out);
-  outcome.printed.assign(printed, printedSize);
-  free(printed);
+  outcome.result = PrepareDigestStampedImage(fileName, timeStamp, outcome.image, out.stream());
+  outcome.printed = out.text();
   return outcome;
 }
 
@@ -101,8 +81,8 @@ TEST(DigestStampedImage, FilesGiveTheirImageAndLines) {
       {"75 bytes", std::vector<std::uint8_t>(75, 0x33), 76, {0, 0, 0, 56}, ""},
   };
   for (const Case& c : cases) {
-    Scratch scratch;
-    const Outcome outcome = Prepare(scratch.Put(c.file).c_str(), 0x12345678);
+    TempDir scratch;
+    const Outcome outcome = Prepare(scratch.Write("fw.bin", c.file).c_str(), 0x12345678);
     const DigestStampedImage& image = outcome.image;
     ASSERT_EQ(outcome.result, 0) << c.name << ": " << outcome.printed;
     ASSERT_EQ(image.bytes.size(), c.file.size() + 512) << c.name;
@@ -127,8 +107,8 @@ TEST(DigestStampedImage, FilesGiveTheirImageAndLines) {
 // The drive reports the digest of what it holds, which has no time stamp in
 // it: two loads of one file must give one digest.
 TEST(DigestStampedImage, TimeStampChangesNotTheDigest) {
-  Scratch scratch;
-  const std::string file = scratch.Put(std::vector<std::uint8_t>(100, 0x5C));
+  TempDir scratch;
+  const std::string file = scratch.Write("fw.bin", std::vector<std::uint8_t>(100, 0x5C));
   const Outcome first = Prepare(file.c_str(), 1700000000);
   const Outcome second = Prepare(file.c_str(), 1700000001);
   EXPECT_EQ(Hex(first.image.digest()), Hex(second.image.digest()));
@@ -149,13 +129,14 @@ TEST(DigestStampedImage, FilesWithoutRoomForTheHeaderAreRefused) {
       {23, "File is too short for the image header. Nothing to load.\r\n"},
   };
   for (const Case& c : cases) {
-    Scratch scratch;
-    const Outcome outcome = Prepare(scratch.Put(std::vector<std::uint8_t>(c.length, 1)).c_str(), 0);
+    TempDir scratch;
+    const Outcome outcome =
+        Prepare(scratch.Write("fw.bin", std::vector<std::uint8_t>(c.length, 1)).c_str(), 0);
     EXPECT_EQ(outcome.result, 1) << c.length;
     EXPECT_EQ(outcome.printed, c.printed) << c.length;
   }
-  Scratch scratch;
-  const std::string missing = (scratch.dir / "missing.bin").string();
+  TempDir scratch;
+  const std::string missing = scratch.File("missing.bin");
   EXPECT_EQ(Prepare(missing.c_str(), 0).printed, "Can't open file " + missing + "\r\n");
 }
 

@@ -8,6 +8,7 @@
 #include "sim/drive_status.h"
 #include "sim/reply_frame.h"
 #include "sim/sim_options.h"
+#include "test_support.h"
 
 namespace kelvane::sim {
 namespace {
@@ -122,13 +123,9 @@ TEST(SimOptions, BadArgumentsNameTheOption) {
 }
 
 TEST(SimOptions, UsageTextCoversEveryOption) {
-  char* text = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&text, &size);
-  PrintSimUsage(out);
-  std::fclose(out);
-  const std::string usage(text, size);
-  std::free(text);
+  testing::CapturedOutput out;
+  PrintSimUsage(out.stream());
+  const std::string usage = out.text();
   for (const char* option : {"--family",
                              "--link",
                              "--device",

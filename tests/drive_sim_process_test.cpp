@@ -20,6 +20,7 @@
 #include "sim/drive_monitor.h"
 #include "sim/identity.h"
 #include "sim/reply_frame.h"
+#include "test_support.h"
 
 extern char** environ;
 
@@ -39,21 +40,10 @@ std::string DriveSimProgram() {
   return (self / "drive-sim").string();
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "drive-sim-test.XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string File(const char* name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
+using testing::PseudoTerminalPair;
+using testing::RequestFrameBytes;
+using testing::TempDir;
+using testing::WriteFile;
 
 Bytes ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -63,28 +53,6 @@ Bytes ReadFile(const std::string& path) {
 std::string ReadText(const std::string& path) {
   const Bytes bytes = ReadFile(path);
   return std::string(bytes.begin(), bytes.end());
-}
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes RequestFrame(std::uint8_t command, const Bytes& payload) {
-  const auto n = payload.size();
-  Bytes frame = {0x55,
-                 0xAA,
-                 static_cast<std::uint8_t>(n & 0xFF),
-                 static_cast<std::uint8_t>(n >> 8),
-                 command,
-                 static_cast<std::uint8_t>((n & 0xFF) + (n >> 8) + command)};
-  if (n == 0) return frame;
-  std::uint8_t sum = 0;
-  for (std::uint8_t b : payload) sum = static_cast<std::uint8_t>(sum + b);
-  frame.insert(frame.end(), payload.begin(), payload.end());
-  frame.push_back(sum);
-  return frame;
 }
 
 // One drive-sim process, stopped and reaped by the destructor if need be.
@@ -220,7 +188,7 @@ TEST(DriveSimProcess, ServesANymDriveAndSavesItsFlashOnTerm) {
     port.Send(frame);
     sent.insert(sent.end(), frame.begin(), frame.end());
   };
-  send(RequestFrame(0x10, {}));
+  send(RequestFrameBytes(0x10, {}));
   const Bytes identity = port.Receive(7 + 40 + 1);
   ASSERT_EQ(identity.size(), 48u);
   EXPECT_EQ(Bytes(identity.begin(), identity.begin() + 7),
@@ -230,13 +198,13 @@ TEST(DriveSimProcess, ServesANymDriveAndSavesItsFlashOnTerm) {
 
   Bytes block(256);
   for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i ^ 0x5C);
-  send(RequestFrame(0x11, NymWritePayload(0x100, block)));
+  send(RequestFrameBytes(0x11, NymWritePayload(0x100, block)));
   EXPECT_EQ(port.Receive(7), (Bytes{0xAA, 0x55, 0x00, 0x00, 0x11, 0x00, 0x11}));
 
-  Bytes spoilt = RequestFrame(0x12, {0x00, 0x00, 0x21, 0x00, 0x01, 0x00});
+  Bytes spoilt = RequestFrameBytes(0x12, {0x00, 0x00, 0x21, 0x00, 0x01, 0x00});
   spoilt.back() ^= 0xFF;
   send(spoilt);  // dropped unanswered; the next request's reply comes first
-  send(RequestFrame(0x12, {0x00, 0x00, 0x21, 0x00, 0x01, 0x00}));
+  send(RequestFrameBytes(0x12, {0x00, 0x00, 0x21, 0x00, 0x01, 0x00}));
   EXPECT_EQ(port.Receive(7 + 256 + 1), BuildReplyFrame(0x12, 0, block));
 
   sim.Signal(SIGTERM);
@@ -264,7 +232,7 @@ TEST(DriveSimProcess, FlashInIsServedAndSavedBackOnInt) {
                        dir.File("out.bin")});
   Port port(sim.FirstLine());
   ASSERT_TRUE(port.ok()) << sim.Stderr();
-  port.Send(RequestFrame(0x12, {0x80, 0x01, 0x00, 0x00, 0x80, 0x00}));
+  port.Send(RequestFrameBytes(0x12, {0x80, 0x01, 0x00, 0x00, 0x80, 0x00}));
   EXPECT_EQ(port.Receive(7 + 128 + 1),
             BuildReplyFrame(0x12, 0, Bytes(image.begin() + 0x180, image.begin() + 0x200)));
   sim.Signal(SIGINT);
@@ -279,7 +247,7 @@ TEST(DriveSimProcess, HangupAfterDropsTheLineAndExits) {
   SimProcess sim(dir, {"--hangup-after", "1", "--flash-out", dir.File("out.bin")});
   Port port(sim.FirstLine());
   ASSERT_TRUE(port.ok()) << sim.Stderr();
-  port.Send(RequestFrame(0x10, {}));
+  port.Send(RequestFrameBytes(0x10, {}));
   EXPECT_EQ(port.Receive(48).size(), 48u) << "the last request is still answered";
   EXPECT_TRUE(port.HungUp(5000ms));
   EXPECT_EQ(sim.Wait(), 0) << sim.Stderr();
@@ -292,7 +260,7 @@ TEST(DriveSimProcess, LateReplyComesAfterTheLoadersSilenceLimit) {
   Port port(sim.FirstLine());
   ASSERT_TRUE(port.ok()) << sim.Stderr();
   const auto start = std::chrono::steady_clock::now();
-  port.Send(RequestFrame(0x10, {}));
+  port.Send(RequestFrameBytes(0x10, {}));
   EXPECT_TRUE(port.Receive(1, 200ms).empty()) << "nothing within the loader's 200 ms";
   EXPECT_EQ(port.Receive(48).size(), 48u);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
@@ -306,7 +274,7 @@ TEST(DriveSimProcess, PaceHoldsRepliesToLineSpeed) {
   Port port(sim.FirstLine());
   ASSERT_TRUE(port.ok()) << sim.Stderr();
   const auto start = std::chrono::steady_clock::now();
-  port.Send(RequestFrame(0x10, {}));
+  port.Send(RequestFrameBytes(0x10, {}));
   ASSERT_EQ(port.Receive(48).size(), 48u);
   // 6 request and 48 reply bytes of 10 bits at 1200 baud: 450 ms.
   EXPECT_GE(std::chrono::steady_clock::now() - start, 440ms);
@@ -316,15 +284,15 @@ TEST(DriveSimProcess, PaceHoldsRepliesToLineSpeed) {
 
 TEST(DriveSimProcess, ServesAnExistingDevice) {
   // The far end of a null-modem cable, played by a pseudo-terminal of our own.
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  const PseudoTerminalPair cable;
+  const int master = cable.master();
+  const std::string device = cable.slavePath();
   ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master), 0);
-  ASSERT_EQ(unlockpt(master), 0);
-  const std::string device = ptsname(master);
+  ASSERT_FALSE(device.empty());
   TempDir dir;
   SimProcess sim(dir, {"--device", device, "--baud", "9600", "--family", "27"});
   EXPECT_EQ(sim.FirstLine(), device) << sim.Stderr();
-  const Bytes identify = RequestFrame(0x10, {});
+  const Bytes identify = RequestFrameBytes(0x10, {});
   ASSERT_EQ(write(master, identify.data(), identify.size()), 6);
   Bytes reply;
   while (reply.size() < 7 + 28 + 1 && SimProcess::WaitReadable(master, 5000ms)) {
@@ -338,7 +306,6 @@ TEST(DriveSimProcess, ServesAnExistingDevice) {
       BuildReplyFrame(0x10, 0, EncodeSeries27Identity(DefaultIdentityFields(SimFamily::Series27))));
   sim.Signal(SIGTERM);
   EXPECT_EQ(sim.Wait(), 0) << sim.Stderr();
-  close(master);
 }
 
 TEST(DriveSimProcess, BadCommandLinesExitTwoNamingTheOption) {

@@ -14,40 +14,16 @@
 #include "sim/identity.h"
 #include "sim/reply_frame.h"
 #include "sim/request_parser.h"
+#include "test_support.h"
 
 namespace kelvane::sim {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A request frame as the loader puts it on the line.
-Bytes RequestFrame(std::uint8_t command, const Bytes& payload) {
-  const auto n = payload.size();
-  Bytes frame = {0x55,
-                 0xAA,
-                 static_cast<std::uint8_t>(n & 0xFF),
-                 static_cast<std::uint8_t>(n >> 8),
-                 command,
-                 static_cast<std::uint8_t>((n & 0xFF) + (n >> 8) + command)};
-  if (n == 0) return frame;
-  std::uint8_t sum = 0;
-  for (std::uint8_t b : payload) sum = static_cast<std::uint8_t>(sum + b);
-  frame.insert(frame.end(), payload.begin(), payload.end());
-  frame.push_back(sum);
-  return frame;
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
-Bytes Pattern(std::size_t size, std::uint8_t seed) {
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 7);
-  return bytes;
-}
+using testing::Concat;
+using testing::Pattern;
+using testing::RequestFrameBytes;
 
 struct Parsed {
   std::vector<ParseEvent> events;  // every event but None
@@ -106,7 +82,8 @@ TEST(RequestParser, TellsGoodFramesFromBadOnes) {
 
 TEST(RequestParser, DeliversCommandPayloadAndFrameSize) {
   const Bytes payload = Pattern(260, 0x40);
-  const Parsed parsed = FeedAll(Concat({RequestFrame(0x11, payload), RequestFrame(0x10, {})}));
+  const Parsed parsed =
+      FeedAll(Concat({RequestFrameBytes(0x11, payload), RequestFrameBytes(0x10, {})}));
   ASSERT_EQ(parsed.requests.size(), 2u);
   EXPECT_EQ(parsed.requests[0].command, 0x11);
   EXPECT_EQ(parsed.requests[0].payload, payload);
@@ -118,12 +95,12 @@ TEST(RequestParser, DeliversCommandPayloadAndFrameSize) {
 
 TEST(RequestParser, ResetDropsAPartialFrameLeftByAKilledLoader) {
   RequestParser parser;
-  const Bytes write = RequestFrame(0x11, Pattern(260, 1));
+  const Bytes write = RequestFrameBytes(0x11, Pattern(260, 1));
   for (std::size_t i = 0; i < 100; ++i) parser.Feed(write[i]);
   EXPECT_TRUE(parser.InFrame());
   parser.Reset();
   ParseEvent last = ParseEvent::None;
-  for (std::uint8_t byte : RequestFrame(0x10, {})) last = parser.Feed(byte);
+  for (std::uint8_t byte : RequestFrameBytes(0x10, {})) last = parser.Feed(byte);
   EXPECT_EQ(last, ParseEvent::Request);
   EXPECT_EQ(parser.request().command, 0x10);
 }

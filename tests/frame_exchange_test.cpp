@@ -1,45 +1,27 @@
 #include "link/frame_exchange.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <string>
 #include <thread>
 #include <vector>
 
 #include "link/drive_commands.h"
+#include "test_support.h"
 
 namespace kelvane {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
+using testing::Concat;
 
 // A reply frame as the drive lays it out, with correct checksums.
 Bytes ReplyFrame(std::uint8_t status, const Bytes& payload, std::uint8_t command = 0x11) {
-  const auto n = payload.size();
-  Bytes frame{0xAA,    0x55,  static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-              command, status};
-  frame.push_back(static_cast<std::uint8_t>(frame[2] + frame[3] + command + status));
-  if (n == 0) return frame;
-  std::uint8_t sum = 0;
-  for (std::uint8_t b : payload) sum = static_cast<std::uint8_t>(sum + b);
-  frame.insert(frame.end(), payload.begin(), payload.end());
-  frame.push_back(sum);
-  return frame;
+  return testing::ReplyFrameBytes(command, status, payload);
 }
 
 Bytes Counting(std::size_t n) {
@@ -187,55 +169,17 @@ TEST(ReplyReceiver, PayloadAndItsChecksumLandInData) {
 
 // The loader's port on the slave side; the test answers as the drive on the
 // master side.
-class DriveLine {
+class DriveLine : public testing::PseudoTerminalPair {
  public:
   DriveLine() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128] = {};
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
-        ptsname_r(master_, name, sizeof name) != 0) {
-      ADD_FAILURE() << "no pseudo-terminal: errno " << errno;
-      return;
+    if (!slavePath().empty() && port.OpenPath(slave(), 38400) != 1) {
+      ADD_FAILURE() << "cannot open " << slave();
     }
-    if (port.OpenPath(name, 38400) != 1) ADD_FAILURE() << "cannot open " << name;
   }
+  // The drive's end goes before the loader's port.
   ~DriveLine() { Hangup(); }
-  DriveLine(const DriveLine&) = delete;
-  DriveLine& operator=(const DriveLine&) = delete;
-
-  void Hangup() {
-    if (master_ >= 0) close(master_);
-    master_ = -1;
-  }
-  // Blocking, so it is also used from a thread for lines longer than the
-  // terminal's buffers hold.
-  bool Send(const Bytes& bytes) const {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
-      if (n <= 0) return false;
-      done += static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-  // What the loader sent; gives up only after seconds of quiet.
-  Bytes Receive(std::size_t count) const {
-    Bytes got;
-    while (got.size() < count) {
-      pollfd ready{master_, POLLIN, 0};
-      if (poll(&ready, 1, 5000) != 1) break;
-      std::uint8_t chunk[512];
-      const ssize_t n = read(master_, chunk, std::min(sizeof chunk, count - got.size()));
-      if (n <= 0) break;
-      got.insert(got.end(), chunk, chunk + n);
-    }
-    return got;
-  }
 
   SerialPort port;
-
- private:
-  int master_ = -1;
 };
 
 TEST(FrameExchange, RequestsGoOnTheWireExactly) {

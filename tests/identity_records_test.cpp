@@ -4,34 +4,15 @@
 
 #include <bit>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "test_support.h"
 
 namespace kelvane {
 namespace {
 
-class CapturedOutput {
- public:
-  CapturedOutput() : stream_(open_memstream(&data_, &size_)) {}
-  ~CapturedOutput() {
-    std::fclose(stream_);
-    std::free(data_);
-  }
-  CapturedOutput(const CapturedOutput&) = delete;
-  CapturedOutput& operator=(const CapturedOutput&) = delete;
-
-  std::FILE* stream() const { return stream_; }
-  std::string text() {
-    std::fflush(stream_);
-    return std::string(data_, size_);
-  }
-
- private:
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::FILE* stream_;
-};
+using testing::CapturedOutput;
 
 // A reply payload laid out field by field, as a drive's monitor sends it.
 class Reply {

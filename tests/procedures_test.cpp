@@ -272,7 +272,7 @@ TEST(Procedures, NothingIsSentWithoutAReadableFile) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    for (const auto& name : {std::optional<std::string>(), std::optional(dir.path() + "/none")}) {
+    for (const auto& name : {std::optional<std::string>(), std::optional(dir.File("none"))}) {
       Drive drive;
       CapturedOutput out;
       EXPECT_EQ(c.run(drive.port, Options(name), out.stream()), 1);

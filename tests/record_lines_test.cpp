@@ -1,39 +1,23 @@
 #include "image/record_lines.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "image/firmware_file.h"
 #include "image/record_stream.h"
 #include "image/word_image.h"
+#include "test_support.h"
 
 namespace kelvane {
 namespace {
 
 using namespace std::string_literals;
 
-// A directory of its own for every test, so that tests can run in parallel.
-struct Scratch {
-  std::filesystem::path dir;
-  Scratch() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "kelvane-lines-XXXXXX").string();
-    if (const char* made = mkdtemp(pattern.data())) dir = made;
-    EXPECT_FALSE(dir.empty()) << "no temporary directory";
-  }
-  ~Scratch() { std::filesystem::remove_all(dir); }
-  std::string Put(const std::string& bytes) {
-    const std::filesystem::path path = dir / "fw.s";
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path.string();
-  }
-};
+using testing::CapturedOutput;
+using testing::TempDir;
 
 struct Pieces {
   std::vector<std::string> texts;
@@ -88,8 +72,8 @@ TEST(RecordLineReader, CutsNumbersAndSkipsLines) {
       {"empty file", "", 9, {}, {}},
   };
   for (const Case& c : cases) {
-    Scratch scratch;
-    FirmwareFile file = OpenFirmwareFile(scratch.Put(c.file).c_str());
+    TempDir scratch;
+    FirmwareFile file = OpenFirmwareFile(scratch.Write("fw.s", c.file).c_str());
     ASSERT_TRUE(file);
     const Pieces pieces = ReadPieces(file.get(), c.longest);
     EXPECT_EQ(pieces.texts, c.texts) << c.name;
@@ -99,10 +83,10 @@ TEST(RecordLineReader, CutsNumbersAndSkipsLines) {
 }
 
 TEST(FirmwareFile, OpensOnlyReadableFiles) {
-  Scratch scratch;
-  EXPECT_TRUE(OpenFirmwareFile(scratch.Put("S9030000FC\n").c_str()));
-  EXPECT_FALSE(OpenFirmwareFile(scratch.dir.c_str()));
-  EXPECT_FALSE(OpenFirmwareFile((scratch.dir / "missing.s").c_str()));
+  TempDir scratch;
+  EXPECT_TRUE(OpenFirmwareFile(scratch.Write("fw.s", "S9030000FC\n").c_str()));
+  EXPECT_FALSE(OpenFirmwareFile(scratch.path().c_str()));
+  EXPECT_FALSE(OpenFirmwareFile((scratch.path() / "missing.s").c_str()));
   EXPECT_FALSE(OpenFirmwareFile(nullptr));
 }
 
@@ -116,31 +100,27 @@ struct Outcome {
 };
 
 Outcome ReadWith(Reader reader, std::FILE* file) {
-  char* printed = nullptr;
-  std::size_t printedSize = 0;
-  std::FILE* out = open_memstream(&printed, &printedSize);
+  CapturedOutput out;
   Outcome outcome;
   outcome.area.assign(reader == Reader::Word ? TL3XX_IMAGE_AREA : NYM_IMAGE_AREA, 0xFF);
   outcome.result = reader == Reader::Word
-                       ? ReadWordImage(file, outcome.area, 65919, outcome.length, out)
-                       : ReadRecordStream(file, outcome.area, outcome.length, out);
-  std::fclose(out);
-  outcome.printed.assign(printed, printedSize);
-  free(printed);
+                       ? ReadWordImage(file, outcome.area, 65919, outcome.length, out.stream())
+                       : ReadRecordStream(file, outcome.area, outcome.length, out.stream());
+  outcome.printed = out.text();
   return outcome;
 }
 
 Outcome ReadWith(Reader reader, const std::string& text) {
-  Scratch scratch;
-  return ReadWith(reader, OpenFirmwareFile(scratch.Put(text).c_str()).get());
+  TempDir scratch;
+  return ReadWith(reader, OpenFirmwareFile(scratch.Write("fw.s", text).c_str()).get());
 }
 
 // A directory opens for reading on some systems and fails on the first read;
 // that must not pass for an empty file, which would give an empty image.
 TEST(SRecordLines, ReadErrorIsNotTheEndOfTheFile) {
-  Scratch scratch;
+  TempDir scratch;
   for (Reader reader : {Reader::Word, Reader::Stream}) {
-    FirmwareFile directory(std::fopen(scratch.dir.c_str(), "r"));
+    FirmwareFile directory(std::fopen(scratch.path().c_str(), "r"));
     if (!directory) GTEST_SKIP() << "this system does not open directories";
     const Outcome outcome = ReadWith(reader, directory.get());
     EXPECT_EQ(outcome.result, 1);

@@ -1,36 +1,20 @@
 #include "image/record_stream.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "image/firmware_file.h"
+#include "test_support.h"
 
 namespace kelvane {
 namespace {
 
-// A directory of its own for every test, so that tests can run in parallel.
-struct Scratch {
-  std::filesystem::path dir;
-  Scratch() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "kelvane-stream-XXXXXX").string();
-    if (const char* made = mkdtemp(pattern.data())) dir = made;
-    EXPECT_FALSE(dir.empty()) << "no temporary directory";
-  }
-  ~Scratch() { std::filesystem::remove_all(dir); }
-  std::string Put(const std::string& bytes) {
-    const std::filesystem::path path = dir / "fw.s";
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path.string();
-  }
-};
+using testing::CapturedOutput;
+using testing::TempDir;
 
 struct Outcome {
   int result = -1;
@@ -39,16 +23,12 @@ struct Outcome {
 };
 
 Outcome Read(const std::string& text, std::span<std::uint8_t> area) {
-  Scratch scratch;
-  FirmwareFile file = OpenFirmwareFile(scratch.Put(text).c_str());
-  char* printed = nullptr;
-  std::size_t printedSize = 0;
-  std::FILE* out = open_memstream(&printed, &printedSize);
+  TempDir scratch;
+  FirmwareFile file = OpenFirmwareFile(scratch.Write("fw.s", text).c_str());
+  CapturedOutput out;
   Outcome outcome;
-  outcome.result = ReadRecordStream(file.get(), area, outcome.length, out);
-  std::fclose(out);
-  outcome.printed.assign(printed, printedSize);
-  free(printed);
+  outcome.result = ReadRecordStream(file.get(), area, outcome.length, out.stream());
+  outcome.printed = out.text();
   return outcome;
 }
 

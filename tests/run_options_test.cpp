@@ -4,35 +4,15 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "test_support.h"
 
 namespace kelvane {
 namespace {
 
-// Collects what a function prints, byte for byte.
-class CapturedOutput {
- public:
-  CapturedOutput() : stream_(open_memstream(&data_, &size_)) {}
-  ~CapturedOutput() {
-    std::fclose(stream_);
-    std::free(data_);
-  }
-  CapturedOutput(const CapturedOutput&) = delete;
-  CapturedOutput& operator=(const CapturedOutput&) = delete;
-
-  std::FILE* stream() const { return stream_; }
-  std::string text() {
-    std::fflush(stream_);
-    return std::string(data_, size_);
-  }
-
- private:
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::FILE* stream_;
-};
+using testing::CapturedOutput;
 
 const std::string kUsage =
     " Use: Kelvane [options] filename\r\n"

@@ -3,95 +3,31 @@
 // byte is lost, repeated or reordered, bytes after a reply belong to the next
 // exchange, silence is still silence after the limit, a hang-up still fails.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "link/drive_commands.h"
 #include "link/frame_exchange.h"
 #include "link/serial_port.h"
+#include "test_support.h"
 
 namespace kelvane {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A pseudo-terminal of the test's own: the port opens the slave, the test
-// plays the drive on the master.
-class DriveEnd {
- public:
-  DriveEnd() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128] = {};
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
-        ptsname_r(master_, name, sizeof name) != 0) {
-      ADD_FAILURE() << "no pseudo-terminal: errno " << errno;
-      return;
-    }
-    slave_ = name;
-  }
-  ~DriveEnd() { Hangup(); }
-  DriveEnd(const DriveEnd&) = delete;
-  DriveEnd& operator=(const DriveEnd&) = delete;
+using testing::Concat;
 
-  const char* slave() const { return slave_.c_str(); }
-  // The whole burst in one write, so it waits on the line all at once.
-  bool Send(const Bytes& bytes) const {
-    return write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-  }
-  // Takes in what the loader sent, so the line's output never fills up.
-  Bytes Receive(std::size_t count) const {
-    Bytes got;
-    while (got.size() < count) {
-      pollfd ready{master_, POLLIN, 0};
-      if (poll(&ready, 1, 5000) != 1) break;
-      std::uint8_t chunk[512];
-      const ssize_t n = read(master_, chunk, std::min(sizeof chunk, count - got.size()));
-      if (n <= 0) break;
-      got.insert(got.end(), chunk, chunk + n);
-    }
-    return got;
-  }
-  void Hangup() {
-    if (master_ >= 0) close(master_);
-    master_ = -1;
-  }
-
- private:
-  int master_ = -1;
-  std::string slave_;
-};
+// The test plays the drive on the master of a pseudo-terminal of its own; the
+// port opens the slave.
+using DriveEnd = testing::PseudoTerminalPair;
 
 Bytes ReplyFrame(std::uint8_t status, const Bytes& payload, std::uint8_t command = 0x12) {
-  const auto length = static_cast<std::uint16_t>(payload.size());
-  Bytes frame = {0xAA,
-                 0x55,
-                 static_cast<std::uint8_t>(length & 0xFF),
-                 static_cast<std::uint8_t>(length >> 8),
-                 command,
-                 status};
-  frame.push_back(static_cast<std::uint8_t>(frame[2] + frame[3] + frame[4] + frame[5]));
-  if (payload.empty()) return frame;
-  std::uint8_t sum = 0;
-  for (std::uint8_t b : payload) sum = static_cast<std::uint8_t>(sum + b);
-  frame.insert(frame.end(), payload.begin(), payload.end());
-  frame.push_back(sum);
-  return frame;
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
+  return testing::ReplyFrameBytes(command, status, payload);
 }
 
 // Counting bytes that never repeat within 251, so a lost, doubled or swapped

@@ -1,7 +1,5 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,82 +9,22 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "link/custom_baud_linux.h"
 #include "link/serial_port.h"
+#include "test_support.h"
 
 namespace kelvane {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A pseudo-terminal pair: the loader opens the slave as its serial line, the
-// test plays the drive on the master. Termios calls on the master act on the
-// slave's settings, which lets the test look at what the port applied.
-class PseudoTerminal {
- public:
-  PseudoTerminal() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128] = {};
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
-        ptsname_r(master_, name, sizeof name) != 0) {
-      ADD_FAILURE() << "no pseudo-terminal: errno " << errno;
-      return;
-    }
-    slavePath_ = name;
-  }
-  ~PseudoTerminal() { CloseMaster(); }
-  PseudoTerminal(const PseudoTerminal&) = delete;
-  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
-
-  int master() const { return master_; }
-  const char* slave() const { return slavePath_.c_str(); }
-  void CloseMaster() {
-    if (master_ >= 0) close(master_);
-    master_ = -1;
-  }
-  void Send(const Bytes& bytes) const {
-    ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  // What the loader wrote; stops early only if the line stays quiet for
-  // seconds (then the comparison fails and shows what did arrive).
-  Bytes Receive(std::size_t count) const {
-    Bytes got;
-    while (got.size() < count) {
-      pollfd ready{master_, POLLIN, 0};
-      if (poll(&ready, 1, 5000) != 1) break;
-      std::uint8_t chunk[512];
-      const ssize_t n = read(master_, chunk, std::min(sizeof chunk, count - got.size()));
-      if (n <= 0) break;
-      got.insert(got.end(), chunk, chunk + n);
-    }
-    return got;
-  }
-
- private:
-  int master_ = -1;
-  std::string slavePath_;
-};
-
-// A per-test directory for the files that are not serial lines.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvane-port-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+// The loader opens the slave as its serial line, the test plays the drive on
+// the master and looks at the slave's settings through it.
+using testing::PseudoTerminalPair;
+using testing::TempDir;
 
 TEST(SerialPortPosix, PortNumbersOutsideOneToNineAreRefused) {
   for (int number : {0, 10, -1, 48, 255}) {
@@ -98,9 +36,9 @@ TEST(SerialPortPosix, PortNumbersOutsideOneToNineAreRefused) {
 
 TEST(SerialPortPosix, WhatIsNotASerialLineIsRefused) {
   TempDir dir;
-  const std::string plainFile = (dir.path() / "fw.s").string();
+  const std::string plainFile = dir.File("fw.s");
   close(open(plainFile.c_str(), O_CREAT | O_WRONLY, 0600));
-  const std::string missing = (dir.path() / "ttyUSB7").string();
+  const std::string missing = dir.File("ttyUSB7");
   for (const std::string& path : {plainFile, missing, std::string("/dev/null")}) {
     SerialPort port;
     EXPECT_EQ(port.OpenPath(path.c_str(), 38400), 0) << path;
@@ -109,7 +47,7 @@ TEST(SerialPortPosix, WhatIsNotASerialLineIsRefused) {
 }
 
 TEST(SerialPortPosix, NonPositiveRateIsRefusedAndTheLineIsLeftFree) {
-  PseudoTerminal pty;
+  PseudoTerminalPair pty;
   for (int rate : {0, -1, -38400}) {
     SerialPort refused;
     EXPECT_EQ(refused.OpenPath(pty.slave(), rate), 0) << rate;
@@ -121,7 +59,7 @@ TEST(SerialPortPosix, NonPositiveRateIsRefusedAndTheLineIsLeftFree) {
 
 // A second loader on the same line would mix its frames into ours.
 TEST(SerialPortPosix, SecondOpenOfTheSameLineFailsUntilTheFirstIsClosed) {
-  PseudoTerminal pty;
+  PseudoTerminalPair pty;
   {
     SerialPort first;
     ASSERT_EQ(first.OpenPath(pty.slave(), 38400), 1);
@@ -163,7 +101,7 @@ TEST(SerialPortPosix, OpenAppliesRawEightNoneOneAndKeepsHardwareFlowControl) {
   } cases[] = {{false, 38400, B38400},  {true, 38400, B38400}, {false, 9600, B9600},
                {true, 115200, B115200}, {false, 50, B50},      {true, 4000000, B4000000}};
   for (const auto& c : cases) {
-    PseudoTerminal pty;
+    PseudoTerminalPair pty;
     termios cooked{};
     ASSERT_EQ(tcgetattr(pty.master(), &cooked), 0);
     cooked.c_iflag |=
@@ -199,7 +137,7 @@ TEST(SerialPortPosix, OpenAppliesRawEightNoneOneAndKeepsHardwareFlowControl) {
 #if defined(__linux__)
 TEST(SerialPortPosix, NonStandardRateIsAcceptedOnLinux) {
   for (int rate : {250000, 31250, 1234567, 38401}) {
-    PseudoTerminal pty;
+    PseudoTerminalPair pty;
     SerialPort port;
     ASSERT_EQ(port.OpenPath(pty.slave(), rate), 1) << rate;
     EXPECT_EQ(ReadCustomBaudRate(pty.master()), rate);
@@ -210,7 +148,7 @@ TEST(SerialPortPosix, NonStandardRateIsAcceptedOnLinux) {
 // The drive's frames use every byte value; none may be swallowed, translated
 // or echoed by the line discipline in either direction.
 TEST(SerialPortPosix, EveryByteValuePassesUnalteredBothWays) {
-  PseudoTerminal pty;
+  PseudoTerminalPair pty;
   SerialPort port;
   ASSERT_EQ(port.OpenPath(pty.slave(), 38400), 1);
   Bytes all(256);
@@ -218,7 +156,7 @@ TEST(SerialPortPosix, EveryByteValuePassesUnalteredBothWays) {
   // XON, XOFF, CR, LF, interrupt, end-of-file, erase and the parity mark.
   const Bytes special{0x11, 0x13, 0x0D, 0x0A, 0x03, 0x04, 0x1A, 0x7F, 0xFF, 0x00, 0x0D, 0x0A};
   for (const Bytes& bytes : {all, special}) {
-    pty.Send(bytes);
+    EXPECT_TRUE(pty.Send(bytes));
     Bytes got;
     std::uint8_t byte = 0;
     while (got.size() < bytes.size() && port.ReadByte(byte) == ReadOutcome::Byte) {
@@ -232,7 +170,7 @@ TEST(SerialPortPosix, EveryByteValuePassesUnalteredBothWays) {
 }
 
 TEST(SerialPortPosix, QuietLineReadsAsSilenceAfterTheLimit) {
-  PseudoTerminal pty;
+  PseudoTerminalPair pty;
   SerialPort port;
   ASSERT_EQ(port.OpenPath(pty.slave(), 38400), 1);
   const auto start = std::chrono::steady_clock::now();
@@ -248,11 +186,11 @@ TEST(SerialPortPosix, QuietLineReadsAsSilenceAfterTheLimit) {
 TEST(SerialPortPosix, HangUpIsAFailureNotSilence) {
   enum class Cut { FarEndCloses, LineHungUp };
   for (Cut cut : {Cut::FarEndCloses, Cut::LineHungUp}) {
-    PseudoTerminal pty;
+    PseudoTerminalPair pty;
     SerialPort port;
     ASSERT_EQ(port.OpenPath(pty.slave(), 38400), 1);
     if (cut == Cut::FarEndCloses) {
-      pty.CloseMaster();
+      pty.Hangup();
     } else {
       // What the driver does when the modem lines drop; needs root, as the
       // line is exclusive and hanging it up is privileged.
@@ -282,7 +220,7 @@ TEST(SerialPortPosix, ClosedPortNeitherReadsNorWrites) {
 // Regression: with standard input closed, the line can be given descriptor 0,
 // which is the value that means "closed".
 TEST(SerialPortPosix, DescriptorZeroIsNotMistakenForClosed) {
-  PseudoTerminal pty;
+  PseudoTerminalPair pty;
   const int savedInput = fcntl(0, F_DUPFD_CLOEXEC, 3);
   close(0);
   {
