@@ -12,7 +12,7 @@ WINDOWS_BUILD ?= build-windows
 JOBS ?= 2
 BAUD ?= 115200
 
-.PHONY: all build build-windows test test-native test-windows demo clean
+.PHONY: all build build-windows test test-native test-windows demo bench clean
 
 all: build
 
@@ -41,6 +41,11 @@ test-windows: build build-windows
 
 demo: build
 	examples/demo.sh $(BUILD) $(BAUD)
+
+# Loader CPU and paced wall time of a whole-flash clear against drive-sim,
+# peak memory, and our MD5 beside OpenSSL's (build-bench/, a few minutes).
+bench:
+	bench/run.sh
 
 clean:
 	rm -rf $(BUILD) $(WINDOWS_BUILD)
