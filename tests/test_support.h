@@ -186,8 +186,11 @@ inline std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed) {
 inline void AppendPayload(std::vector<std::uint8_t>& frame, std::span<const std::uint8_t> payload) {
   if (payload.empty()) return;
   std::uint8_t sum = 0;
-  for (std::uint8_t b : payload) sum = static_cast<std::uint8_t>(sum + b);
-  frame.insert(frame.end(), payload.begin(), payload.end());
+  frame.reserve(frame.size() + payload.size() + 1);
+  for (std::uint8_t b : payload) {
+    frame.push_back(b);
+    sum = static_cast<std::uint8_t>(sum + b);
+  }
   frame.push_back(sum);
 }
 
