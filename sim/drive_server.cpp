@@ -64,24 +64,20 @@ class StopSignals {
     sigemptyset(&stops);
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGINT);
-    sigprocmask(SIG_BLOCK, &stops, &previous_);
+    sigprocmask(SIG_BLOCK, &stops, nullptr);
     fd_ = signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
   }
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
+  // The signals stay blocked: serving is over and the process is on its way
+  // out, and a stop that arrives now (the loader's harness stopping a drive
+  // that already hung up) must not end it mid-exit with the signal's status.
   ~StopSignals() {
-    // Take the signals that stopped us, or unblocking them would deliver them
-    // again, and their default action would end the process mid-exit.
-    signalfd_siginfo info;
-    while (fd_ >= 0 && read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-    }
     if (fd_ >= 0) close(fd_);
-    sigprocmask(SIG_SETMASK, &previous_, nullptr);
   }
   int fd() const { return fd_; }
 
  private:
-  sigset_t previous_{};
   int fd_ = -1;
 };
 
