@@ -142,33 +142,6 @@ const char* const DIGEST_MISMATCH = "\nFirmware in the TK720 drive does not much
 const char* const DIGEST_VERIFIED = "\nFirmware was successufully verifyed\r\n";
 const char* const SUCCESS_WORDS = "Firmware was successufully verifyed";
 
-std::vector<std::string> DigestDriveArguments() {
-  return {"--monitor-revision",
-          "515",
-          "--build",
-          "1187",
-          "--current",
-          "20",
-          "--bus-resolution",
-          "51.2",
-          "--current-resolution",
-          "409.6",
-          "--serial",
-          "720123",
-          "--manufacturing-code",
-          "5",
-          "--hardware",
-          "B12",
-          "--model",
-          "720",
-          "--vin",
-          "OST-TK720-0001",
-          "--mac",
-          "02005E102030",
-          "--personality-checksum",
-          "0xBEEF"};
-}
-
 Bytes Padded(Bytes bytes, std::size_t blockSize, int blocks) {
   bytes.resize(blockSize * static_cast<std::size_t>(blocks), 0xFF);
   return bytes;

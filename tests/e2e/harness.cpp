@@ -698,6 +698,35 @@ const char* const TK720_PERSONALITY_LINES =
     "   macAddress                   02 00 5e 10 20 30\n"
     "   checksum                     beef\n";
 
+std::vector<std::string> DigestDriveArguments(std::vector<std::string> more) {
+  std::vector<std::string> arguments = {"--monitor-revision",
+                                        "515",
+                                        "--build",
+                                        "1187",
+                                        "--current",
+                                        "20",
+                                        "--bus-resolution",
+                                        "51.2",
+                                        "--current-resolution",
+                                        "409.6",
+                                        "--serial",
+                                        "720123",
+                                        "--manufacturing-code",
+                                        "5",
+                                        "--hardware",
+                                        "B12",
+                                        "--model",
+                                        "720",
+                                        "--vin",
+                                        "OST-TK720-0001",
+                                        "--mac",
+                                        "02005E102030",
+                                        "--personality-checksum",
+                                        "0xBEEF"};
+  arguments.insert(arguments.end(), more.begin(), more.end());
+  return arguments;
+}
+
 std::string Hex(const Bytes& bytes) {
   std::string text;
   for (std::uint8_t b : bytes) text += Format("%02X", b);

@@ -257,6 +257,10 @@ extern const char* const SERIES27_IDENTITY_HEX;  // 28 bytes
 extern const char* const SERIES27_IDENTITY_LINES;
 extern const char* const TK720_PERSONALITY_HEX;  // 112 bytes
 extern const char* const TK720_PERSONALITY_LINES;
+// The personality fields behind TK720_PERSONALITY_LINES as drive-sim options,
+// for a digest drive whose reply also tells about the firmware it holds;
+// `more` follows them.
+std::vector<std::string> DigestDriveArguments(std::vector<std::string> more = {});
 
 std::string Hex(const Bytes& bytes);
 Bytes FromHex(std::string_view hex);

@@ -24,36 +24,6 @@ const char* const VALID_FIRMWARE = "Device contains valid firmware.\n";
 constexpr std::size_t IMAGE_ADDRESS = 0x8000;
 constexpr std::size_t TIME_STAMP = 16;
 
-// The personality fields behind TK720_PERSONALITY_LINES, as drive-sim options.
-std::vector<std::string> DigestDrive(std::vector<std::string> more = {}) {
-  std::vector<std::string> arguments = {"--monitor-revision",
-                                        "515",
-                                        "--build",
-                                        "1187",
-                                        "--current",
-                                        "20",
-                                        "--bus-resolution",
-                                        "51.2",
-                                        "--current-resolution",
-                                        "409.6",
-                                        "--serial",
-                                        "720123",
-                                        "--manufacturing-code",
-                                        "5",
-                                        "--hardware",
-                                        "B12",
-                                        "--model",
-                                        "720",
-                                        "--vin",
-                                        "OST-TK720-0001",
-                                        "--mac",
-                                        "02005E102030",
-                                        "--personality-checksum",
-                                        "0xBEEF"};
-  arguments.insert(arguments.end(), more.begin(), more.end());
-  return arguments;
-}
-
 struct Image {
   Bytes bytes;  // time stamp left 0
   Bytes digest;
@@ -95,7 +65,7 @@ TEST(Tk720DigestE2e, ProgramsTheSampleAndTheDriveReportsItsDigest) {
   ASSERT_EQ(image.bytes.size(), 3000u);
   TempDir dir;
   dir.CopyExample(SAMPLE);
-  DriveSim sim(dir, "tk720-digest", DigestDrive());
+  DriveSim sim(dir, "tk720-digest", DigestDriveArguments());
   ASSERT_TRUE(sim.Started());
 
   const auto before = static_cast<std::uint32_t>(std::time(nullptr));
@@ -125,7 +95,7 @@ TEST(Tk720DigestE2e, VerifyOnlyAgainstADriveHoldingTheFirmware) {
   // Loaded a while ago: another time stamp, the same digest.
   const Bytes holding = FlashHolding(image, 1700000000);
   dir.Write("flash.in", holding);
-  DriveSim sim(dir, "tk720-digest", DigestDrive({"--flash-in", dir.File("flash.in")}));
+  DriveSim sim(dir, "tk720-digest", DigestDriveArguments({"--flash-in", dir.File("flash.in")}));
   ASSERT_TRUE(sim.Started());
 
   LoaderResult run = RunLoader(dir, &sim, {"/v", "/S", SAMPLE});
@@ -142,7 +112,7 @@ TEST(Tk720DigestE2e, VerifyOnlyAgainstADriveWithoutFirmware) {
   const Image image = ImageOf(ExampleBytes(SAMPLE));
   TempDir dir;
   dir.CopyExample(SAMPLE);
-  DriveSim sim(dir, "tk720-digest", DigestDrive());
+  DriveSim sim(dir, "tk720-digest", DigestDriveArguments());
   ASSERT_TRUE(sim.Started());
 
   LoaderResult run = RunLoader(dir, &sim, {"/s", "/v", SAMPLE});
@@ -157,9 +127,9 @@ TEST(Tk720DigestE2e, CorruptedStoredDigestLeavesTheDriveWithoutValidFirmware) {
   TempDir dir;
   dir.CopyExample(SAMPLE);
   // The last digest byte will not program: the drive's own check fails.
-  DriveSim sim(
-      dir, "tk720-digest",
-      DigestDrive({"--stuck", Format("0x%zX:%u", IMAGE_ADDRESS + 15, image.digest[15] ^ 0x01u)}));
+  DriveSim sim(dir, "tk720-digest",
+               DigestDriveArguments(
+                   {"--stuck", Format("0x%zX:%u", IMAGE_ADDRESS + 15, image.digest[15] ^ 0x01u)}));
   ASSERT_TRUE(sim.Started());
 
   LoaderResult run = RunLoader(dir, &sim, {"/s", SAMPLE});
@@ -218,7 +188,7 @@ TEST(Tk720DigestE2e, WriteFailureNamesTheBlock) {
   const Image image = ImageOf(ExampleBytes(SAMPLE));
   TempDir dir;
   dir.CopyExample(SAMPLE);
-  DriveSim sim(dir, "tk720-digest", DigestDrive({"--write-status", "5:9"}));
+  DriveSim sim(dir, "tk720-digest", DigestDriveArguments({"--write-status", "5:9"}));
   ASSERT_TRUE(sim.Started());
 
   LoaderResult run = RunLoader(dir, &sim, {"/s", SAMPLE});
@@ -233,7 +203,7 @@ TEST(Tk720DigestE2e, IdentifyFailureDuringVerification) {
   const Image image = ImageOf(ExampleBytes(SAMPLE));
   TempDir dir;
   dir.CopyExample(SAMPLE);
-  DriveSim sim(dir, "tk720-digest", DigestDrive({"--identify-status", "2:7"}));
+  DriveSim sim(dir, "tk720-digest", DigestDriveArguments({"--identify-status", "2:7"}));
   ASSERT_TRUE(sim.Started());
 
   LoaderResult run = RunLoader(dir, &sim, {"/s", SAMPLE});
@@ -257,7 +227,7 @@ class Tk720DigestRefusedFile : public ::testing::TestWithParam<RefusedFile> {};
 TEST_P(Tk720DigestRefusedFile, EndsTheRunAndWritesNothing) {
   TempDir dir;
   dir.Write("fw.bin", GetParam().contents);
-  DriveSim sim(dir, "tk720-digest", DigestDrive());
+  DriveSim sim(dir, "tk720-digest", DigestDriveArguments());
   ASSERT_TRUE(sim.Started());
 
   LoaderResult run = RunLoader(dir, &sim, GetParam().arguments);
@@ -286,7 +256,7 @@ TEST_P(Tk720DigestFileLength, DriveAgreesWithTheFileDigest) {
   const Image image = ImageOf(file);
   TempDir dir;
   dir.Write("fw.bin", file);
-  DriveSim sim(dir, "tk720-digest", DigestDrive());
+  DriveSim sim(dir, "tk720-digest", DigestDriveArguments());
   ASSERT_TRUE(sim.Started());
 
   LoaderResult run = RunLoader(dir, &sim, {"fw.bin", "/s"});
