@@ -12,7 +12,6 @@ inline constexpr std::size_t NYM_IMAGE_AREA = 256000;
 // `area` and closes the stream with 0xFF 0xFF. Returns 0 with the stream length
 // stored in `length`, or 1 after printing the cause to `out`. A stream whose
 // sectors would not fit in `area` is refused at the record that overflows.
-int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
-                     std::FILE* out);
+int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length, std::FILE* out);
 
 }  // namespace kelvane
