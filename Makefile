@@ -1,73 +1,91 @@
-# Kelvane's front door: build, test, demo.
+# Kelvane's front door. The work is done by scripts that need no make
+# (./demo, ./run-tests, scripts/make-packages), so a bare machine can run them
+# first; these targets call them.
 #
-#   make          configure and build into $(BUILD)
-#   make test     build, then run the whole test suite: unit and end-to-end
-#                 tests, the Windows program under Wine, the suite again under
-#                 AddressSanitizer and UndefinedBehaviorSanitizer, and a short
-#                 fuzz pass of every fuzz target (what CI runs)
-#   make check    the unit and end-to-end tests alone (a minute or so)
+#   make          configure and build the two programs into $(BUILD)
 #   make demo     build, then load the Nym sample into a simulated drive
+#   make check    the unit, end-to-end and install tests (a minute or so)
+#   make test     the whole test suite, as CI runs it: the above, the Windows
+#                 program under Wine, the native suite under AddressSanitizer
+#                 and UndefinedBehaviorSanitizer, a short fuzz pass of every
+#                 fuzz target, and the three packages built and checked
+#   make install  install into $(PREFIX) (default /usr/local)
+#   make package  the .deb, the static Linux .tar.gz and the Windows .zip,
+#                 into build-packages/
 #
 # The machine-wide settings can be given on the command line, e.g.
-# `make test BUILD=build-debug JOBS=4`.
+# `make test BUILD=build-debug JOBS=4` or `make install PREFIX=$HOME/.local`.
 
 BUILD ?= build
 WINDOWS_BUILD ?= build-windows
 JOBS ?= 2
 BAUD ?= 115200
+PREFIX ?= /usr/local
 
-.PHONY: all build build-windows test check test-native test-windows test-sanitize fuzz-short \
-	test-long demo bench clean
+export KELVANE_BUILD_DIR = $(BUILD)
+export KELVANE_WINDOWS_BUILD_DIR = $(WINDOWS_BUILD)
+export KELVANE_JOBS = $(JOBS)
+
+.PHONY: all build build-windows install package test check test-native test-windows \
+	test-sanitize fuzz-short test-packages test-long demo bench clean
 
 all: build
 
+# The programs only; the tests are built by the first `make check`.
 build:
 	cmake -S . -B $(BUILD)
-	cmake --build $(BUILD) -j$(JOBS)
+	cmake --build $(BUILD) -j$(JOBS) --target kelvane drive-sim
 
-# Every suite that `make test` runs is a prerequisite here.
-test: test-native test-windows test-sanitize fuzz-short
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
-check: test-native
+package:
+	scripts/make-packages build-packages
 
-# Unit tests and the end-to-end scenarios (kelvane against drive-sim).
-test-native: build
-	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+test:
+	./run-tests
+
+check test-native:
+	./run-tests native
 
 # kelvane.exe, cross-built with mingw-w64 and statically linked.
 build-windows:
 	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 	cmake --build $(WINDOWS_BUILD) -j$(JOBS)
 
-# The same end-to-end scenarios with kelvane.exe under Wine, its COM7 mapped
-# to each scenario's drive-sim; stdout and exit status must equal the Linux
+# The end-to-end scenarios with kelvane.exe under Wine, its COM7 mapped to
+# each scenario's drive-sim; stdout and exit status must equal the Linux
 # build's.
-test-windows: build build-windows
-	KELVANE_WINDOWS_BUILD=$(WINDOWS_BUILD) tests/wine/check_exe.sh
-	KELVANE_NATIVE_BUILD=$(BUILD) KELVANE_WINDOWS_BUILD=$(WINDOWS_BUILD) tests/wine/run_e2e.sh
+test-windows:
+	./run-tests windows
 
-# Everything again, built with AddressSanitizer and UndefinedBehaviorSanitizer;
-# any sanitizer report fails it.
+# The native suite again, built with AddressSanitizer and
+# UndefinedBehaviorSanitizer; any sanitizer report fails it.
 test-sanitize:
-	tests/fuzz/sanitize.sh build-asan
+	./run-tests sanitize
 
 # Every committed fuzz input replayed, then each fuzz target for a minute
 # (clang, libFuzzer); tests/fuzz/README.md has the longer run.
 fuzz-short:
-	tests/fuzz/run.sh 60
+	./run-tests fuzz
+
+# The three packages built and their contents checked.
+test-packages:
+	./run-tests packages
 
 # A drive that never answers: 1000 identify attempts of 200 ms each, about
 # 200 s, so not part of `make test`.
-test-long: build
+test-long: check
 	$(BUILD)/bin/kelvane_e2e_tests --gtest_also_run_disabled_tests --gtest_filter='*LONG_*'
 
-demo: build
-	examples/demo.sh $(BUILD) $(BAUD)
+demo:
+	./demo $(BAUD)
 
 # Loader CPU and paced wall time of a whole-flash clear against drive-sim,
 # peak memory, and our MD5 beside OpenSSL's (build-bench/, a few minutes).
 bench:
+	scripts/install-deps build bench
 	bench/run.sh
 
 clean:
-	rm -rf $(BUILD) $(WINDOWS_BUILD) build-asan build-fuzz build-bench
+	rm -rf $(BUILD) $(WINDOWS_BUILD) build-asan build-fuzz build-bench build-package-* build-packages

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# What the three packages hold, file by file, with the version in every name;
+# the static archive's programs need no shared library, and the Windows
+# program is stripped and carries its version resource.
+#
+#   tests/install/packages.sh DIR     (what scripts/make-packages wrote)
+set -euo pipefail
+dir=$1
+version=$(sed -n 's/^project(kelvane VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
+work=$(mktemp -d /tmp/kelvane-packages-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+samples='examples/nym_sample.s examples/series27_sample.s examples/tk720_digest_sample.bin
+examples/tk720_sample.bin examples/tl3xx_sample.s'
+# Listed files, sorted, against the expected ones.
+same() {
+  diff <(sort) <(tr ' ' '\n' <<<"$1" | grep . | sort) >"$work/diff" || fail "$2: $(cat "$work/diff")"
+}
+
+deb=$dir/kelvane_${version}-1_amd64.deb
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | same "./usr/bin/kelvane ./usr/bin/drive-sim
+  ./usr/share/man/man1/kelvane.1 ./usr/share/man/man1/drive-sim.1 ./usr/share/doc/kelvane/README.md
+  ./usr/share/doc/kelvane/examples/make_samples.sh
+  $(sed 's|examples/|./usr/share/doc/kelvane/examples/|g' <<<"$samples")" "$deb"
+dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "$deb: no computed dependencies"
+
+tgz=$dir/kelvane-${version}-linux-x86_64-static.tar.gz
+top=kelvane-${version}-linux-x86_64-static
+tar tzf "$tgz" | grep -v '/$' | same "$top/bin/kelvane $top/bin/drive-sim $top/share/man/man1/kelvane.1
+  $top/share/man/man1/drive-sim.1 $top/share/doc/kelvane/README.md
+  $top/share/doc/kelvane/examples/make_samples.sh
+  $(sed "s|examples/|$top/share/doc/kelvane/examples/|g" <<<"$samples")" "$tgz"
+tar xzf "$tgz" -C "$work"
+for program in "$work/$top"/bin/*; do
+  file "$program" | grep -q 'statically linked' || fail "$program is not statically linked"
+done
+
+zip=$dir/kelvane-${version}-win64.zip
+top=kelvane-${version}-win64
+unzip -Z1 "$zip" | grep -v '/$' | same "$top/kelvane.exe $top/README.md
+  $(sed "s|examples/|$top/examples/|g" <<<"$samples")" "$zip"
+unzip -q "$zip" -d "$work"
+exe=$work/$top/kelvane.exe
+cp "$exe" "$work/stripped.exe"
+x86_64-w64-mingw32-strip "$work/stripped.exe"
+cmp -s "$exe" "$work/stripped.exe" || fail "kelvane.exe is not stripped"
+# The version resource's strings are UTF-16: "ProductVersion", then the version.
+iconv -f UTF-16LE -t UTF-8 -c <"$exe" 2>/dev/null | tr -d '\0' | grep -a -q "ProductVersion$version" ||
+  fail "kelvane.exe has no version resource for $version"
+echo "packages: pass"
