@@ -25,6 +25,5 @@ elseif(NOT KELVANE_FUZZ)
     install(FILES man/drive-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES ${KELVANE_EXAMPLES} examples/make_samples.sh
-    DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+  install(FILES ${KELVANE_EXAMPLES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 endif()
