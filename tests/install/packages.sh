@@ -6,7 +6,10 @@
 #   tests/install/packages.sh DIR     (what scripts/make-packages wrote)
 set -euo pipefail
 dir=$1
-version=$(sed -n 's/^project(kelvane VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
+root=$(dirname "$0")/../..
+version=$(sed -n 's/^project(kelvane VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+pages=man1/kelvane.1
+[[ -f $root/man/drive-sim.1 ]] && pages+=" man1/drive-sim.1"
 work=$(mktemp -d /tmp/kelvane-packages-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 fail() {
@@ -22,14 +25,14 @@ same() {
 
 deb=$dir/kelvane_${version}-1_amd64.deb
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | same "./usr/bin/kelvane ./usr/bin/drive-sim
-  ./usr/share/man/man1/kelvane.1 ./usr/share/man/man1/drive-sim.1 ./usr/share/doc/kelvane/README.md
+  ${pages//man1/./usr/share/man/man1} ./usr/share/doc/kelvane/README.md
   $(sed 's|examples/|./usr/share/doc/kelvane/examples/|g' <<<"$samples")" "$deb"
 dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "$deb: no computed dependencies"
 
 tgz=$dir/kelvane-${version}-linux-x86_64-static.tar.gz
 top=kelvane-${version}-linux-x86_64-static
-tar tzf "$tgz" | grep -v '/$' | same "$top/bin/kelvane $top/bin/drive-sim $top/share/man/man1/kelvane.1
-  $top/share/man/man1/drive-sim.1 $top/share/doc/kelvane/README.md
+tar tzf "$tgz" | grep -v '/$' | same "$top/bin/kelvane $top/bin/drive-sim
+  ${pages//man1/$top/share/man/man1} $top/share/doc/kelvane/README.md
   $(sed "s|examples/|$top/share/doc/kelvane/examples/|g" <<<"$samples")" "$tgz"
 tar xzf "$tgz" -C "$work"
 for program in "$work/$top"/bin/*; do
