@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "sim/drive_status.h"
-#include "sim/reply_frame.h"
+#include "sim/frame_codec.h"
 
 namespace kelvane::sim {
 
@@ -52,7 +52,7 @@ std::uint32_t DriveMonitor::Field(const std::vector<std::uint8_t>& payload, std:
   return value;
 }
 
-MonitorAnswer DriveMonitor::Handle(const Request& request) {
+MonitorAnswer DriveMonitor::Handle(const Frame& request) {
   const RequestKind kind = KindOf(request.command);
   ++requests_;
   std::uint64_t kindNumber = 0;

@@ -7,8 +7,8 @@
 #include "sim/family_layout.h"
 #include "sim/fault_plan.h"
 #include "sim/flash_model.h"
+#include "sim/frame_codec.h"
 #include "sim/identity.h"
-#include "sim/request_parser.h"
 
 namespace kelvane::sim {
 
@@ -39,7 +39,7 @@ class DriveMonitor {
   const FaultPlan& faults() const { return faults_; }
   std::uint64_t requestsReceived() const { return requests_; }
 
-  MonitorAnswer Handle(const Request& request);
+  MonitorAnswer Handle(const Frame& request);
 
   // The log line of a frame dropped for a bad checksum. Such frames are not
   // requests: they are not answered and not counted.

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "sim/drive_monitor.h"
+#include "sim/frame_codec.h"
 #include "sim/line.h"
-#include "sim/request_parser.h"
 
 namespace kelvane::sim {
 
@@ -174,7 +174,7 @@ int ServeDrive(const SimOptions& options, std::FILE* out, std::FILE* err) {
   std::fprintf(out, "%s\n", line->path().c_str());
   std::fflush(out);
 
-  RequestParser parser;
+  FrameParser parser;
   std::deque<PendingReply> pending;
   Clock::time_point lastByte = Clock::now();
   Clock::time_point lastDue = Clock::now();
@@ -244,13 +244,13 @@ int ServeDrive(const SimOptions& options, std::FILE* out, std::FILE* err) {
         writeLog(DriveMonitor::DescribeDroppedFrame(event));
         continue;
       }
-      if (event != ParseEvent::Request) continue;
-      MonitorAnswer answer = monitor.Handle(parser.request());
+      if (event != ParseEvent::Frame) continue;
+      MonitorAnswer answer = monitor.Handle(parser.frame());
       writeLog(answer.logLine);
       if (!answer.silent) {
         Clock::time_point due = now;
         if (options.pace) {
-          due += LineTime(parser.request().frameSize + answer.bytes.size(), options.baud);
+          due += LineTime(parser.frame().frameSize + answer.bytes.size(), options.baud);
         }
         if (answer.late) due += LATE_DELAY;
         // Replies leave in the order of their requests, even behind a late one.
