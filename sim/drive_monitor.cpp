@@ -61,6 +61,10 @@ MonitorAnswer DriveMonitor::Handle(const Frame& request) {
   if (kind == RequestKind::Read) kindNumber = ++reads_;
   const FaultPlan::Effects effects = faults_.For(requests_, kind, kindNumber);
   const FamilyLayout& layout = flash_.layout();
+  if (effects.silent || effects.status || effects.badPayloadChecksum || effects.badHeaderFirst ||
+      effects.noiseFirst > 0 || effects.late || effects.shortRead) {
+    ++faultsInjected_;
+  }
 
   MonitorAnswer answer;
   std::string& log = answer.logLine;

@@ -38,6 +38,9 @@ class DriveMonitor {
   const FlashModel& flash() const { return flash_; }
   const FaultPlan& faults() const { return faults_; }
   std::uint64_t requestsReceived() const { return requests_; }
+  // Requests that a fault of the plan answered in the monitor's place or
+  // spoiled (stuck cells aside: they are the flash's, not a request's).
+  std::uint64_t faultsInjected() const { return faultsInjected_; }
 
   MonitorAnswer Handle(const Frame& request);
 
@@ -57,6 +60,7 @@ class DriveMonitor {
   std::uint64_t identifies_ = 0;
   std::uint64_t writes_ = 0;
   std::uint64_t reads_ = 0;
+  std::uint64_t faultsInjected_ = 0;
 };
 
 }  // namespace kelvane::sim

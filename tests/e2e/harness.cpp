@@ -241,6 +241,7 @@ DriveSim::DriveSim(const TempDir& dir, std::string family, std::vector<std::stri
   if (auto wine = WineModeFromEnvironment()) {
     argv.push_back("--link");
     argv.push_back(wine->comLink);
+    argv.push_back("--raw-line");
   }
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   startError_ = process_.Start(argv, dir.path(), dir.File("sim.stdout"), dir.File("sim.stderr"));
