@@ -139,14 +139,21 @@ const char* const BANNER =
     "\r\n Ostrel firmware loader\r\n                                            Version "
     "2.03\r\n\r\n";
 
-std::string Head(const Drive& drive, const std::string& family, const std::string& firmware) {
+std::string Head(const Drive& drive, const std::string& family, const std::string& firmware,
+                 int failures) {
   std::string identity = IDENTITIES.at(family);
   if (family == "nym" || family == "tl3xx" || family == "tk720") {
     char extended[512];
     std::snprintf(extended, sizeof extended, EXTENDED, family == "tl3xx" ? 256 : 512);
     identity += extended;
   }
-  return BANNER + drive.PortLine() +
+  std::string countdown;
+  for (int i = 0; i < failures; ++i) {
+    char line[64];
+    std::snprintf(line, sizeof line, "Trying to establish link with device %4d\r", 1000 - i);
+    countdown += line;
+  }
+  return BANNER + drive.PortLine() + countdown +
          "Connection with device established.\r\n\r\nDevice details:\r\n" + identity + firmware +
          "\r\n";
 }

@@ -62,8 +62,10 @@ Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::strin
 extern const char* const BANNER;
 // Banner, port line, connection lines, "Device details:", the identity of
 // the family's drive as drive-sim makes it by default, `firmware` (what a
-// digest drive says of its firmware) and the empty line.
-std::string Head(const Drive& drive, const std::string& family, const std::string& firmware = "");
+// digest drive says of its firmware) and the empty line; `failures` failed
+// identify attempts before the link.
+std::string Head(const Drive& drive, const std::string& family, const std::string& firmware = "",
+                 int failures = 0);
 // One pass's progress: "updated" or "verifyed" lines of blocks `from` ..
 // `to` - 1 out of `count`; `errors` maps a block to its differing bytes.
 std::string Pass(const char* done, const char* unit, int count, int from = 0, int to = -1,
