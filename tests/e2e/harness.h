@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/child_process.h"
@@ -22,6 +23,16 @@ using testing::Bytes;
 using testing::TempDir;
 
 bool UnderWine();
+
+// Table rows show by their names in test output; rows in an unnamed
+// namespace need `using e2e::PrintTo;` there.
+template <typename Row>
+requires requires(const Row& r) {
+  std::string_view(r.name);
+}
+void PrintTo(const Row& row, std::ostream* out) {
+  *out << row.name;
+}
 
 // One drive-sim of the test's own, saving its flash to sim.flash.
 class Drive {

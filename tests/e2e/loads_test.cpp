@@ -8,6 +8,8 @@
 namespace kelvane::e2e {
 namespace {
 
+using e2e::PrintTo;
+
 const char* const UPDATED = "\r\nFirmware was successufully updated\r\n";
 const char* const VERIFIED = "\r\nFirmware was successufully verifyed\r\n";
 const char* const MD5 = "BBA1E727E1C84C3B549791148777263B";
@@ -37,10 +39,6 @@ const Family FAMILIES[] = {
     {"tk720-digest", "/s", "tk720_digest_sample.bin", "tk720_digest_sample.image", 0x8000, "blocks",
      256, 12, "Image size : 2980\nFile MD5 : BBA1E727E1C84C3B549791148777263B\n\n", "", "TK720"},
 };
-
-void PrintTo(const Family& f, std::ostream* out) {
-  *out << f.name;
-}
 
 bool Digest(const Family& f) {
   return std::string(f.name) == "tk720-digest";
@@ -152,6 +150,8 @@ INSTANTIATE_TEST_SUITE_P(Families, Loads, ::testing::ValuesIn(FAMILIES), [](cons
 namespace kelvane::e2e {
 namespace {
 
+using e2e::PrintTo;
+
 // ---- the fault matrix: each distinct failure path once, on the family
 // whose procedure owns it (the link phase is shared by all, so on Nym).
 
@@ -168,10 +168,6 @@ struct Fault {
   int blocks;               // image blocks the flash holds afterwards; -1: all, and the rest
   std::uint32_t stuck = 0;  // a cell that reads 0x00 whatever was written
 };
-
-void PrintTo(const Fault& f, std::ostream* out) {
-  *out << f.name;
-}
 
 std::string Updated(int family, int to = -1) {
   const Family& f = FAMILIES[family];
