@@ -89,7 +89,7 @@ export KELVANE_WINE_COM_LINK=$link
 # COM port that is already open succeeds (it refuses only for regular files),
 # where a Windows serial driver refuses it. That scenario cannot pass here.
 # A --gtest_filter on the command line replaces this default.
-export GTEST_FILTER=${GTEST_FILTER:-*-RunSequenceE2e.SecondLoaderCannotOpenABusyPort}
+export GTEST_FILTER=${GTEST_FILTER:-*-Runs.BusyPortIsNotOpenedTwice}
 
 status=0
 "$suite" "$@" || status=$?
