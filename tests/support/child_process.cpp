@@ -144,13 +144,13 @@ bool ChildProcess::Wait(std::chrono::milliseconds limit) {
 
 bool ChildProcess::WaitForStdout(std::string_view text, std::chrono::milliseconds limit) {
   const auto deadline = Clock::now() + limit;
-  for (;;) {
-    if (Stdout().find(text) != std::string::npos) return true;
-    if (!Running() || Clock::now() >= deadline) {
-      return Stdout().find(text) != std::string::npos;
-    }
+  bool running = true;
+  while (Stdout().find(text) == std::string::npos) {
+    if (!running || Clock::now() >= deadline) return false;
+    running = Running();  // one more look after it ended
     std::this_thread::sleep_for(POLL_STEP);
   }
+  return true;
 }
 
 void ChildProcess::Signal(int signalNumber) {

@@ -14,29 +14,16 @@ namespace kelvane::testing {
 PseudoTerminal::PseudoTerminal(Setup setup, bool nonBlocking) {
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | (nonBlocking ? O_NONBLOCK : 0));
   char name[128] = {};
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
-      ptsname_r(master_, name, sizeof name) != 0) {
-    Hangup();
-    return;
-  }
-  slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   termios settings{};
-  if (slave_ < 0 || tcgetattr(slave_, &settings) != 0) {
-    Hangup();
-    return;
+  if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0 &&
+      ptsname_r(master_, name, sizeof name) == 0) {
+    slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   }
-  if (setup == Setup::Raw) {
-    cfmakeraw(&settings);
-    if (tcsetattr(slave_, TCSANOW, &settings) != 0) {
-      Hangup();
-      return;
-    }
+  if (slave_ >= 0 && tcgetattr(slave_, &settings) == 0) {
+    if (setup == Setup::Raw) cfmakeraw(&settings);
+    if (tcsetattr(slave_, TCSANOW, &settings) == 0) slavePath_ = name;
   }
-  slavePath_ = name;
-}
-
-PseudoTerminal::~PseudoTerminal() {
-  Hangup();
+  if (slavePath_.empty()) Hangup();
 }
 
 std::size_t PseudoTerminal::Write(std::span<const std::uint8_t> bytes) const {

@@ -33,42 +33,29 @@ bool WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
   return std::fclose(f) == 0 && written;
 }
 
-bool WriteFile(const std::string& path, std::string_view text) {
-  return WriteFile(path,
-                   std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-}
-
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string name =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/kelvane-test-XXXXXX";
+  std::string name = std::string(base != nullptr && *base != '\0' ? base : "/tmp");
+  name += "/kelvane-test-XXXXXX";
   if (mkdtemp(name.data()) != nullptr) path_ = name;
 }
 
 TempDir::~TempDir() {
-  if (path_.empty()) return;
+  std::error_code ignored;
   if (std::getenv("KELVANE_TEST_KEEP") != nullptr) {
     std::fprintf(stderr, "kept %s\n", path_.c_str());
-    return;
+  } else if (!path_.empty()) {
+    std::filesystem::remove_all(path_, ignored);
   }
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string TempDir::File(std::string_view name) const {
-  return path_ + "/" + std::string(name);
 }
 
 std::string TempDir::Write(std::string_view name, std::span<const std::uint8_t> bytes) const {
-  std::string file = File(name);
-  WriteFile(file, bytes);
-  return file;
+  WriteFile(File(name), bytes);
+  return File(name);
 }
 
 std::string TempDir::Write(std::string_view name, std::string_view text) const {
-  std::string file = File(name);
-  WriteFile(file, text);
-  return file;
+  return Write(name, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 }  // namespace kelvane::testing
