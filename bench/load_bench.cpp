@@ -19,9 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
-#include <span>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "image/md5_digest.h"
