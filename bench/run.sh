@@ -1,16 +1,14 @@
 #!/bin/sh
-# Builds and runs the load benchmarks in one go; prints the machine, every
-# sample's medians, then the figures that matter beside their goals.
+# Builds and runs the load benchmarks in one go; prints the machine, then
+# the median of each figure beside its goal.
 #
-#   bench/run.sh [benchmark flags]       e.g. --benchmark_repetitions=9
+#   bench/run.sh [runs]                  runs of each figure (default 5)
 #   BUILD=build-x bench/run.sh           build directory (default build-bench)
 #   JOBS=1 bench/run.sh                  parallel build jobs (default 2)
-#   KELVANE_BENCH_DRIVE_SIM=path/drive-sim bench/run.sh
-#                                        load against another drive-sim build
 #
-# Needs libbenchmark-dev and libssl-dev (Debian). The load figures start real
-# kelvane and drive-sim processes on a pseudo-terminal; the paced run alone
-# takes about 6 s a sample, the whole run a minute or two.
+# Needs libssl-dev (Debian). The load figures start real kelvane and
+# drive-sim processes on a pseudo-terminal; a run of all three loads takes
+# about 13 s, five runs a minute or so.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,7 +18,7 @@ case $build in
   *) build=$root/$build ;;
 esac
 
-cmake -S "$root" -B "$build" -DKELVANE_BENCH=ON >/dev/null
+cmake -S "$root" -B "$build" -DKELVANE_BENCH=ON -DKELVANE_TESTS=OFF >/dev/null
 cmake --build "$build" -j"${JOBS:-2}" --target kelvane_bench >/dev/null
 
 echo "Machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | sort -u | head -n 1), $(uname -sr)"
