@@ -198,4 +198,17 @@ void PrintFirmwarePresence(std::uint32_t replyLength, std::FILE* out) {
   }
 }
 
+void ShowNymIdentity(std::span<const std::uint8_t> reply, std::FILE* out) {
+  PrintNymIdentity(DecodeNymIdentity(reply), out);
+}
+
+void ShowSeries27Identity(std::span<const std::uint8_t> reply, std::FILE* out) {
+  PrintSeries27Identity(DecodeSeries27Identity(reply), out);
+}
+
+void ShowTK720DigestIdentity(std::span<const std::uint8_t> reply, std::FILE* out) {
+  ShowTK720Personality(reply, out);
+  PrintFirmwarePresence(static_cast<std::uint32_t>(reply.size()), out);
+}
+
 }  // namespace kelvane

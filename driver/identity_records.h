@@ -63,9 +63,11 @@ void ShowTK720Personality(std::span<const std::uint8_t> reply, std::FILE* out);
 // "Device contains valid firmware." when the reply is 152 bytes or longer.
 void PrintFirmwarePresence(std::uint32_t replyLength, std::FILE* out);
 
-// A digest drive's reply carries the digest of the firmware it holds at bytes
-// 112 to 127 when it is at least this long.
-inline constexpr std::uint32_t VALID_FIRMWARE_REPLY_LENGTH = 152;
-inline constexpr std::size_t FIRMWARE_DIGEST_OFFSET = 112;
+// The identity lines of each layout straight from the identify reply, as the
+// run shows them once the link is up.
+void ShowNymIdentity(std::span<const std::uint8_t> reply, std::FILE* out);
+void ShowSeries27Identity(std::span<const std::uint8_t> reply, std::FILE* out);
+// The personality, then whether the drive holds valid firmware.
+void ShowTK720DigestIdentity(std::span<const std::uint8_t> reply, std::FILE* out);
 
 }  // namespace kelvane

@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <span>
 
-#include "driver/run_options.h"
+#include "driver/command_line.h"
 #include "driver/run_sequence.h"
 
 #ifdef _WIN32

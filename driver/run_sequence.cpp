@@ -1,7 +1,6 @@
 #include "driver/run_sequence.h"
 
-#include "driver/identity_records.h"
-#include "flash/procedures.h"
+#include "driver/drive_families.h"
 #include "link/drive_commands.h"
 #include "link/frame_exchange.h"
 
@@ -30,40 +29,6 @@ bool OpenPort(SerialPort& port, const RunOptions& options, std::FILE* out) {
   }
   std::fflush(out);
   return true;
-}
-
-// Each family's monitor answers the identify request in its own layout.
-void ShowIdentity(DeviceFamily family, std::span<const std::uint8_t> identity, std::FILE* out) {
-  switch (family) {
-    case DeviceFamily::Nym:
-    case DeviceFamily::TL3xx:
-    case DeviceFamily::TK720:
-      PrintNymIdentity(DecodeNymIdentity(identity), out);
-      break;
-    case DeviceFamily::Series27:
-      PrintSeries27Identity(DecodeSeries27Identity(identity), out);
-      break;
-    case DeviceFamily::TK720Digest:
-      ShowTK720Personality(identity, out);
-      PrintFirmwarePresence(static_cast<std::uint32_t>(identity.size()), out);
-      break;
-  }
-}
-
-int RunProcedure(SerialPort& port, const RunOptions& options, std::FILE* out) {
-  switch (options.family) {
-    case DeviceFamily::Nym:
-      return RunNymProcedure(port, options, out);
-    case DeviceFamily::TL3xx:
-      return RunTL3xxProcedure(port, options, out);
-    case DeviceFamily::TK720:
-      return RunTK720Procedure(port, options, out);
-    case DeviceFamily::Series27:
-      return Run27SeriesProcedure(port, options, out);
-    case DeviceFamily::TK720Digest:
-      return RunTK720DigestProcedure(port, options, out);
-  }
-  return 1;
 }
 
 }  // namespace
@@ -100,11 +65,12 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   if (EstablishLink(port, identity, out) != 0) return 1;
   std::fputs("Connection with device established.\r\n\r\n", out);
   std::fputs("Device details:\r\n", out);
-  ShowIdentity(options.family, identity, out);
+  const DriveFamily& family = LookUpDriveFamily(options.family);
+  family.showIdentity(identity, out);
   std::fputs("\r\n", out);
   std::fflush(out);
 
-  if (RunProcedure(port, options, out) != 0) return 1;
+  if (family.procedure(port, options, *family.blocks, out) != 0) return 1;
   std::fflush(out);
   return 0;
 }

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <span>
 
-#include "driver/run_options.h"
+#include "driver/command_line.h"
 #include "link/serial_port.h"
 
 namespace kelvane {

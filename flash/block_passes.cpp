@@ -14,6 +14,11 @@ constexpr std::size_t MAX_READ_REQUEST = 8;
 
 }  // namespace
 
+int BlockCount(const BlockFamily& family, int length) {
+  const int size = static_cast<int>(family.blockSize);
+  return family.blockPastImage ? length / size + 1 : (length + size - 1) / size;
+}
+
 std::uint32_t WriteAddress(const BlockFamily& family, int block) {
   return family.writeBase +
          static_cast<std::uint32_t>(block) * static_cast<std::uint32_t>(family.blockSize);

@@ -30,6 +30,18 @@ struct BlockFamily {
   bool writeFailureShowsCode = false;
   // The drive named when the flash does not match the file.
   const char* driveName = "";
+  // The S-record drives take the whole blocks the image fills plus one, so an
+  // image ending on a block boundary is followed by a block of 0xFF; the
+  // TK720 monitors take the image rounded up to whole blocks.
+  bool blockPastImage = false;
+  // The fixed area an S-record image is built in (0 for the TK720 images,
+  // sized by their file), and the longest word image whose blocks, the one
+  // past the image included, stay inside it and below anything the monitor
+  // keeps above the firmware.
+  std::size_t imageArea = 0;
+  int maxImageLength = 0;
+  // The 27 series monitor checks the firmware against a sector of its own.
+  bool checksumSector = false;
 };
 
 inline constexpr std::size_t MAX_BLOCK_SIZE = 256;
@@ -41,6 +53,9 @@ struct BlockRange {
   int first = 0;
   int total = 0;
 };
+
+// The number of blocks an image of `length` bytes goes out as.
+int BlockCount(const BlockFamily& family, int length);
 
 std::uint32_t WriteAddress(const BlockFamily& family, int block);
 std::uint32_t ReadBackAddress(const BlockFamily& family, int block);

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "driver/run_options.h"
+#include "flash/run_options.h"
 #include "image/firmware_file.h"
 
 namespace kelvane {

@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "flash/block_families.h"
 #include "flash/block_passes.h"
 #include "flash/firmware_source.h"
 #include "flash/procedures.h"
@@ -18,10 +17,11 @@ constexpr int PARAMETERS_FIRST_SECTOR = 736;
 
 }  // namespace
 
-int RunNymProcedure(SerialPort& port, const RunOptions& options, std::FILE* out) {
+int RunNymProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
+                    std::FILE* out) {
   // Erased flash reads 0xFF, so the part of the area no record fills (and the
   // whole area when erasing) holds exactly what the drive keeps there.
-  std::vector<std::uint8_t> area(NYM_IMAGE_AREA, 0xFF);
+  std::vector<std::uint8_t> area(family.imageArea, 0xFF);
   int length = 0;
   int first = 0;
   if (options.clearMode != ClearMode::None) {
@@ -39,11 +39,11 @@ int RunNymProcedure(SerialPort& port, const RunOptions& options, std::FILE* out)
 
   // One sector more than the stream fills: the stream's end always lands in
   // a sector the drive gets, even when it ends on a sector boundary.
-  const BlockRange range{.image = area, .first = first, .total = (length >> 8) + 1};
-  if (!options.verifyOnly && RunWritePass(port, NYM_FAMILY, range, out) != 0) return 1;
+  const BlockRange range{.image = area, .first = first, .total = BlockCount(family, length)};
+  if (!options.verifyOnly && RunWritePass(port, family, range, out) != 0) return 1;
   bool matched = false;
-  if (RunVerifyPass(port, NYM_FAMILY, range, matched, out) != 0) return 1;
-  PrintVerdict(NYM_FAMILY, matched, FileNameForDisplay(options), out);
+  if (RunVerifyPass(port, family, range, matched, out) != 0) return 1;
+  PrintVerdict(family, matched, FileNameForDisplay(options), out);
   return 0;
 }
 

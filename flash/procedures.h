@@ -2,18 +2,28 @@
 
 #include <cstdio>
 
-#include "driver/run_options.h"
+#include "flash/block_passes.h"
+#include "flash/run_options.h"
 #include "link/serial_port.h"
 
 namespace kelvane {
 
 // Each family's program-and-verify procedure, run once the link is up and the
-// identity shown. Returns 0 after the verdict line, whether or not the drive
-// matched the file, and 1 after the message of a failure.
-int RunNymProcedure(SerialPort& port, const RunOptions& options, std::FILE* out);
-int RunTL3xxProcedure(SerialPort& port, const RunOptions& options, std::FILE* out);
-int Run27SeriesProcedure(SerialPort& port, const RunOptions& options, std::FILE* out);
-int RunTK720Procedure(SerialPort& port, const RunOptions& options, std::FILE* out);
-int RunTK720DigestProcedure(SerialPort& port, const RunOptions& options, std::FILE* out);
+// identity shown, with the family's blocks and limits. Returns 0 after the
+// verdict line, whether or not the drive matched the file, and 1 after the
+// message of a failure.
+using FlashProcedure = int (*)(SerialPort& port, const RunOptions& options,
+                               const BlockFamily& family, std::FILE* out);
+
+int RunNymProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
+                    std::FILE* out);
+// The TL3xx and the 27 series: a word image from S1/S2 records, and for the
+// 27 series its checksum sector between the two passes.
+int RunWordImageProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
+                          std::FILE* out);
+int RunTK720Procedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
+                      std::FILE* out);
+int RunTK720DigestProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
+                            std::FILE* out);
 
 }  // namespace kelvane

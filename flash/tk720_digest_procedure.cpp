@@ -1,23 +1,20 @@
 #include <algorithm>
 #include <ctime>
 
-#include "driver/identity_records.h"
-#include "flash/block_families.h"
 #include "flash/block_passes.h"
 #include "flash/firmware_source.h"
 #include "flash/procedures.h"
 #include "image/digest_stamped_image.h"
+#include "link/drive_commands.h"
 #include "link/frame_exchange.h"
 
 namespace kelvane {
 
 namespace {
 
-constexpr std::size_t DIGEST_SIZE = 16;
-
 // Asks the drive for the digest of the firmware it holds and compares it with
 // the image's. Returns 0 with `matched` set, or 1 after a failed exchange.
-int VerifyDigest(SerialPort& port, std::span<const std::uint8_t, DIGEST_SIZE> fileDigest,
+int VerifyDigest(SerialPort& port, std::span<const std::uint8_t, FIRMWARE_DIGEST_SIZE> fileDigest,
                  bool& matched, std::FILE* out) {
   matched = true;
   std::fputs("Verifying firmware:\r\n", out);
@@ -33,7 +30,7 @@ int VerifyDigest(SerialPort& port, std::span<const std::uint8_t, DIGEST_SIZE> fi
     matched = false;
     return 0;
   }
-  const auto unitDigest = reply.subspan(FIRMWARE_DIGEST_OFFSET, DIGEST_SIZE);
+  const auto unitDigest = reply.subspan(FIRMWARE_DIGEST_OFFSET, FIRMWARE_DIGEST_SIZE);
   matched = std::equal(fileDigest.begin(), fileDigest.end(), unitDigest.begin());
   std::fputs("Unit MD5 : ", out);
   for (std::uint8_t byte : unitDigest) std::fprintf(out, "%02X", static_cast<unsigned>(byte));
@@ -43,7 +40,8 @@ int VerifyDigest(SerialPort& port, std::span<const std::uint8_t, DIGEST_SIZE> fi
 
 }  // namespace
 
-int RunTK720DigestProcedure(SerialPort& port, const RunOptions& options, std::FILE* out) {
+int RunTK720DigestProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
+                            std::FILE* out) {
   const char* fileName = BinaryImageFileName(options, out);
   if (fileName == nullptr) return 1;
   // The stamp lies outside the digested bytes: it records when the drive was
@@ -52,14 +50,16 @@ int RunTK720DigestProcedure(SerialPort& port, const RunOptions& options, std::FI
   DigestStampedImage image;
   if (PrepareDigestStampedImage(fileName, timeStamp, image, out) != 0) return 1;
 
-  const BlockRange range{.image = image.bytes, .first = 0, .total = (image.length + 255) / 256};
-  if (!options.verifyOnly && RunWritePass(port, TK720_DIGEST_FAMILY, range, out) != 0) return 1;
+  const BlockRange range{
+      .image = image.bytes, .first = 0, .total = BlockCount(family, image.length)};
+  if (!options.verifyOnly && RunWritePass(port, family, range, out) != 0) return 1;
   bool matched = false;
   if (VerifyDigest(port, image.digest(), matched, out) != 0) return 1;
   if (matched) {
     std::fputs("\nFirmware was successufully verifyed\r\n", out);
   } else {
-    std::fprintf(out, "\nFirmware in the TK720 drive does not much the file %s\r\n", fileName);
+    std::fprintf(out, "\nFirmware in the %s drive does not much the file %s\r\n", family.driveName,
+                 fileName);
   }
   std::fflush(out);
   return 0;

@@ -10,6 +10,13 @@ inline constexpr int CMD_IDENTIFY = 16;
 inline constexpr int CMD_WRITE_BLOCK = 17;
 inline constexpr int CMD_READ_BLOCK = 18;
 
+// A digest drive's identify reply carries the MD5 digest of the firmware it
+// holds at bytes 112 to 127 when it is at least 152 bytes long; without valid
+// firmware the monitor sends its personality alone.
+inline constexpr std::uint32_t VALID_FIRMWARE_REPLY_LENGTH = 152;
+inline constexpr std::size_t FIRMWARE_DIGEST_OFFSET = 112;
+inline constexpr std::size_t FIRMWARE_DIGEST_SIZE = 16;
+
 std::uint32_t ByteSwap32(std::uint32_t value);
 // Reverses the four bytes at `word` where they stand; returns `word`.
 std::uint8_t* ByteSwap32InPlace(std::uint8_t* word);

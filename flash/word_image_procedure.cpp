@@ -1,6 +1,5 @@
 #include <vector>
 
-#include "flash/block_families.h"
 #include "flash/block_passes.h"
 #include "flash/checksum_sector.h"
 #include "flash/firmware_source.h"
@@ -12,28 +11,23 @@ namespace kelvane {
 
 namespace {
 
-// The image goes out as length / 256 + 1 sectors; the last of them stays
-// below the checksum sector (479, at 0x1DF00) only while the image is shorter
-// than 0x1DF00 bytes. A longer image is refused before anything is sent.
-constexpr int SERIES27_MAX_IMAGE_LENGTH = static_cast<int>(CHECKSUM_SECTOR_ADDRESS) - 1;
-
 // Writes (unless verify-only) the checksum sector, reads it back and says
 // whether it holds what was meant. A difference is reported, not fatal: the
 // firmware sectors are still verified. Returns 1 after a failed exchange.
-int UpdateChecksumSector(SerialPort& port, const RunOptions& options,
+int UpdateChecksumSector(SerialPort& port, const RunOptions& options, const BlockFamily& family,
                          std::span<const std::uint8_t> image, int length, std::FILE* out) {
   std::fprintf(out, "Firmware checksum is %08x, size in WORDs %d\r\n",
                static_cast<unsigned>(FirmwareChecksum(image, length)),
                static_cast<int>(FirmwareWordCount(length)));
   const ChecksumSector sector = BuildChecksumSector(image, length);
   if (!options.verifyOnly &&
-      WriteFlashBlock(port, SERIES27_FAMILY, CHECKSUM_SECTOR_ADDRESS, sector) != LINK_OK) {
+      WriteFlashBlock(port, family, CHECKSUM_SECTOR_ADDRESS, sector) != LINK_OK) {
     std::fprintf(out, "Firmware checksum update failed on sector %d\r\n", CHECKSUM_SECTOR_NUMBER);
     return 1;
   }
   // Read back with the sector's full length, as every other sector is.
   std::span<const std::uint8_t> reply;
-  if (ReadFlashBlock(port, SERIES27_FAMILY, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply) !=
+  if (ReadFlashBlock(port, family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply) !=
       LINK_OK) {
     std::fputs("Failed to read sector with firmware checksum and length\r\n", out);
     return 1;
@@ -51,24 +45,26 @@ int UpdateChecksumSector(SerialPort& port, const RunOptions& options,
 
 }  // namespace
 
-int Run27SeriesProcedure(SerialPort& port, const RunOptions& options, std::FILE* out) {
-  std::vector<std::uint8_t> area(SERIES27_IMAGE_AREA, 0xFF);
+int RunWordImageProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
+                          std::FILE* out) {
+  std::vector<std::uint8_t> area(family.imageArea, 0xFF);
   int length = 0;
   {
     FirmwareFile file = OpenNamedFirmwareFile(options, out);
     if (!file) return 1;
-    if (ReadWordImage(file.get(), area, SERIES27_MAX_IMAGE_LENGTH, length, out) != 0) return 1;
+    if (ReadWordImage(file.get(), area, family.maxImageLength, length, out) != 0) return 1;
   }
 
-  const BlockRange range{.image = area, .first = 0, .total = length / 256 + 1};
+  const BlockRange range{.image = area, .first = 0, .total = BlockCount(family, length)};
   if (!options.verifyOnly) {
-    if (RunWritePass(port, SERIES27_FAMILY, range, out) != 0) return 1;
-    std::fputs("Writing firmware checksum ...\r\n", out);
+    if (RunWritePass(port, family, range, out) != 0) return 1;
+    if (family.checksumSector) std::fputs("Writing firmware checksum ...\r\n", out);
   }
-  if (UpdateChecksumSector(port, options, area, length, out) != 0) return 1;
+  if (family.checksumSector && UpdateChecksumSector(port, options, family, area, length, out) != 0)
+    return 1;
   bool matched = false;
-  if (RunVerifyPass(port, SERIES27_FAMILY, range, matched, out) != 0) return 1;
-  PrintVerdict(SERIES27_FAMILY, matched, FileNameForDisplay(options), out);
+  if (RunVerifyPass(port, family, range, matched, out) != 0) return 1;
+  PrintVerdict(family, matched, FileNameForDisplay(options), out);
   return 0;
 }
 

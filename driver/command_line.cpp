@@ -1,4 +1,4 @@
-#include "driver/run_options.h"
+#include "driver/command_line.h"
 
 #include <climits>
 #include <cstdlib>
@@ -102,10 +102,6 @@ OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule
     if (!ApplyOption(argument, options, out)) return OptionsOutcome::HelpShown;
   }
   return OptionsOutcome::Run;
-}
-
-const char* FileNameForDisplay(const RunOptions& options) {
-  return options.fileName ? options.fileName->c_str() : "(null)";
 }
 
 void PrintBanner(std::FILE* out) {

@@ -1,0 +1,37 @@
+#include "driver/drive_families.h"
+
+#include <array>
+
+#include "driver/identity_records.h"
+#include "flash/block_families.h"
+
+namespace kelvane {
+
+namespace {
+
+// One row per family, in the order of DeviceFamily's values. The TL3xx and
+// TK720 monitors answer the identify request in the Nym layout.
+constexpr std::array<DriveFamily, 5> DRIVE_FAMILIES{{
+    {DeviceFamily::Nym, ShowNymIdentity, RunNymProcedure, &NYM_FAMILY},
+    {DeviceFamily::TL3xx, ShowNymIdentity, RunWordImageProcedure, &TL3XX_FAMILY},
+    {DeviceFamily::TK720, ShowNymIdentity, RunTK720Procedure, &TK720_FAMILY},
+    {DeviceFamily::Series27, ShowSeries27Identity, RunWordImageProcedure, &SERIES27_FAMILY},
+    {DeviceFamily::TK720Digest, ShowTK720DigestIdentity, RunTK720DigestProcedure,
+     &TK720_DIGEST_FAMILY},
+}};
+
+constexpr bool RowsInFamilyOrder() {
+  for (std::size_t i = 0; i < DRIVE_FAMILIES.size(); ++i) {
+    if (static_cast<std::size_t>(DRIVE_FAMILIES[i].family) != i) return false;
+  }
+  return true;
+}
+static_assert(RowsInFamilyOrder(), "LookUpDriveFamily indexes the table by DeviceFamily");
+
+}  // namespace
+
+const DriveFamily& LookUpDriveFamily(DeviceFamily family) {
+  return DRIVE_FAMILIES[static_cast<std::size_t>(family)];
+}
+
+}  // namespace kelvane

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+#include "flash/block_passes.h"
+#include "flash/procedures.h"
+#include "flash/run_options.h"
+
+namespace kelvane {
+
+// What a run does differently for one drive family: how its monitor's
+// identify reply reads, and how its flash is loaded and checked (the blocks,
+// addresses and image limits are the block family's).
+struct DriveFamily {
+  DeviceFamily family;
+  void (*showIdentity)(std::span<const std::uint8_t> reply, std::FILE* out);
+  FlashProcedure procedure;
+  const BlockFamily* blocks;
+};
+
+const DriveFamily& LookUpDriveFamily(DeviceFamily family);
+
+}  // namespace kelvane

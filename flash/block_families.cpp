@@ -1,0 +1,78 @@
+#include "flash/block_families.h"
+
+#include "flash/checksum_sector.h"
+#include "image/record_stream.h"
+#include "image/word_image.h"
+
+namespace kelvane {
+
+const BlockFamily NYM_FAMILY{
+    .blockSize = 256,
+    .order = ByteOrder::MostSignificantFirst,
+    .writeBase = 0,
+    .readBackOffset = 0x2000,
+    .readLengthFieldBytes = 2,
+    .unit = "sector",
+    .unitTitle = "Sector",
+    .writeFailureShowsCode = true,
+    .driveName = "Nym7700",
+    .blockPastImage = true,
+    .imageArea = NYM_IMAGE_AREA,
+};
+
+const BlockFamily TL3XX_FAMILY{
+    .blockSize = 128,
+    .order = ByteOrder::LeastSignificantFirst,
+    .writeBase = 0,
+    .readBackOffset = 0,
+    .readLengthFieldBytes = 2,
+    .unit = "sector",
+    .unitTitle = "Sector",
+    .writeFailureShowsCode = false,
+    .driveName = "TL3xx",
+    .blockPastImage = true,
+    .imageArea = TL3XX_IMAGE_AREA,
+    .maxImageLength = 65919,
+};
+
+const BlockFamily SERIES27_FAMILY{
+    .blockSize = 256,
+    .order = ByteOrder::LeastSignificantFirst,
+    .writeBase = 0,
+    .readBackOffset = 0,
+    .readLengthFieldBytes = 2,
+    .unit = "sector",
+    .unitTitle = "Sector",
+    .writeFailureShowsCode = false,
+    .driveName = "TL3xx",
+    .blockPastImage = true,
+    .imageArea = SERIES27_IMAGE_AREA,
+    .maxImageLength = static_cast<int>(CHECKSUM_SECTOR_ADDRESS) - 1,
+    .checksumSector = true,
+};
+
+const BlockFamily TK720_FAMILY{
+    .blockSize = 256,
+    .order = ByteOrder::LeastSignificantFirst,
+    .writeBase = 0x4000,
+    .readBackOffset = 0,
+    .readLengthFieldBytes = 4,
+    .unit = "block",
+    .unitTitle = "Block",
+    .writeFailureShowsCode = false,
+    .driveName = "TK720",
+};
+
+const BlockFamily TK720_DIGEST_FAMILY{
+    .blockSize = 256,
+    .order = ByteOrder::LeastSignificantFirst,
+    .writeBase = 0x8000,
+    .readBackOffset = 0,
+    .readLengthFieldBytes = 4,
+    .unit = "block",
+    .unitTitle = "Block",
+    .writeFailureShowsCode = false,
+    .driveName = "TK720",
+};
+
+}  // namespace kelvane
