@@ -29,8 +29,23 @@ int ReadBaudRate(const char* text) {
   return static_cast<int>(value);
 }
 
-// Applies one option. Returns false when it was the help option.
-bool ApplyOption(const char* argument, RunOptions& options, std::FILE* out) {
+// /r<N>: only digits, 1 to 9999. A script that asks for a bounded wait must
+// not get the 200 s default because of a typing slip, so anything else is
+// refused rather than read the way /b reads its number.
+bool ReadLinkAttempts(const char* text, int& attempts) {
+  int value = 0;
+  std::size_t digits = 0;
+  for (; text[digits] != '\0'; ++digits) {
+    if (text[digits] < '0' || text[digits] > '9' || value > MAX_LINK_ATTEMPTS) return false;
+    value = value * 10 + (text[digits] - '0');
+  }
+  if (digits == 0 || value < MIN_LINK_ATTEMPTS || value > MAX_LINK_ATTEMPTS) return false;
+  attempts = value;
+  return true;
+}
+
+// Applies one option.
+OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE* out) {
   switch (argument[1]) {
     case 'c':
     case 'C':
@@ -74,16 +89,40 @@ bool ApplyOption(const char* argument, RunOptions& options, std::FILE* out) {
     case 'P':
       options.clearMode = ClearMode::ParametersSection;
       break;
+    case 'r':
+    case 'R':
+      if (!ReadLinkAttempts(argument + 2, options.linkAttempts)) {
+        std::fprintf(out, "Option /r takes a number of link attempts from %d to %d: %s\r\n",
+                     MIN_LINK_ATTEMPTS, MAX_LINK_ATTEMPTS, argument);
+        return OptionsOutcome::Refused;
+      }
+      break;
+    case 't':
+    case 'T':
+      options.traceLink = true;
+      break;
+    case 'e':
+    case 'E':
+      options.strictStatus = true;
+      break;
+    case 'n':
+    case 'N':
+      options.dryRun = true;
+      break;
+    case 'l':
+    case 'L':
+      options.listPorts = true;
+      break;
     case 'h':
     case 'H':
     case '?':
       PrintUsage(out);
-      return false;
+      return OptionsOutcome::HelpShown;
     default:
       std::fprintf(out, "Unknown option: %s\r\n", argument);
       break;
   }
-  return true;
+  return OptionsOutcome::Run;
 }
 
 }  // namespace
@@ -99,7 +138,8 @@ OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule
       options.fileName = std::string(argument);
       continue;
     }
-    if (!ApplyOption(argument, options, out)) return OptionsOutcome::HelpShown;
+    const OptionsOutcome outcome = ApplyOption(argument, options, out);
+    if (outcome != OptionsOutcome::Run) return outcome;
   }
   return OptionsOutcome::Run;
 }

@@ -12,7 +12,9 @@ namespace kelvane {
 // path (the shell turns ~/fw.s into /home/...), unless it is /c<device path>.
 enum class PathRule { Windows, Posix };
 
-enum class OptionsOutcome { Run, HelpShown };
+// Refused: an option's value is out of range; the line saying so is printed
+// and the run ends with status 1 before any port is opened.
+enum class OptionsOutcome { Run, HelpShown, Refused };
 
 // Reads the arguments (entry 0, the program's name, is skipped) into
 // `options`. Prints "Unknown option" lines and, when the help option is

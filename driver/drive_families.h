@@ -5,6 +5,7 @@
 #include <span>
 
 #include "flash/block_passes.h"
+#include "flash/prepared_image.h"
 #include "flash/procedures.h"
 #include "flash/run_options.h"
 
@@ -15,8 +16,12 @@ namespace kelvane {
 // addresses and image limits are the block family's).
 struct DriveFamily {
   DeviceFamily family;
+  // As a dry run names it.
+  const char* name;
   void (*showIdentity)(std::span<const std::uint8_t> reply, std::FILE* out);
   FlashProcedure procedure;
+  // The image preparation the procedure starts with.
+  ImagePreparation prepare;
   const BlockFamily* blocks;
 };
 

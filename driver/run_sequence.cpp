@@ -1,8 +1,13 @@
 #include "driver/run_sequence.h"
 
+#include <optional>
+
 #include "driver/drive_families.h"
+#include "driver/dry_run.h"
+#include "driver/port_listing.h"
 #include "link/drive_commands.h"
 #include "link/frame_exchange.h"
+#include "link/link_trace.h"
 
 namespace kelvane {
 
@@ -33,10 +38,11 @@ bool OpenPort(SerialPort& port, const RunOptions& options, std::FILE* out) {
 
 }  // namespace
 
-int EstablishLink(SerialPort& port, std::span<const std::uint8_t>& identity, std::FILE* out) {
+int EstablishLink(SerialPort& port, int attempts, std::span<const std::uint8_t>& identity,
+                  std::FILE* out) {
   // A drive that is powering up or busy may miss a few requests; any failed
   // exchange counts as one attempt, and only the identify request is retried.
-  for (int remaining = LINK_ATTEMPTS; remaining > 0; --remaining) {
+  for (int remaining = attempts; remaining > 0; --remaining) {
     if (TransactEmpty(port, CMD_IDENTIFY, identity) == LINK_OK) return 0;
     std::fprintf(out, "Trying to establish link with device %4d\r", remaining);
     std::fflush(out);
@@ -45,7 +51,8 @@ int EstablishLink(SerialPort& port, std::span<const std::uint8_t>& identity, std
   return 1;
 }
 
-int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE* out) {
+int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE* out,
+               std::FILE* err) {
   SerialPort port;
   RunOptions options;
   PrintBanner(out);
@@ -53,26 +60,36 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
     std::fputs(NO_FIRMWARE_FILE, out);
     return 1;
   }
-  if (ReadOptions(arguments, rule, options, out) == OptionsOutcome::HelpShown) return 0;
+  const OptionsOutcome outcome = ReadOptions(arguments, rule, options, out);
+  if (outcome != OptionsOutcome::Run) return outcome == OptionsOutcome::HelpShown ? 0 : 1;
+  if (options.listPorts) {
+    PrintSerialPorts(out);
+    return 0;
+  }
   // A clear option stands in for the file: the Nym drive is then erased.
   if (!options.fileName && options.clearMode == ClearMode::None) {
     std::fputs(NO_FIRMWARE_FILE, out);
     return 1;
   }
+  const DriveFamily& family = LookUpDriveFamily(options.family);
+  if (options.dryRun) return RunDryRun(options, family, out);
+  std::optional<LinkTrace> trace;
+  if (options.traceLink) port.trace = &trace.emplace(err);
   if (!OpenPort(port, options, out)) return 1;
 
   std::span<const std::uint8_t> identity;
-  if (EstablishLink(port, identity, out) != 0) return 1;
+  if (EstablishLink(port, options.linkAttempts, identity, out) != 0) return 1;
   std::fputs("Connection with device established.\r\n\r\n", out);
   std::fputs("Device details:\r\n", out);
-  const DriveFamily& family = LookUpDriveFamily(options.family);
   family.showIdentity(identity, out);
   std::fputs("\r\n", out);
   std::fflush(out);
 
-  if (family.procedure(port, options, *family.blocks, out) != 0) return 1;
+  const int verdict = family.procedure(port, options, *family.blocks, out);
   std::fflush(out);
-  return 0;
+  if (verdict == PROCEDURE_FAILED) return 1;
+  // The classic run ends a mismatch with status 0 and tells it in words only.
+  return verdict == PROCEDURE_MISMATCH && options.strictStatus ? 2 : 0;
 }
 
 }  // namespace kelvane

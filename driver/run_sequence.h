@@ -8,15 +8,18 @@
 
 namespace kelvane {
 
-inline constexpr int LINK_ATTEMPTS = 1000;
-
-// Sends the identify request until the drive answers, counting down on one
-// console line. Returns 0 with `identity` viewing the reply, or 1 after the
-// failure message.
-int EstablishLink(SerialPort& port, std::span<const std::uint8_t>& identity, std::FILE* out);
+// Sends the identify request until the drive answers, at most `attempts`
+// times, counting down on one console line. Returns 0 with `identity` viewing
+// the reply, or 1 after the failure message.
+int EstablishLink(SerialPort& port, int attempts, std::span<const std::uint8_t>& identity,
+                  std::FILE* out);
 
 // One whole run: banner, options, port, link, identity, the family's
-// procedure. Returns the exit status.
-int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE* out);
+// procedure; or, as the options ask, the port list or a dry run. Everything
+// the run says goes to `out`; a link trace goes to `err`. Returns the exit
+// status: 0, 1 after a failure, 2 for a flash that does not match the file
+// when the strict status was asked for.
+int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE* out,
+               std::FILE* err);
 
 }  // namespace kelvane

@@ -8,10 +8,20 @@
 
 namespace kelvane {
 
+// After the verdict line, the drive's flash matching the file or not; or
+// after the message of a failure. The driver ends a mismatch with status 0
+// unless the strict exit status was asked for.
+inline constexpr int PROCEDURE_MATCHED = 0;
+inline constexpr int PROCEDURE_FAILED = 1;
+inline constexpr int PROCEDURE_MISMATCH = 2;
+
+inline int Verdict(bool matched) {
+  return matched ? PROCEDURE_MATCHED : PROCEDURE_MISMATCH;
+}
+
 // Each family's program-and-verify procedure, run once the link is up and the
-// identity shown, with the family's blocks and limits. Returns 0 after the
-// verdict line, whether or not the drive matched the file, and 1 after the
-// message of a failure.
+// identity shown, with the family's blocks and limits. Returns one of the
+// PROCEDURE_ values below.
 using FlashProcedure = int (*)(SerialPort& port, const RunOptions& options,
                                const BlockFamily& family, std::FILE* out);
 

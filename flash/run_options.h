@@ -5,6 +5,12 @@
 
 namespace kelvane {
 
+// Identify requests sent before a run gives up on the drive: about 200 s of
+// silence.
+inline constexpr int DEFAULT_LINK_ATTEMPTS = 1000;
+inline constexpr int MIN_LINK_ATTEMPTS = 1;
+inline constexpr int MAX_LINK_ATTEMPTS = 9999;
+
 enum class DeviceFamily { Nym = 0, TL3xx = 1, TK720 = 2, Series27 = 3, TK720Digest = 4 };
 
 enum class ClearMode { None = 0, EntireFlash = 1, ParametersSection = 2 };
@@ -20,6 +26,18 @@ struct RunOptions {
   std::optional<std::string> fileName;
   // Set by /c followed by a path: the serial device itself, instead of COMn.
   std::optional<std::string> devicePath;
+
+  // Field tools beyond the classic run. /r: identify requests before giving
+  // up; a script can learn quickly that no drive is there.
+  int linkAttempts = DEFAULT_LINK_ATTEMPTS;
+  // /t: every frame, silence and failed read told on the error stream.
+  bool traceLink = false;
+  // /e: a flash that does not match the file ends the run with status 2.
+  bool strictStatus = false;
+  // /n: the file prepared and summed up, nothing opened or sent.
+  bool dryRun = false;
+  // /l: the serial ports this machine has, nothing opened.
+  bool listPorts = false;
 };
 
 // The file name as messages show it: "(null)" when none was given.

@@ -3,6 +3,7 @@
 
 #include "flash/block_passes.h"
 #include "flash/firmware_source.h"
+#include "flash/prepared_image.h"
 #include "flash/procedures.h"
 #include "image/digest_stamped_image.h"
 #include "link/drive_commands.h"
@@ -40,29 +41,41 @@ int VerifyDigest(SerialPort& port, std::span<const std::uint8_t, FIRMWARE_DIGEST
 
 }  // namespace
 
-int RunTK720DigestProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                            std::FILE* out) {
+int PrepareTK720DigestImage(const RunOptions& options, const BlockFamily& family,
+                            PreparedImage& image, std::FILE* out) {
   const char* fileName = BinaryImageFileName(options, out);
   if (fileName == nullptr) return 1;
   // The stamp lies outside the digested bytes: it records when the drive was
   // loaded without changing what the drive reports.
   const auto timeStamp = static_cast<std::uint32_t>(std::time(nullptr));
-  DigestStampedImage image;
-  if (PrepareDigestStampedImage(fileName, timeStamp, image, out) != 0) return 1;
+  DigestStampedImage stamped;
+  if (PrepareDigestStampedImage(fileName, timeStamp, stamped, out) != 0) return 1;
+  image.fileName = fileName;
+  image.length = stamped.length;
+  image.check.kind = CheckKind::Digest;
+  std::ranges::copy(stamped.digest(), image.check.digest.begin());
+  image.check.timeStamp = timeStamp;
+  image.bytes = std::move(stamped.bytes);
+  image.total = BlockCount(family, image.length);
+  return 0;
+}
 
-  const BlockRange range{
-      .image = image.bytes, .first = 0, .total = BlockCount(family, image.length)};
-  if (!options.verifyOnly && RunWritePass(port, family, range, out) != 0) return 1;
+int RunTK720DigestProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
+                            std::FILE* out) {
+  PreparedImage image;
+  if (PrepareTK720DigestImage(options, family, image, out) != 0) return PROCEDURE_FAILED;
+  if (!options.verifyOnly && RunWritePass(port, family, image.range(), out) != 0)
+    return PROCEDURE_FAILED;
   bool matched = false;
-  if (VerifyDigest(port, image.digest(), matched, out) != 0) return 1;
+  if (VerifyDigest(port, image.check.digest, matched, out) != 0) return PROCEDURE_FAILED;
   if (matched) {
     std::fputs("\nFirmware was successufully verifyed\r\n", out);
   } else {
     std::fprintf(out, "\nFirmware in the %s drive does not much the file %s\r\n", family.driveName,
-                 fileName);
+                 image.fileName);
   }
   std::fflush(out);
-  return 0;
+  return Verdict(matched);
 }
 
 }  // namespace kelvane

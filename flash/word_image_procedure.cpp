@@ -3,6 +3,7 @@
 #include "flash/block_passes.h"
 #include "flash/checksum_sector.h"
 #include "flash/firmware_source.h"
+#include "flash/prepared_image.h"
 #include "flash/procedures.h"
 #include "image/word_image.h"
 #include "link/frame_exchange.h"
@@ -12,10 +13,12 @@ namespace kelvane {
 namespace {
 
 // Writes (unless verify-only) the checksum sector, reads it back and says
-// whether it holds what was meant. A difference is reported, not fatal: the
-// firmware sectors are still verified. Returns 1 after a failed exchange.
+// whether it holds what was meant (`matched`). A difference is reported, not
+// fatal: the firmware sectors are still verified. Returns 1 after a failed
+// exchange.
 int UpdateChecksumSector(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                         std::span<const std::uint8_t> image, int length, std::FILE* out) {
+                         std::span<const std::uint8_t> image, int length, bool& matched,
+                         std::FILE* out) {
   std::fprintf(out, "Firmware checksum is %08x, size in WORDs %d\r\n",
                static_cast<unsigned>(FirmwareChecksum(image, length)),
                static_cast<int>(FirmwareWordCount(length)));
@@ -33,6 +36,7 @@ int UpdateChecksumSector(SerialPort& port, const RunOptions& options, const Bloc
     return 1;
   }
   const int errors = CountErroneousLocations(sector, reply);
+  matched = errors == 0;
   if (errors > 0) {
     std::fprintf(out, "Firmware checksum sector %d has %d errorneous location(s)\r\n",
                  CHECKSUM_SECTOR_NUMBER, errors);
@@ -45,27 +49,40 @@ int UpdateChecksumSector(SerialPort& port, const RunOptions& options, const Bloc
 
 }  // namespace
 
+int PrepareWordImage(const RunOptions& options, const BlockFamily& family, PreparedImage& image,
+                     std::FILE* out) {
+  image.bytes.assign(family.imageArea, 0xFF);
+  FirmwareFile file = OpenNamedFirmwareFile(options, out);
+  if (!file) return 1;
+  if (ReadWordImage(file.get(), image.bytes, family.maxImageLength, image.length, out) != 0)
+    return 1;
+  image.fileName = FileNameForDisplay(options);
+  image.check = {.kind = CheckKind::WordImageChecksum,
+                 .word = FirmwareChecksum(image.bytes, image.length)};
+  image.total = BlockCount(family, image.length);
+  return 0;
+}
+
 int RunWordImageProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
                           std::FILE* out) {
-  std::vector<std::uint8_t> area(family.imageArea, 0xFF);
-  int length = 0;
-  {
-    FirmwareFile file = OpenNamedFirmwareFile(options, out);
-    if (!file) return 1;
-    if (ReadWordImage(file.get(), area, family.maxImageLength, length, out) != 0) return 1;
-  }
-
-  const BlockRange range{.image = area, .first = 0, .total = BlockCount(family, length)};
+  PreparedImage image;
+  if (PrepareWordImage(options, family, image, out) != 0) return PROCEDURE_FAILED;
+  const BlockRange range = image.range();
   if (!options.verifyOnly) {
-    if (RunWritePass(port, family, range, out) != 0) return 1;
+    if (RunWritePass(port, family, range, out) != 0) return PROCEDURE_FAILED;
     if (family.checksumSector) std::fputs("Writing firmware checksum ...\r\n", out);
   }
-  if (family.checksumSector && UpdateChecksumSector(port, options, family, area, length, out) != 0)
-    return 1;
+  // A checksum sector that reads back wrong leaves a drive that will not
+  // start the firmware: for the exit status that is a flash that does not
+  // match, whatever the sectors' own verdict.
+  bool sectorMatched = true;
+  if (family.checksumSector && UpdateChecksumSector(port, options, family, image.bytes,
+                                                    image.length, sectorMatched, out) != 0)
+    return PROCEDURE_FAILED;
   bool matched = false;
-  if (RunVerifyPass(port, family, range, matched, out) != 0) return 1;
-  PrintVerdict(family, matched, FileNameForDisplay(options), out);
-  return 0;
+  if (RunVerifyPass(port, family, range, matched, out) != 0) return PROCEDURE_FAILED;
+  PrintVerdict(family, matched, image.fileName, out);
+  return Verdict(matched && sectorMatched);
 }
 
 }  // namespace kelvane

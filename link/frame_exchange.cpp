@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "link/link_trace.h"
+
 namespace kelvane {
 
 namespace {
@@ -108,10 +110,22 @@ int ReceiveReply(SerialPort& port, ReplyBuffer& reply) {
   // another device) must not hold the loader forever: give up after a budget.
   for (int taken = 0; taken < EXCHANGE_BYTE_BUDGET; ++taken) {
     std::uint8_t byte = 0;
-    if (port.ReadByte(byte) != ReadOutcome::Byte) return LINK_NO_REPLY;
+    const ReadOutcome outcome = port.ReadByte(byte);
+    if (outcome != ReadOutcome::Byte) {
+      if (port.trace != nullptr && outcome == ReadOutcome::Silence) port.trace->Silence();
+      if (port.trace != nullptr && outcome == ReadOutcome::Failure) port.trace->ReadFailure();
+      return LINK_NO_REPLY;
+    }
+    if (port.trace != nullptr) port.trace->Received(byte);
     const int result = receiver.Feed(byte);
-    if (result != ReplyReceiver::RECEIVING) return result;
+    if (result != ReplyReceiver::RECEIVING) {
+      // Header with its checksum, then the payload and its checksum if any.
+      if (port.trace != nullptr)
+        port.trace->Reply(result, reply.length == 0 ? 7 : 8 + reply.length);
+      return result;
+    }
   }
+  if (port.trace != nullptr) port.trace->ByteBudgetSpent(EXCHANGE_BYTE_BUDGET);
   return LINK_NO_REPLY;
 }
 
@@ -123,6 +137,9 @@ int Transact(SerialPort& port, int command, std::span<const std::uint8_t> payloa
   // One write of the whole frame: the drive sees the same bytes as from
   // field-by-field writes, in one burst. Whatever the line still holds from an
   // earlier exchange stays queued and is hunted through by the receiver.
+  // A late reply dropped before this request is told to the trace as
+  // LateReplyDiscarded with the count of bytes dropped.
+  if (port.trace != nullptr) port.trace->Request(std::span(frame.data(), frameLength));
   if (!port.Write(std::span<const std::uint8_t>(frame.data(), frameLength))) {
     return LINK_PORT_ERROR;
   }

@@ -23,6 +23,8 @@ inline constexpr int READ_SILENCE_MS = 200;
 
 enum class ReadOutcome { Byte, Silence, Failure };
 
+class LinkTrace;
+
 // The one serial line to the drive for a whole run: 8 data bits, no parity,
 // one stop bit, other line settings as the device had them. One platform file
 // implements it (serial_port_posix.cpp or serial_port_win32.cpp).
@@ -50,6 +52,9 @@ class SerialPort {
   std::uint32_t preamble() const { return preamble_; }
 
   ReplyBuffer reply;
+  // Where the exchanges on this port report what they send and receive;
+  // none unless the run asked for a trace.
+  LinkTrace* trace = nullptr;
 
  private:
   int Configure(int baudRate);

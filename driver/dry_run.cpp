@@ -1,0 +1,70 @@
+#include "driver/dry_run.h"
+
+#include "flash/checksum_sector.h"
+
+namespace kelvane {
+
+namespace {
+
+// " Label:" and the value in a column of its own.
+void PrintLabel(const char* label, std::FILE* out) {
+  std::fprintf(out, " %-18s", label);
+}
+
+void PrintCheckValue(const CheckValue& check, std::FILE* out) {
+  PrintLabel("Check value:", out);
+  switch (check.kind) {
+    case CheckKind::None:
+      std::fputs("none, the drive compares what it reads back\r\n", out);
+      break;
+    case CheckKind::WordImageChecksum:
+      std::fprintf(out, "word image checksum %08x\r\n", static_cast<unsigned>(check.word));
+      break;
+    case CheckKind::CheckWord:
+      std::fprintf(out, "check word %08X\r\n", static_cast<unsigned>(check.word));
+      break;
+    case CheckKind::Digest:
+      std::fputs("MD5 ", out);
+      for (const std::uint8_t byte : check.digest) std::fprintf(out, "%02X", byte);
+      std::fprintf(out, ", time stamp %u\r\n", static_cast<unsigned>(check.timeStamp));
+      break;
+  }
+}
+
+}  // namespace
+
+int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* out) {
+  const BlockFamily& blocks = *family.blocks;
+  PreparedImage image;
+  if (family.prepare(options, blocks, image, out) != 0) return 1;
+  const int last = image.total - 1;
+  // Only a Nym drive is ever erased; the clear option stands in for its file.
+  const bool clears = family.family == DeviceFamily::Nym && options.clearMode != ClearMode::None;
+
+  std::fputs("Dry run, no port opened and nothing sent:\r\n", out);
+  PrintLabel("Family:", out);
+  std::fprintf(out, "%s\r\n", family.name);
+  PrintLabel("File:", out);
+  std::fprintf(out, "%s\r\n", clears ? "none, the flash is cleared" : image.fileName);
+  PrintLabel("Image bytes:", out);
+  std::fprintf(out, "%d\r\n", image.length);
+  PrintLabel(options.verifyOnly ? "Blocks to verify:" : "Blocks to write:", out);
+  std::fprintf(out, "%d %ss, %d to %d (0x%X to 0x%X)\r\n", image.total - image.first, blocks.unit,
+               image.first, last, static_cast<unsigned>(WriteAddress(blocks, image.first)),
+               static_cast<unsigned>(WriteAddress(blocks, last)));
+  if (clears && !options.verifyOnly) {
+    PrintLabel("Erases:", out);
+    std::fprintf(out, "0x%X to 0x%X\r\n", static_cast<unsigned>(WriteAddress(blocks, image.first)),
+                 static_cast<unsigned>(WriteAddress(blocks, image.total) - 1));
+  }
+  if (blocks.checksumSector) {
+    PrintLabel("Checksum sector:", out);
+    std::fprintf(out, "%d at 0x%X\r\n", CHECKSUM_SECTOR_NUMBER,
+                 static_cast<unsigned>(CHECKSUM_SECTOR_ADDRESS));
+  }
+  PrintCheckValue(image.check, out);
+  std::fflush(out);
+  return 0;
+}
+
+}  // namespace kelvane

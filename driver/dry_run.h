@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdio>
+
+#include "driver/drive_families.h"
+#include "flash/run_options.h"
+
+namespace kelvane {
+
+// Prepares the file exactly as the family's procedure would, with the same
+// messages, and sums up what a run would send, without opening any port.
+// Returns 0 for a file the procedure would load, 1 otherwise.
+int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* out);
+
+}  // namespace kelvane

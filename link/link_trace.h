@@ -1,0 +1,45 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <vector>
+
+namespace kelvane {
+
+// What went over the line, one line of text per event, for an engineer who
+// needs to see what the drive actually said: each request and each reply
+// with the milliseconds since the trace began and the frame's bytes in hex,
+// and each exchange that ended without a reply, with the reason. The frame
+// exchange reports to the trace its SerialPort carries, if any.
+class LinkTrace {
+ public:
+  explicit LinkTrace(std::FILE* out);
+
+  // A request frame as it is written; its command byte names what the next
+  // reply answers.
+  void Request(std::span<const std::uint8_t> frame);
+  // Every byte the receiver takes, so that the reply can be shown as it came.
+  void Received(std::uint8_t byte);
+  // A complete reply: the last `frameLength` bytes received, with `result`.
+  void Reply(int result, std::size_t frameLength);
+  void Silence();
+  void ReadFailure();
+  void ByteBudgetSpent(int bytes);
+  // Bytes of a reply that came after its exchange had given up, dropped
+  // before the next request so they cannot pass for its reply.
+  void LateReplyDiscarded(std::size_t bytes);
+
+ private:
+  void Stamp();
+  void Hex(std::span<const std::uint8_t> bytes);
+
+  std::FILE* out_;
+  std::chrono::steady_clock::time_point start_;
+  int command_ = 0;
+  std::vector<std::uint8_t> received_;
+};
+
+}  // namespace kelvane
