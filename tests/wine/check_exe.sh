@@ -41,5 +41,14 @@ check 1 $'Failed to open COM0 port\r\n' /c0 fw.s # a valid name no machine has
 check 1 $'Failed to open COM10 port\r\n' /c: fw.s # ':' follows '9'
 check 1 $'Failed to open COM-48 port\r\n' /c fw.s
 
+# /l lists the ports the registry names, each with the /c argument that opens
+# it: from COM10 on only the device name does. The key is volatile, so one
+# server keeps it from the reg command to the loader.
+wineserver -p >/dev/null 2>&1 || true # already up: it stays
+wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\KelvaneCheck' /t REG_SZ /d COM12 \
+  /f >/dev/null 2>&1 || fail "cannot add COM12 to the registry"
+check 0 $'\r\n' /l
+grep -qF '/c\\.\COM12' "$work/out" || fail "/l: COM12 is not listed as /c\\.\COM12"
+
 ((failures == 0)) || { echo "check_exe.sh: $failures check(s) failed" >&2; exit 1; }
 echo "check_exe.sh: kelvane.exe imports only system DLLs; line ends and port failures are right"
