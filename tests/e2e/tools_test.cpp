@@ -19,7 +19,7 @@ struct Tool {
   std::vector<std::string> run;    // the options of the run itself and its file
   std::vector<std::string> tools;  // the field options, put first
   int status;
-  const char* out;               // after the banner; nullptr: as the run without `tools`
+  const char* out;               // after the banner and any port line; nullptr: as without `tools`
   std::vector<std::string> err;  // in this order on standard error; none: empty
   bool sends = true;             // false: the drive must not hear a byte
 };
@@ -33,8 +33,9 @@ const Tool TOOLS[] = {
      {"ms -> IDENTIFY  55 AA 00 00 10 10", "ms -- 200 ms of silence, no reply to IDENTIFY",
       "ms <- IDENTIFY  AA 55 28 00 10 00 38 ", "ms -> WRITE_BLOCK  55 AA 04 01 11 16 00 00 00 00 ",
       "ms <- WRITE_BLOCK  AA 55 00 00 11 00 11", "ms <- READ_BLOCK  AA 55 00 01 12 00 13 "}},
-    {"TraceBadChecksum", "nym", {"--bad-payload-checksum", "1"}, {"/v", "nym_sample.s"}, {"/T"}, 0,
-     nullptr, {"<- IDENTIFY  AA 55 28 00 10 00 38 ", "(payload checksum wrong)", "<- IDENTIFY"}},
+    {"TraceBadChecksumAndNoise", "nym", {"--bad-payload-checksum", "1", "--noise", "2:3"},
+     {"/v", "nym_sample.s"}, {"/T"}, 0, nullptr, {"<- IDENTIFY  AA 55 28 00 10 00 38 ",
+     "(payload checksum wrong)", "ms -- 3 bytes skipped before the reply: ", "ms <- IDENTIFY"}},
     {"StrictMatch", "nym", {}, {"nym_sample.s"}, {"/e"}, 0, nullptr, {}},
     {"StrictMismatch", "nym", {}, {"/v", "nym_sample.s"}, {"/E"}, 2, nullptr, {}},
     {"StrictDigestMismatch", "tk720-digest", {}, {"/s", "/v", "tk720_digest_sample.bin"}, {"/e"},
