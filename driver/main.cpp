@@ -19,5 +19,5 @@ int main(int argc, char** argv) {
   constexpr kelvane::PathRule rule = kelvane::PathRule::Posix;
 #endif
   const auto arguments = std::span<const char* const>(argv, static_cast<std::size_t>(argc));
-  return kelvane::RunKelvane(arguments, rule, stdout);
+  return kelvane::RunKelvane(arguments, rule, stdout, stderr);
 }

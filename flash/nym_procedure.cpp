@@ -18,7 +18,7 @@ constexpr int PARAMETERS_FIRST_SECTOR = 736;
 }  // namespace
 
 int RunNymProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                    std::FILE* out) {
+                    std::FILE* out, std::FILE* err) {
   // Erased flash reads 0xFF, so the part of the area no record fills (and the
   // whole area when erasing) holds exactly what the drive keeps there.
   std::vector<std::uint8_t> area(family.imageArea, 0xFF);
@@ -32,7 +32,7 @@ int RunNymProcedure(SerialPort& port, const RunOptions& options, const BlockFami
   } else {
     FirmwareFile file = OpenNamedFirmwareFile(options, out);
     if (!file) return 1;
-    if (ReadRecordStream(file.get(), area, length, out) != 0) return 1;
+    if (ReadRecordStream(file.get(), area, length, out, err) != 0) return 1;
     std::fill(area.begin() + std::min<std::ptrdiff_t>(length, std::ssize(area)), area.end(),
               std::uint8_t{0xFF});
   }

@@ -41,7 +41,7 @@ int VerifyDigest(SerialPort& port, std::span<const std::uint8_t, FIRMWARE_DIGEST
 }  // namespace
 
 int RunTK720DigestProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                            std::FILE* out) {
+                            std::FILE* out, std::FILE* /*err*/) {
   const char* fileName = BinaryImageFileName(options, out);
   if (fileName == nullptr) return 1;
   // The stamp lies outside the digested bytes: it records when the drive was

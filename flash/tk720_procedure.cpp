@@ -6,7 +6,7 @@
 namespace kelvane {
 
 int RunTK720Procedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                      std::FILE* out) {
+                      std::FILE* out, std::FILE* /*err*/) {
   const char* fileName = BinaryImageFileName(options, out);
   if (fileName == nullptr) return 1;
   ChecksummedImage image;

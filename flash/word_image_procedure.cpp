@@ -46,13 +46,13 @@ int UpdateChecksumSector(SerialPort& port, const RunOptions& options, const Bloc
 }  // namespace
 
 int RunWordImageProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                          std::FILE* out) {
+                          std::FILE* out, std::FILE* err) {
   std::vector<std::uint8_t> area(family.imageArea, 0xFF);
   int length = 0;
   {
     FirmwareFile file = OpenNamedFirmwareFile(options, out);
     if (!file) return 1;
-    if (ReadWordImage(file.get(), area, family.maxImageLength, length, out) != 0) return 1;
+    if (ReadWordImage(file.get(), area, family.maxImageLength, length, out, err) != 0) return 1;
   }
 
   const BlockRange range{.image = area, .first = 0, .total = BlockCount(family, length)};
