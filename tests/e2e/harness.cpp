@@ -120,7 +120,7 @@ Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::strin
   auto loader = StartLoader(dir, drive, arguments);
   EXPECT_TRUE(loader->Wait(120s)) << "the loader was still running after two minutes";
   loader->Kill();
-  return {loader->status(), loader->Stdout()};
+  return {loader->status(), loader->Stdout(), loader->Stderr()};
 }
 
 ::testing::AssertionResult Ran(const Result& run, int status, const std::string& out) {

@@ -58,6 +58,7 @@ class Drive {
 struct Result {
   int status = -1;
   std::string out;
+  std::string err;
 };
 // The loader in `dir` with the drive's port option first (when given) and
 // `arguments`; killed, and the test failed, after two minutes.
