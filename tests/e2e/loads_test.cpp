@@ -195,6 +195,7 @@ std::vector<Fault> FaultRows() {
       // The late replies to failed attempts must not be read as the answers
       // to the blocks' requests.
       {"LinkAfterLateIdentifyReply", NYM, {"--late", "1"}, 1, 0, nymLoad, -1},
+      {"LinkAfterLateReplyAndNoise", NYM, {"--late", "1", "--noise", "2:100"}, 1, 0, nymLoad, -1},
       {"LinkAfterNoiseBeyondTheByteBudget", NYM, {"--noise", "1:5000"}, 1, 0, nymLoad, -1},
       // DOS tools end a text file with Ctrl-Z; nothing after it counts.
       {"NymFileEndsAtCtrlZ", NYM, {}, 0, 0, nymLoad, -1, 0, "\x1A"},
