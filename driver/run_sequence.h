@@ -17,7 +17,7 @@ inline constexpr int LINK_ATTEMPTS = 1000;
 int EstablishLink(SerialPort& port, std::span<const std::uint8_t>& identity, std::FILE* out);
 
 // One whole run: banner, options, port, link, identity, the family's
-// procedure. Everything the run is specified to print goes to `out`; `err`
+// procedure. Every message of the run goes to `out`; `err` only
 // gets the one extra line that says why a port did not open or why a record
 // line was too long. Returns the exit status.
 int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE* out,

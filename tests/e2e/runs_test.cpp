@@ -149,7 +149,7 @@ TEST(Runs, BusyPortIsNotOpenedTwice) {
   EXPECT_TRUE(first->Stdout().ends_with("\r\nFirmware was successufully verifyed\r\n"));
 }
 
-// ---- a port that will not open: the one specified line on standard output,
+// ---- a port that will not open: the one failure line on standard output,
 // the reason and the device tried on standard error.
 
 struct Unopened {
