@@ -33,10 +33,11 @@ void PrintCheckValue(const CheckValue& check, std::FILE* out) {
 
 }  // namespace
 
-int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* out) {
+int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* out,
+              std::FILE* err) {
   const BlockFamily& blocks = *family.blocks;
   PreparedImage image;
-  if (family.prepare(options, blocks, image, out) != 0) return 1;
+  if (family.prepare(options, blocks, image, out, err) != 0) return 1;
   const int last = image.total - 1;
   // Only a Nym drive is ever erased; the clear option stands in for its file.
   const bool clears = family.family == DeviceFamily::Nym && options.clearMode != ClearMode::None;

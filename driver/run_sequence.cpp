@@ -8,6 +8,7 @@
 #include "link/drive_commands.h"
 #include "link/frame_exchange.h"
 #include "link/link_trace.h"
+#include "link/late_replies.h"
 
 namespace kelvane {
 
@@ -15,19 +16,30 @@ namespace {
 
 constexpr const char* NO_FIRMWARE_FILE = "S-record file with firmware is not specified\r\n";
 
+// The failure message keeps its one line; what the system said, and the
+// device that was tried (/c9 is /dev/ttyS8 on Linux), go to `err`.
+void TellWhyNotOpen(const SerialPort& port, std::FILE* err) {
+  std::fprintf(err, "Cannot open %s\n", port.DescribeOpenFailure().c_str());
+  std::fflush(err);
+}
+
 // Opens the COM port or, with /c<path>, the named serial device, and says so.
 // Returns false after the failure message.
-bool OpenPort(SerialPort& port, const RunOptions& options, std::FILE* out) {
+bool OpenPort(SerialPort& port, const RunOptions& options, std::FILE* out, std::FILE* err) {
   if (options.devicePath) {
     const char* path = options.devicePath->c_str();
     if (port.OpenPath(path, options.baudRate) != 1) {
       std::fprintf(out, "Failed to open %s port\r\n", path);
+      std::fflush(out);
+      TellWhyNotOpen(port, err);
       return false;
     }
     std::fprintf(out, "%s open at %d baud\r\n", path, options.baudRate);
   } else {
     if (port.Open(options.portNumber, options.baudRate) != 1) {
       std::fprintf(out, "Failed to open COM%d port\r\n", options.portNumber);
+      std::fflush(out);
+      TellWhyNotOpen(port, err);
       return false;
     }
     std::fprintf(out, "COM%d open at %d baud\r\n", options.portNumber, options.baudRate);
@@ -43,7 +55,13 @@ int EstablishLink(SerialPort& port, int attempts, std::span<const std::uint8_t>&
   // A drive that is powering up or busy may miss a few requests; any failed
   // exchange counts as one attempt, and only the identify request is retried.
   for (int remaining = attempts; remaining > 0; --remaining) {
-    if (TransactEmpty(port, CMD_IDENTIFY, identity) == LINK_OK) return 0;
+    if (TransactEmpty(port, CMD_IDENTIFY, identity) == LINK_OK) {
+      // A failed attempt may have failed only by being answered late: its
+      // reply, or the rest of a long noise, is still coming and would be
+      // read as the answer to the procedure's first request.
+      if (remaining < attempts) DiscardLateReplies(port);
+      return 0;
+    }
     std::fprintf(out, "Trying to establish link with device %4d\r", remaining);
     std::fflush(out);
   }
@@ -72,10 +90,10 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
     return 1;
   }
   const DriveFamily& family = LookUpDriveFamily(options.family);
-  if (options.dryRun) return RunDryRun(options, family, out);
+  if (options.dryRun) return RunDryRun(options, family, out, err);
   std::optional<LinkTrace> trace;
   if (options.traceLink) port.trace = &trace.emplace(err);
-  if (!OpenPort(port, options, out)) return 1;
+  if (!OpenPort(port, options, out, err)) return 1;
 
   std::span<const std::uint8_t> identity;
   if (EstablishLink(port, options.linkAttempts, identity, out) != 0) return 1;
@@ -85,7 +103,7 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   std::fputs("\r\n", out);
   std::fflush(out);
 
-  const int verdict = family.procedure(port, options, *family.blocks, out);
+  const int verdict = family.procedure(port, options, *family.blocks, out, err);
   std::fflush(out);
   if (verdict == PROCEDURE_FAILED) return 1;
   // The classic run ends a mismatch with status 0 and tells it in words only.

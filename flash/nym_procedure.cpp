@@ -19,7 +19,7 @@ constexpr int PARAMETERS_FIRST_SECTOR = 736;
 }  // namespace
 
 int PrepareNymImage(const RunOptions& options, const BlockFamily& family, PreparedImage& image,
-                    std::FILE* out) {
+                    std::FILE* out, std::FILE* err) {
   // Erased flash reads 0xFF, so the part of the area no record fills (and the
   // whole area when erasing) holds exactly what the drive keeps there.
   std::vector<std::uint8_t>& area = image.bytes;
@@ -33,7 +33,7 @@ int PrepareNymImage(const RunOptions& options, const BlockFamily& family, Prepar
   } else {
     FirmwareFile file = OpenNamedFirmwareFile(options, out);
     if (!file) return 1;
-    if (ReadRecordStream(file.get(), area, image.length, out) != 0) return 1;
+    if (ReadRecordStream(file.get(), area, image.length, out, err) != 0) return 1;
     std::fill(area.begin() + std::min<std::ptrdiff_t>(image.length, std::ssize(area)), area.end(),
               std::uint8_t{0xFF});
   }
@@ -44,9 +44,9 @@ int PrepareNymImage(const RunOptions& options, const BlockFamily& family, Prepar
 }
 
 int RunNymProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                    std::FILE* out) {
+                    std::FILE* out, std::FILE* err) {
   PreparedImage image;
-  if (PrepareNymImage(options, family, image, out) != 0) return PROCEDURE_FAILED;
+  if (PrepareNymImage(options, family, image, out, err) != 0) return PROCEDURE_FAILED;
   const BlockRange range = image.range();
   if (!options.verifyOnly && RunWritePass(port, family, range, out) != 0) return PROCEDURE_FAILED;
   bool matched = false;

@@ -40,16 +40,16 @@ struct PreparedImage {
 // image), printing what a run prints about it. Returns 0, or 1 after the
 // message of a file the procedure would refuse.
 using ImagePreparation = int (*)(const RunOptions& options, const BlockFamily& family,
-                                 PreparedImage& image, std::FILE* out);
+                                 PreparedImage& image, std::FILE* out, std::FILE* err);
 
 int PrepareNymImage(const RunOptions& options, const BlockFamily& family, PreparedImage& image,
-                    std::FILE* out);
+                    std::FILE* out, std::FILE* err);
 int PrepareWordImage(const RunOptions& options, const BlockFamily& family, PreparedImage& image,
-                     std::FILE* out);
+                     std::FILE* out, std::FILE* err);
 int PrepareTK720Image(const RunOptions& options, const BlockFamily& family, PreparedImage& image,
-                      std::FILE* out);
+                      std::FILE* out, std::FILE* err);
 // Stamped with the time of the call, as a load records when it was made.
 int PrepareTK720DigestImage(const RunOptions& options, const BlockFamily& family,
-                            PreparedImage& image, std::FILE* out);
+                            PreparedImage& image, std::FILE* out, std::FILE* err);
 
 }  // namespace kelvane

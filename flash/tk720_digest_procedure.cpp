@@ -42,7 +42,7 @@ int VerifyDigest(SerialPort& port, std::span<const std::uint8_t, FIRMWARE_DIGEST
 }  // namespace
 
 int PrepareTK720DigestImage(const RunOptions& options, const BlockFamily& family,
-                            PreparedImage& image, std::FILE* out) {
+                            PreparedImage& image, std::FILE* out, std::FILE* /*err*/) {
   const char* fileName = BinaryImageFileName(options, out);
   if (fileName == nullptr) return 1;
   // The stamp lies outside the digested bytes: it records when the drive was
@@ -61,9 +61,9 @@ int PrepareTK720DigestImage(const RunOptions& options, const BlockFamily& family
 }
 
 int RunTK720DigestProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                            std::FILE* out) {
+                            std::FILE* out, std::FILE* err) {
   PreparedImage image;
-  if (PrepareTK720DigestImage(options, family, image, out) != 0) return PROCEDURE_FAILED;
+  if (PrepareTK720DigestImage(options, family, image, out, err) != 0) return PROCEDURE_FAILED;
   if (!options.verifyOnly && RunWritePass(port, family, image.range(), out) != 0)
     return PROCEDURE_FAILED;
   bool matched = false;

@@ -8,7 +8,7 @@
 namespace kelvane {
 
 int PrepareTK720Image(const RunOptions& options, const BlockFamily& family, PreparedImage& image,
-                      std::FILE* out) {
+                      std::FILE* out, std::FILE* /*err*/) {
   const char* fileName = BinaryImageFileName(options, out);
   if (fileName == nullptr) return 1;
   ChecksummedImage checksummed;
@@ -28,9 +28,9 @@ int PrepareTK720Image(const RunOptions& options, const BlockFamily& family, Prep
 }
 
 int RunTK720Procedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                      std::FILE* out) {
+                      std::FILE* out, std::FILE* err) {
   PreparedImage image;
-  if (PrepareTK720Image(options, family, image, out) != 0) return PROCEDURE_FAILED;
+  if (PrepareTK720Image(options, family, image, out, err) != 0) return PROCEDURE_FAILED;
   const BlockRange range = image.range();
   if (!options.verifyOnly && RunWritePass(port, family, range, out) != 0) return PROCEDURE_FAILED;
   bool matched = false;

@@ -50,11 +50,12 @@ int UpdateChecksumSector(SerialPort& port, const RunOptions& options, const Bloc
 }  // namespace
 
 int PrepareWordImage(const RunOptions& options, const BlockFamily& family, PreparedImage& image,
-                     std::FILE* out) {
+                     std::FILE* out, std::FILE* err) {
   image.bytes.assign(family.imageArea, 0xFF);
   FirmwareFile file = OpenNamedFirmwareFile(options, out);
   if (!file) return 1;
-  if (ReadWordImage(file.get(), image.bytes, family.maxImageLength, image.length, out) != 0)
+  if (ReadWordImage(file.get(), image.bytes, family.maxImageLength, image.length, out,
+                    err) != 0)
     return 1;
   image.fileName = FileNameForDisplay(options);
   image.check = {.kind = CheckKind::WordImageChecksum,
@@ -64,9 +65,9 @@ int PrepareWordImage(const RunOptions& options, const BlockFamily& family, Prepa
 }
 
 int RunWordImageProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                          std::FILE* out) {
+                          std::FILE* out, std::FILE* err) {
   PreparedImage image;
-  if (PrepareWordImage(options, family, image, out) != 0) return PROCEDURE_FAILED;
+  if (PrepareWordImage(options, family, image, out, err) != 0) return PROCEDURE_FAILED;
   const BlockRange range = image.range();
   if (!options.verifyOnly) {
     if (RunWritePass(port, family, range, out) != 0) return PROCEDURE_FAILED;

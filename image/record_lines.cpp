@@ -4,6 +4,10 @@ namespace kelvane {
 
 namespace {
 
+// Where DOS and Windows tools end a text file; the PC's text-mode read stops
+// there, and so does this one.
+constexpr int DOS_END_OF_FILE = 0x1A;
+
 // The value of one hex digit, or -1. Only upper case counts: the drive
 // tools that write these files never use lower case, and a lower-case digit
 // is taken as a sign that the file is something else.
@@ -34,9 +38,13 @@ RecordLineReader::Line RecordLineReader::Next() {
     // One read takes at most longestLine_ characters, up to and including the
     // line feed; what is left of a longer line comes with the next read.
     std::size_t count = 0;
-    while (count < longestLine_) {
+    while (count < longestLine_ && !dosEnd_) {
       int c = std::getc(file_);
       if (c == EOF) break;
+      if (c == DOS_END_OF_FILE) {
+        dosEnd_ = true;
+        break;
+      }
       if (c == '\r') {
         // CR LF is one line end, as a text-mode read on the PC sees it; a
         // carriage return on its own is an ordinary character of the line.
@@ -61,9 +69,47 @@ RecordLineReader::Line RecordLineReader::Next() {
     if (count == 0) return Line::End;
 
     ++lineNumber_;
+    const bool ended = buffer_[count - 1] == '\n';
+    continued_ = cut_;
+    cut_ = !ended && count == longestLine_;
+    if (!continued_) {
+      wholeLineNumber_ = lineNumber_;
+      wholeLineType_ = buffer_[0] == 'S' ? buffer_[1] : '\0';
+      wholeLineLength_ = 0;
+    }
+    wholeLineLength_ += ended ? count - 1 : count;
     const char first = buffer_[0];
     if (first == '\0' || first == '\n' || first == '\r') continue;
     return Line::Record;
+  }
+}
+
+void RecordLineReader::ExplainOverLongLine(std::FILE* err) {
+  if (!cut_ && !continued_) return;
+  std::size_t length = wholeLineLength_;
+  if (cut_) {
+    int c = 0;
+    int last = 0;
+    while ((c = std::getc(file_)) != EOF && c != '\n' && c != DOS_END_OF_FILE) {
+      last = c;
+      ++length;
+    }
+    if (c == '\n' && last == '\r') --length;  // a DOS line end is no part of the line
+  }
+  // Record lines have an even number of characters.
+  const std::size_t longest = longestLine_ - 1;
+  std::fprintf(err, "Line %d is %zu characters long, longer than the %zu this drive family's ",
+               wholeLineNumber_, length, longest);
+  // An S1, S2 or S3 line holds 2, 3 or 4 address bytes beside the type, the
+  // count and the checksum; what is left is the data objcopy is told of.
+  if (wholeLineType_ >= '1' && wholeLineType_ <= '3') {
+    const std::size_t addressBytes = static_cast<std::size_t>(wholeLineType_ - '0') + 1;
+    std::fprintf(err,
+                 "S-record reader takes: write shorter records (for objcopy, --srec-len=%zu or "
+                 "less)\n",
+                 (longest - 6 - 2 * addressBytes) / 2);
+  } else {
+    std::fputs("S-record reader takes: write shorter records (for objcopy, --srec-len)\n", err);
   }
 }
 

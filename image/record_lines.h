@@ -15,8 +15,9 @@ bool DecodeHexPair(std::uint8_t& byte, const char* pair);
 // Reads an S-record file the way both S-record readers need it: lines of at
 // most `longestLine` characters (the rest of a longer line comes as a line of
 // its own), every piece numbered from 1, blank lines skipped. A carriage return
-// before a line feed is dropped, so files with DOS line ends read the same on
-// every platform.
+// before a line feed is dropped, and a DOS end-of-file byte (0x1A, Ctrl-Z)
+// ends the file whatever follows it, so files written by DOS and Windows
+// tools read the same on every platform.
 class RecordLineReader {
  public:
   enum class Line { Record, End, ReadError };
@@ -37,11 +38,27 @@ class RecordLineReader {
   // The record type character (the second character).
   char recordType() const { return buffer_[1]; }
 
+  // After the text read was refused as not an S-record: when it is part of a
+  // line longer than this reader takes, says so on `err` in one line, with
+  // the line's number and length and how to write shorter records. Reads the
+  // rest of that line to measure it, so nothing is read after this.
+  void ExplainOverLongLine(std::FILE* err);
+
  private:
   std::FILE* file_;
   std::size_t longestLine_;
   std::vector<char> buffer_;
   int lineNumber_ = 0;
+  bool dosEnd_ = false;
+  // The text read stopped at longestLine_ with its line not ended; or it is
+  // the rest of such a line.
+  bool cut_ = false;
+  bool continued_ = false;
+  // The number, record type and length so far (line end not counted) of the
+  // line that the text read is part of.
+  int wholeLineNumber_ = 0;
+  char wholeLineType_ = 0;
+  std::size_t wholeLineLength_ = 0;
 };
 
 }  // namespace kelvane

@@ -28,9 +28,18 @@ int Refuse(const char* format, const RecordLineReader& lines, std::FILE* out) {
   return 1;
 }
 
+// Most often a line that is not an S-record is one too long for this reader.
+int RefuseNotSRecord(RecordLineReader& lines, std::FILE* out, std::FILE* err) {
+  Refuse("Error (file:%d) : not an S-record found\r\n", lines, out);
+  std::fflush(out);
+  lines.ExplainOverLongLine(err);
+  return 1;
+}
+
 }  // namespace
 
-int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length, std::FILE* out) {
+int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length, std::FILE* out,
+                     std::FILE* err) {
   RecordLineReader lines(file, LONGEST_RECORD_STREAM_LINE);
   std::size_t p = 0;
   for (;;) {
@@ -40,7 +49,7 @@ int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
       return Refuse("Error (file:%d) : file cannot be read\r\n", lines, out);
     }
     if (!lines.BeginsWithS()) {
-      return Refuse("Error (file:%d) : not an S-record found\r\n", lines, out);
+      return RefuseNotSRecord(lines, out, err);
     }
 
     const char type = lines.recordType();
@@ -58,7 +67,7 @@ int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
       case '8':
         break;
       default:
-        return Refuse("Error (file:%d) : not an S-record found\r\n", lines, out);
+        return RefuseNotSRecord(lines, out, err);
     }
 
     // The record goes into the stream as the drive's monitor parses it: the
@@ -67,7 +76,7 @@ int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
     const char* text = lines.text();
     std::uint8_t count = 0;
     if (!DecodeHexPair(count, text + 2)) {
-      return Refuse("Error (file:%d) : not an S-record found\r\n", lines, out);
+      return RefuseNotSRecord(lines, out, err);
     }
     const std::size_t recordBytes = 2 + static_cast<std::size_t>(count);
     if (!StreamFits(p + recordBytes + TERMINATOR_BYTES, area.size())) {
@@ -78,7 +87,7 @@ int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
     area[p + 1] = count;
     for (std::size_t i = 0; i < count; ++i) {
       if (!DecodeHexPair(area[p + 2 + i], text + 4 + 2 * i)) {
-        return Refuse("Error (file:%d) : not an S-record found\r\n", lines, out);
+        return RefuseNotSRecord(lines, out, err);
       }
     }
     p += recordBytes;

@@ -31,8 +31,9 @@ bool DecodeHexField(std::uint32_t& value, const char* text, int count) {
 
 class WordImageReader {
  public:
-  WordImageReader(std::FILE* file, std::span<std::uint8_t> area, int maxLength, std::FILE* out)
-      : lines_(file, LONGEST_WORD_IMAGE_LINE), area_(area), out_(out) {
+  WordImageReader(std::FILE* file, std::span<std::uint8_t> area, int maxLength, std::FILE* out,
+                  std::FILE* err)
+      : lines_(file, LONGEST_WORD_IMAGE_LINE), area_(area), out_(out), err_(err) {
     // The image, checksum included, must fit both the caller's limit and the
     // area itself, so that nothing is ever stored outside the area.
     limit_ =
@@ -51,10 +52,18 @@ class WordImageReader {
     std::fprintf(out_, format, lines_.lineNumber());
     return false;
   }
+  // Most often a line that is not an S-record is one too long for the reader.
+  bool RefuseNotSRecord() {
+    Refuse("Error (file:%d) : not an S-record found\r\n");
+    std::fflush(out_);
+    lines_.ExplainOverLongLine(err_);
+    return false;
+  }
 
   RecordLineReader lines_;
   std::span<std::uint8_t> area_;
   std::FILE* out_;
+  std::FILE* err_;
   std::size_t limit_ = 0;
   // Data length D: the end of the highest record seen so far.
   std::size_t dataLength_ = 0;
@@ -111,7 +120,7 @@ int WordImageReader::Read(int& size) {
 }
 
 bool WordImageReader::TakeRecord() {
-  if (!lines_.BeginsWithS()) return Refuse("Error (file:%d) : not an S-record found\r\n");
+  if (!lines_.BeginsWithS()) return RefuseNotSRecord();
   switch (lines_.recordType()) {
     case '0':  // header
     case '5':  // record count
@@ -128,7 +137,7 @@ bool WordImageReader::TakeRecord() {
     case '7':
       return Refuse("Error (file:%d) : 3 and 4 byte address field S-records are not supported\r\n");
     default:
-      return Refuse("Error (file:%d) : not an S-record found\r\n");
+      return RefuseNotSRecord();
   }
 }
 
@@ -137,7 +146,7 @@ bool WordImageReader::TakeAddressRecord(int addressBytes, bool isData) {
   std::uint8_t count = 0;
   std::uint32_t address = 0;
   if (!DecodeHexPair(count, text + 2) || !DecodeHexField(address, text + 4, addressBytes)) {
-    return Refuse("Error (file:%d) : not an S-record found\r\n");
+    return RefuseNotSRecord();
   }
 
   if (!isData) {
@@ -163,7 +172,7 @@ bool WordImageReader::TakeAddressRecord(int addressBytes, bool isData) {
   const char* data = text + 4 + 2 * addressBytes;
   for (std::size_t j = 0; j < dataBytes; ++j) {
     if (!DecodeHexPair(area_[address + j], data + 2 * j)) {
-      return Refuse("Error (file:%d) : not an S-record found\r\n");
+      return RefuseNotSRecord();
     }
   }
   dataLength_ = std::max(dataLength_, end);
@@ -173,8 +182,8 @@ bool WordImageReader::TakeAddressRecord(int addressBytes, bool isData) {
 }  // namespace
 
 int ReadWordImage(std::FILE* file, std::span<std::uint8_t> area, int maxLength, int& size,
-                  std::FILE* out) {
-  WordImageReader reader(file, area, maxLength, out);
+                  std::FILE* out, std::FILE* err) {
+  WordImageReader reader(file, area, maxLength, out, err);
   return reader.Read(size);
 }
 

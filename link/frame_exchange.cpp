@@ -137,8 +137,6 @@ int Transact(SerialPort& port, int command, std::span<const std::uint8_t> payloa
   // One write of the whole frame: the drive sees the same bytes as from
   // field-by-field writes, in one burst. Whatever the line still holds from an
   // earlier exchange stays queued and is hunted through by the receiver.
-  // A late reply dropped before this request is told to the trace as
-  // LateReplyDiscarded with the count of bytes dropped.
   if (port.trace != nullptr) port.trace->Request(std::span(frame.data(), frameLength));
   if (!port.Write(std::span<const std::uint8_t>(frame.data(), frameLength))) {
     return LINK_PORT_ERROR;

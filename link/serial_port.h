@@ -3,7 +3,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <string>
 
 namespace kelvane {
 
@@ -25,12 +27,28 @@ enum class ReadOutcome { Byte, Silence, Failure };
 
 class LinkTrace;
 
+// Why the last Open or OpenPath left the port closed, in the terms a user can
+// act on. The platform's own error code goes with it (errno or GetLastError).
+enum class OpenFailure {
+  None,
+  NoSuchDevice,  // nothing by that name, or a COM number no device can have
+  AccessDenied,  // the device exists but this user may not open it
+  InUse,         // another program holds the line
+  RateRefused,   // the driver will not run the line at that baud rate
+  NotSerial,     // it opened, but is no serial line (a file, /dev/null)
+  System,        // anything else: the system's own message says what
+};
+
+// The line settings a port had before Open changed them, so that Close can
+// give them back. Defined by the platform file.
+struct SavedLineSettings;
+
 // The one serial line to the drive for a whole run: 8 data bits, no parity,
 // one stop bit, other line settings as the device had them. One platform file
 // implements it (serial_port_posix.cpp or serial_port_win32.cpp).
 class SerialPort {
  public:
-  SerialPort() = default;
+  SerialPort();
   ~SerialPort();
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
@@ -44,7 +62,15 @@ class SerialPort {
 
   bool IsOpen() const { return handle_ != 0; }
 
-  // Blocks until the system has taken every byte; false when the write fails.
+  // After a failed Open or OpenPath: why, and one line saying so with the
+  // device tried ("/dev/ttyS8: no such device"), without a line end. The
+  // platform file words it, with the system's own message where it has one.
+  OpenFailure openFailure() const { return openFailure_; }
+  std::string DescribeOpenFailure() const;
+
+  // Blocks until every byte has left the port, not merely until the system
+  // has taken them: the drive's 200 ms to answer start once it has the whole
+  // request. False when the write fails.
   bool Write(std::span<const std::uint8_t> bytes);
   // One byte from the drive; Silence after READ_SILENCE_MS without input.
   ReadOutcome ReadByte(std::uint8_t& byte);
@@ -59,6 +85,8 @@ class SerialPort {
  private:
   int Configure(int baudRate);
   void Close();
+  // Records why the open failed and returns 0, the failed open's result.
+  int Fail(OpenFailure why, int systemError);
 
   // The platform's handle or descriptor; 0 is the one closed value.
   std::intptr_t handle_ = 0;
@@ -71,6 +99,12 @@ class SerialPort {
   std::array<std::uint8_t, 512> input_{};
   std::size_t inputNext_ = 0;
   std::size_t inputEnd_ = 0;
+  // Given back to the port by Close; null while nothing was changed.
+  std::unique_ptr<SavedLineSettings> saved_;
+  OpenFailure openFailure_ = OpenFailure::None;
+  int openError_ = 0;
+  std::string device_;  // the device tried, as the system names it
+  int rate_ = 0;
 };
 
 }  // namespace kelvane

@@ -1,19 +1,36 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <span>
+#include <string>
+
+#if defined(__linux__)
+#include <linux/serial.h>
+#endif
 
 #include "link/custom_baud_linux.h"
 #include "link/serial_port.h"
 
 namespace kelvane {
+
+// The line as the port had it, and on Linux its driver's serial flags.
+struct SavedLineSettings {
+  termios line{};
+#if defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+  bool serialSaved = false;
+  serial_struct serial{};
+#endif
+};
 
 namespace {
 
@@ -103,6 +120,59 @@ void MakeRawEightNoneOne(termios& line) {
   line.c_cc[VTIME] = 0;
 }
 
+// Most USB serial adapters hold short input for up to 16 ms before passing
+// it on, longer than a whole block exchange takes on the wire at 921600 baud;
+// low latency makes them pass every byte on at once. Drivers without the
+// flag (a pseudo-terminal, a plain UART) refuse the request, and the line
+// works as well without it.
+void AskForLowLatency(int fd, SavedLineSettings& saved) {
+#if defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+  if (ioctl(fd, TIOCGSERIAL, &saved.serial) != 0) return;
+  saved.serialSaved = true;
+  serial_struct fast = saved.serial;
+  fast.flags |= ASYNC_LOW_LATENCY;
+  ioctl(fd, TIOCSSERIAL, &fast);
+#else
+  (void)fd;
+  (void)saved;
+#endif
+}
+
+// The next program on the port finds it as this one did.
+void RestoreLine(int fd, const SavedLineSettings& saved) {
+  tcsetattr(fd, TCSANOW, &saved.line);
+#if defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+  if (saved.serialSaved) ioctl(fd, TIOCSSERIAL, &saved.serial);
+#endif
+}
+
+OpenFailure FailureOfOpen(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+      return OpenFailure::NoSuchDevice;
+    case EACCES:
+    case EPERM:
+      return OpenFailure::AccessDenied;
+    case EBUSY:  // marked exclusive (TIOCEXCL) by another program
+      return OpenFailure::InUse;
+    default:
+      return OpenFailure::System;
+  }
+}
+
+// Serial devices belong to a group (dialout on Debian and Ubuntu) whose
+// members may open them; name it, as that is the usual fix.
+std::string AccessHint(const std::string& device) {
+  struct stat status;
+  if (stat(device.c_str(), &status) != 0) return "";
+  const group* owner = getgrgid(status.st_gid);
+  if (owner == nullptr || status.st_gid == 0) return "; only root may open it";
+  return std::string("; the user must be in the group ") + owner->gr_name +
+         " that owns it (sudo usermod -aG " + owner->gr_name + " $USER, then log in again)";
+}
+
 // Waits at most READ_SILENCE_MS for the line to have input, then takes in one
 // call whatever the driver holds, up to the size of `into` (the line is raw
 // with VMIN 0, so the read never waits for more). One system call per burst
@@ -138,38 +208,60 @@ ReadOutcome FetchWaiting(int fd, std::span<std::uint8_t> into, std::size_t& got)
 
 }  // namespace
 
+SerialPort::SerialPort() = default;
+
 SerialPort::~SerialPort() {
   Close();
 }
 
+int SerialPort::Fail(OpenFailure why, int systemError) {
+  openFailure_ = why;
+  openError_ = systemError;
+  return 0;
+}
+
 int SerialPort::Open(int portNumber, int baudRate) {
   // The PC's COM1..COM9 are Linux's ttyS0..ttyS8.
-  if (portNumber < 1 || portNumber > 9) return 0;
+  if (portNumber < 1 || portNumber > 9) {
+    device_ = "COM" + std::to_string(portNumber);
+    return Fail(OpenFailure::NoSuchDevice, 0);
+  }
   char path[32];
   std::snprintf(path, sizeof path, "/dev/ttyS%d", portNumber - 1);
   return OpenPath(path, baudRate);
 }
 
 int SerialPort::OpenPath(const char* devicePath, int baudRate) {
-  if (devicePath == nullptr || baudRate <= 0) return 0;
+  device_ = devicePath != nullptr ? devicePath : "";
+  rate_ = baudRate;
+  openFailure_ = OpenFailure::None;
+  if (devicePath == nullptr) return Fail(OpenFailure::NoSuchDevice, 0);
+  if (baudRate <= 0) return Fail(OpenFailure::RateRefused, 0);
   // Non-blocking while opening, so a port waiting for carrier cannot hang us.
   int fd = open(devicePath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return 0;
+  if (fd < 0) return Fail(FailureOfOpen(errno), errno);
   if (fd == 0) {
     // Descriptor 0 would read as "closed"; move it up.
     const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
+    const int error = errno;
     close(fd);
-    if (moved < 0) return 0;
+    if (moved < 0) return Fail(OpenFailure::System, error);
     fd = moved;
   }
   // One loader per drive: a second one on the same line would interleave its
   // frames with ours. TIOCEXCL does not stop root, the advisory lock does.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
     close(fd);
-    return 0;
+    return Fail(error == EWOULDBLOCK ? OpenFailure::InUse : OpenFailure::System, error);
   }
   handle_ = fd;
-  if (ioctl(fd, TIOCEXCL) != 0 || Configure(baudRate) != 1) {
+  if (ioctl(fd, TIOCEXCL) != 0) {
+    Fail(errno == ENOTTY ? OpenFailure::NotSerial : OpenFailure::System, errno);
+    Close();
+    return 0;
+  }
+  if (Configure(baudRate) != 1) {
     Close();
     return 0;
   }
@@ -179,26 +271,65 @@ int SerialPort::OpenPath(const char* devicePath, int baudRate) {
 int SerialPort::Configure(int baudRate) {
   const int fd = Descriptor(handle_);
   const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return 0;
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return Fail(OpenFailure::System, errno);
+  }
 
   termios line{};
-  if (tcgetattr(fd, &line) != 0) return 0;
+  if (tcgetattr(fd, &line) != 0) {
+    return Fail(errno == ENOTTY ? OpenFailure::NotSerial : OpenFailure::System, errno);
+  }
+  saved_ = std::make_unique<SavedLineSettings>();
+  saved_->line = line;
   MakeRawEightNoneOne(line);
   const StandardRate* standard = FindStandardRate(baudRate);
   if (standard != nullptr) {
     if (cfsetispeed(&line, standard->code) != 0 || cfsetospeed(&line, standard->code) != 0) {
-      return 0;
+      return Fail(OpenFailure::RateRefused, errno);
     }
   }
-  if (tcsetattr(fd, TCSANOW, &line) != 0) return 0;
-  if (standard == nullptr && !SetCustomBaudRate(fd, baudRate)) return 0;
+  if (tcsetattr(fd, TCSANOW, &line) != 0) {
+    return Fail(errno == EINVAL ? OpenFailure::RateRefused : OpenFailure::System, errno);
+  }
+  if (standard == nullptr && !SetCustomBaudRate(fd, baudRate)) {
+    return Fail(OpenFailure::RateRefused, errno);
+  }
+  AskForLowLatency(fd, *saved_);
   // The input queue is deliberately left as it is: nothing is flushed.
   return 1;
+}
+
+std::string SerialPort::DescribeOpenFailure() const {
+  const std::string device = device_ + ": ";
+  switch (openFailure_) {
+    case OpenFailure::None:
+      break;
+    case OpenFailure::NoSuchDevice:
+      if (openError_ == 0) {
+        return device +
+               "no such port; COM1 to COM9 are /dev/ttyS0 to /dev/ttyS8, and any other serial "
+               "device is named by its path (/c/dev/ttyUSB0)";
+      }
+      return device + "no such device";
+    case OpenFailure::AccessDenied:
+      return device + "permission denied" + AccessHint(device_);
+    case OpenFailure::InUse:
+      return device + "in use by another program";
+    case OpenFailure::RateRefused:
+      return device + "the driver refuses the baud rate " + std::to_string(rate_);
+    case OpenFailure::NotSerial:
+      return device + "not a serial device";
+    case OpenFailure::System:
+      return device + std::strerror(openError_);
+  }
+  return "";
 }
 
 void SerialPort::Close() {
   if (handle_ == 0) return;
   const int fd = Descriptor(handle_);
+  if (saved_) RestoreLine(fd, *saved_);
+  saved_.reset();
   ioctl(fd, TIOCNXCL);
   flock(fd, LOCK_UN);
   close(fd);
@@ -223,6 +354,13 @@ bool SerialPort::Write(std::span<const std::uint8_t> bytes) {
     } else {
       return false;
     }
+  }
+  // The drive's time to answer runs from the request's last byte: at 9600
+  // baud a block write takes 276 ms on the wire, longer than the drive is
+  // given, so the wait for its reply must not start while the bytes are
+  // still queued in the system or an adapter.
+  while (tcdrain(fd) != 0) {
+    if (errno != EINTR) return false;
   }
   return true;
 }

@@ -4,10 +4,17 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "link/serial_port.h"
 
 namespace kelvane {
+
+// The port's settings as the run found them.
+struct SavedLineSettings {
+  DCB dcb{};
+  COMMTIMEOUTS timeouts{};
+};
 
 namespace {
 
@@ -20,10 +27,18 @@ constexpr DWORD QUEUE_SIZE = 512;
 
 }  // namespace
 
+SerialPort::SerialPort() = default;
+
 SerialPort::~SerialPort() {
   if (handle_ != 0) {
     Close();
   }
+}
+
+int SerialPort::Fail(OpenFailure why, int systemError) {
+  openFailure_ = why;
+  openError_ = systemError;
+  return 0;
 }
 
 int SerialPort::Open(int portNumber, int baudRate) {
@@ -31,7 +46,8 @@ int SerialPort::Open(int portNumber, int baudRate) {
   // can name; anything else would name no serial port at all, and the caller
   // reports that exactly as it reports a port that does not open.
   if (portNumber < 0 || portNumber > 9) {
-    return 0;
+    device_ = "COM" + std::to_string(portNumber);
+    return Fail(OpenFailure::NoSuchDevice, 0);
   }
   std::array<char, 5> name = {'C', 'O', 'M', '1', '\0'};
   name[3] = static_cast<char>(static_cast<std::uint8_t>('0' + portNumber));
@@ -40,11 +56,14 @@ int SerialPort::Open(int portNumber, int baudRate) {
 
 int SerialPort::OpenPath(const char* devicePath, int baudRate) {
   // Exclusive, synchronous access: one exchange at a time, blocking.
+  device_ = devicePath;
+  rate_ = baudRate;
+  openFailure_ = OpenFailure::None;
   HANDLE opened =
       CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (opened == INVALID_HANDLE_VALUE) {
     handle_ = 0;
-    return 0;
+    return Fail(OpenFailure::System, static_cast<int>(GetLastError()));
   }
   handle_ = reinterpret_cast<std::intptr_t>(opened);
   return Configure(baudRate);
@@ -59,14 +78,24 @@ int SerialPort::Configure(int baudRate) {
   DCB dcb;
   dcb.DCBlength = sizeof(dcb);
   if (!GetCommState(port, &dcb)) {
+    Fail(OpenFailure::System, static_cast<int>(GetLastError()));
     Close();
     return 0;
   }
+  auto saved = std::make_unique<SavedLineSettings>();
+  saved->dcb = dcb;
+  if (!GetCommTimeouts(port, &saved->timeouts)) {
+    Fail(OpenFailure::System, static_cast<int>(GetLastError()));
+    Close();
+    return 0;
+  }
+  saved_ = std::move(saved);
   dcb.BaudRate = static_cast<DWORD>(baudRate);
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
   dcb.StopBits = ONESTOPBIT;
   if (!SetCommState(port, &dcb)) {
+    Fail(OpenFailure::System, static_cast<int>(GetLastError()));
     Close();
     return 0;
   }
@@ -81,6 +110,7 @@ int SerialPort::Configure(int baudRate) {
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = 0;
   if (!SetCommTimeouts(port, &timeouts)) {
+    Fail(OpenFailure::System, static_cast<int>(GetLastError()));
     Close();
     return 0;
   }
@@ -90,7 +120,36 @@ int SerialPort::Configure(int baudRate) {
   return 1;
 }
 
+std::string SerialPort::DescribeOpenFailure() const {
+  if (openFailure_ == OpenFailure::None) {
+    return "";
+  }
+  if (openError_ == 0) {
+    return device_ + ": no such port; COM10 and above are named \\\\.\\COM10 and so on";
+  }
+  // The system's own words for the error, on one line.
+  char text[512] = "";
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+      nullptr, static_cast<DWORD>(openError_), 0, text, sizeof text, nullptr);
+  std::string reason(text, length);
+  while (!reason.empty() &&
+         (reason.back() == ' ' || reason.back() == '\r' || reason.back() == '\n')) {
+    reason.pop_back();
+  }
+  if (reason.empty()) {
+    reason = "system error " + std::to_string(openError_);
+  }
+  return device_ + ": " + reason;
+}
+
 void SerialPort::Close() {
+  if (saved_) {
+    // The next program on the port finds it as this one did.
+    SetCommState(AsHandle(handle_), &saved_->dcb);
+    SetCommTimeouts(AsHandle(handle_), &saved_->timeouts);
+    saved_.reset();
+  }
   CloseHandle(AsHandle(handle_));
   handle_ = 0;
   inputNext_ = inputEnd_ = 0;
@@ -103,8 +162,14 @@ bool SerialPort::Write(std::span<const std::uint8_t> bytes) {
   // The count written is not checked: with no write time-out the call only
   // returns once the driver has taken the whole run, or fails.
   DWORD written = 0;
-  return WriteFile(AsHandle(handle_), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                   nullptr) != FALSE;
+  if (!WriteFile(AsHandle(handle_), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                 nullptr)) {
+    return false;
+  }
+  // On a COM port this returns once the transmit buffer is empty: the
+  // drive's time to answer runs from the request's last byte, and at 9600
+  // baud a block write takes 276 ms on the wire.
+  return FlushFileBuffers(AsHandle(handle_)) != FALSE;
 }
 
 ReadOutcome SerialPort::ReadByte(std::uint8_t& byte) {

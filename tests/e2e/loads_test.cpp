@@ -167,6 +167,7 @@ struct Fault {
   std::string rest;         // everything after the image lines
   int blocks;               // image blocks the flash holds afterwards; -1: all, and the rest
   std::uint32_t stuck = 0;  // a cell that reads 0x00 whatever was written
+  std::string tail = "";    // appended to the sample file
 };
 
 std::string Updated(int family, int to = -1) {
@@ -191,6 +192,22 @@ std::vector<Fault> FaultRows() {
   const std::string nymLoad = Updated(NYM) + Verified(NYM) + VERIFIED;
   return {
       {"LinkAfterSilence", NYM, {"--silent-first", "3"}, 3, 0, nymLoad, -1},
+      // The late replies to failed attempts must not be read as the answers
+      // to the blocks' requests.
+      {"LinkAfterLateIdentifyReply", NYM, {"--late", "1"}, 1, 0, nymLoad, -1},
+      {"LinkAfterLateReplyAndNoise", NYM, {"--late", "1", "--noise", "2:100"}, 1, 0, nymLoad, -1},
+      {"LinkAfterNoiseBeyondTheByteBudget", NYM, {"--noise", "1:5000"}, 1, 0, nymLoad, -1},
+      // DOS tools end a text file with Ctrl-Z; nothing after it counts.
+      {"NymFileEndsAtCtrlZ", NYM, {}, 0, 0, nymLoad, -1, 0, "\x1A"},
+      {"Tl3xxFileEndsAtCtrlZ",
+       TL3XX,
+       {},
+       0,
+       0,
+       Updated(TL3XX) + Verified(TL3XX) + VERIFIED,
+       -1,
+       0,
+       "S9030000FC\x1AS1 no record\n"},
       {"LinkAfterRefusedIdentify", NYM, {"--identify-status", "1:0x21"}, 1, 0, nymLoad, -1},
       {"LinkAfterBadIdentifyChecksum", NYM, {"--bad-payload-checksum", "1"}, 1, 0, nymLoad, -1},
       {"DecoyHeaderAndNoiseSkipped",
@@ -333,7 +350,9 @@ TEST_P(Faults, EndAsTheDriveDecidesAndNeverClaimSuccessFalsely) {
   const Fault& fault = GetParam();
   const Family& f = FAMILIES[fault.family];
   TempDir dir;
-  dir.Write(f.sample, Example(f.sample));
+  Bytes sample = Example(f.sample);
+  sample.insert(sample.end(), fault.tail.begin(), fault.tail.end());
+  dir.Write(f.sample, sample);
   Drive drive(dir, f.name, fault.sim);
   const Result run = Load(dir, &drive, Arguments(f, {}));
   EXPECT_TRUE(Ran(run, fault.status,

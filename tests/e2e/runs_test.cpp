@@ -3,10 +3,15 @@
 // use, and drive-sim's own command line.
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <filesystem>
 
+#include "sim/frame_codec.h"
 #include "tests/e2e/harness.h"
+#include "tests/support/pseudo_terminal.h"
 
 namespace kelvane::e2e {
 namespace {
@@ -61,7 +66,16 @@ struct Refused {
   const char* file;      // written into the directory unless empty
   const char* contents;  // nullptr: a directory of that name
   const char* out;       // after the identity
+  const char* err = "";  // what standard error says
 };
+
+// Lines one character longer than each reader takes: the Nym reader's cut
+// splits the checksum pair, the word image reader's the line end.
+#define HEX_64 "0000000000000000000000000000000000000000000000000000000000000000"
+const char* const S3_64_BYTES = "S0030000FC\nS34500000000" HEX_64 HEX_64 "BA\r\n";
+const char* const S1_95_BYTES = "S1620000" HEX_64 HEX_64
+                                "00000000000000000000000000000000000000000000000000000000000000"
+                                "9D\n";
 
 const Refused REFUSED[] = {
     {"Missing", "nym", "", "", "", "Can't open file none.s\r\n"},
@@ -71,6 +85,14 @@ const Refused REFUSED[] = {
      "Error (file:2) : record does not fit in the flash image area\r\n"},
     {"ShortBinary", "tk720", "/m", "none.s", "1234567",
      "File is too short for the image header. Nothing to load.\r\n"},
+    {"NymLineTooLong", "nym", "", "none.s", S3_64_BYTES,
+     "Error (file:2) : not an S-record found\r\n",
+     "Line 2 is 142 characters long, longer than the 98 this drive family's S-record reader "
+     "takes: write shorter records (for objcopy, --srec-len=42 or less)\n"},
+    {"WordImageLineTooLong", "tl3xx", "/a", "none.s", S1_95_BYTES,
+     "Error (file:2) : not an S-record found\r\n",
+     "Line 1 is 200 characters long, longer than the 198 this drive family's S-record reader "
+     "takes: write shorter records (for objcopy, --srec-len=94 or less)\n"},
 };
 
 class RefusesFile : public ::testing::TestWithParam<Refused> {};
@@ -83,7 +105,10 @@ TEST_P(RefusesFile, EndsTheRunAndWritesNothing) {
   Drive drive(dir, r.family);
   std::vector<std::string> arguments = {"none.s"};
   if (*r.option != '\0') arguments.insert(arguments.begin(), r.option);
-  EXPECT_TRUE(Ran(Load(dir, &drive, arguments), 1, Head(drive, r.family) + r.out));
+  Result run = Load(dir, &drive, arguments);
+  EXPECT_TRUE(Ran(run, 1, Head(drive, r.family) + r.out));
+  if (UnderWine()) std::erase(run.err, '\r');  // Windows' standard error is a text stream
+  EXPECT_EQ(run.err, r.err);
   EXPECT_TRUE(SameFlash(Bytes(FlashSize(r.family), 0xFF), drive.Stop()));
 }
 
@@ -116,10 +141,85 @@ TEST(Runs, BusyPortIsNotOpenedTwice) {
   Drive drive(dir, "nym", Paced());
   auto first = StartLoader(dir, &drive, {"nym_sample.s"});
   ASSERT_TRUE(first->WaitForStdout("Updating firmware:", 30s));
-  EXPECT_TRUE(Ran(Load(dir, &drive, {"nym_sample.s"}), 1, BANNER + drive.PortFailure()));
+  const Result second = Load(dir, &drive, {"nym_sample.s"});
+  EXPECT_TRUE(Ran(second, 1, BANNER + drive.PortFailure()));
+  EXPECT_TRUE(second.err.ends_with(": in use by another program\n")) << second.err;
   ASSERT_TRUE(first->Wait(60s));
   EXPECT_EQ(first->status(), 0);
   EXPECT_TRUE(first->Stdout().ends_with("\r\nFirmware was successufully verifyed\r\n"));
+}
+
+// ---- a port that will not open: the one failure line on standard output,
+// the reason and the device tried on standard error.
+
+struct Unopened {
+  const char* name;
+  std::string device;  // after /c; "pty": a pseudo-terminal of the test's own
+  const char* option;
+  const char* port;  // as the failure message names it; "": the device
+  const char* err;
+};
+
+const Unopened UNOPENED[] = {
+    {"Missing", "/dev/ttyUSB-none", "", "", "/dev/ttyUSB-none: no such device\n"},
+    {"ComNineIsTtyS8", "9", "", "COM9", "/dev/ttyS8: no such device\n"},
+    {"ComZero", "0", "", "COM0", "COM0: no such port; COM1 to COM9 are /dev/ttyS0 to /dev/ttyS8"},
+    {"NotSerial", "/dev/null", "", "", "/dev/null: not a serial device\n"},
+    {"RateRefused", "pty", "/b0", "", ": the driver refuses the baud rate 0\n"},
+    {"PermissionDenied", "pty", "", "", ": permission denied; "},
+};
+
+class Unopenable : public ::testing::TestWithParam<Unopened> {};
+
+TEST_P(Unopenable, SaysWhyOnStandardError) {
+  const Unopened& u = GetParam();
+  if (UnderWine()) GTEST_SKIP() << "Windows words its own reasons (tests/wine/check_exe.sh)";
+  if (u.device == "9" && std::filesystem::exists("/dev/ttyS8")) GTEST_SKIP() << "has a ttyS8";
+  const bool denied = std::string(u.name) == "PermissionDenied";
+  if (denied && geteuid() == 0) GTEST_SKIP() << "root opens any device";
+  TempDir dir;
+  testing::PseudoTerminal pty;
+  const std::string device = u.device == "pty" ? pty.slavePath() : u.device;
+  if (denied) {
+    ASSERT_EQ(chmod(device.c_str(), 0), 0);
+  }
+  std::vector<std::string> arguments = {"/c" + device, "fw.s"};
+  if (*u.option != '\0') arguments.push_back(u.option);
+  const Result run = Load(dir, nullptr, arguments);
+  const std::string port = *u.port != '\0' ? u.port : device;
+  EXPECT_TRUE(Ran(run, 1, BANNER + std::string("Failed to open ") + port + " port\r\n"));
+  EXPECT_TRUE(run.err.starts_with("Cannot open ")) << run.err;
+  EXPECT_NE(run.err.find(u.err), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, Unopenable, ::testing::ValuesIn(UNOPENED),
+                         [](const auto& info) { return info.param.name; });
+
+// A terminal that comes cooked (echo, line editing) is a raw line while the
+// loader runs and cooked again once it is done, for whatever uses it next.
+TEST(Runs, PortIsRawDuringTheRunAndAsFoundAfterIt) {
+  if (UnderWine()) GTEST_SKIP() << "Wine keeps its own settings of a COM port";
+  TempDir dir;
+  testing::PseudoTerminal pty;
+  termios found{};
+  ASSERT_EQ(tcgetattr(pty.master(), &found), 0);
+  auto loader = StartLoader(dir, nullptr, {"/c" + pty.slavePath(), "none.s"});
+  const Bytes identify = {0x55, 0xAA, 0x00, 0x00, 0x10, 0x10};
+  ASSERT_EQ(pty.Receive(identify.size()), identify);
+  termios during{};
+  ASSERT_EQ(tcgetattr(pty.master(), &during), 0);
+  EXPECT_EQ(during.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(during.c_iflag & (ICRNL | IXON), 0u);
+  pty.Write(sim::BuildReplyFrame(0x10, 0, Bytes(40, 0x30)));
+  ASSERT_TRUE(loader->Wait(10s));
+  EXPECT_TRUE(loader->Stdout().ends_with("Can't open file none.s\r\n")) << loader->Stdout();
+  termios after{};
+  ASSERT_EQ(tcgetattr(pty.master(), &after), 0);
+  EXPECT_EQ(after.c_lflag, found.c_lflag);
+  EXPECT_EQ(after.c_iflag, found.c_iflag);
+  EXPECT_EQ(after.c_oflag, found.c_oflag);
+  EXPECT_EQ(after.c_cflag, found.c_cflag);
+  EXPECT_TRUE(std::equal(found.c_cc, found.c_cc + NCCS, after.c_cc));
 }
 
 // 1000 identify attempts of 200 ms each: run by `make test-long`.

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kelvane::fuzz::NullOutput out;
   std::vector<std::uint8_t>& area = AreaFor(size);
   int length = 0;
-  const int result = kelvane::ReadRecordStream(file.get(), area, length, out.get());
+  const int result = kelvane::ReadRecordStream(file.get(), area, length, out.get(), out.get());
   if (result != 0 && result != 1) __builtin_trap();
   if (result != 0) return 0;
   if (length < 2 || static_cast<std::size_t>(length) >= area.size()) __builtin_trap();

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memset(area.bytes.data(), 0xFF, area.bytes.size());
   int length = 0;
   const int result =
-      kelvane::ReadWordImage(file.get(), area.bytes, area.maxLength, length, out.get());
+      kelvane::ReadWordImage(file.get(), area.bytes, area.maxLength, length, out.get(), out.get());
   if (result != 0 && result != 1) __builtin_trap();
   if (result != 0) return 0;
   if (length < 4 || length > area.maxLength || length % 2 != 0) __builtin_trap();

@@ -40,6 +40,9 @@ check 0 $'    * requires binary image file. Not S-record !\r\n' /h
 check 1 $'Failed to open COM0 port\r\n' /c0 fw.s # a valid name no machine has
 check 1 $'Failed to open COM10 port\r\n' /c: fw.s # ':' follows '9'
 check 1 $'Failed to open COM-48 port\r\n' /c fw.s
+# Standard error says why, in the system's words where it has them.
+(cd "$work" && wine "$exe" /c0 fw.s) 2>"$work/err" >/dev/null || true
+grep -q $'^Cannot open COM0: ..*\r$' "$work/err" || fail "/c0: no reason on standard error"
 
 # /l lists the ports the registry names, each with the /c argument that opens
 # it: from COM10 on only the device name does. The key is volatile, so one
