@@ -9,25 +9,9 @@ namespace kelvane::e2e {
 
 namespace {
 
-using namespace std::chrono_literals;
-
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
-}
-
-std::string Escape(const std::string& text) {
-  std::string escaped;
-  for (char c : text) {
-    if (c == '\r') {
-      escaped += "\\r";
-    } else if (c == '\n') {
-      escaped += "\\n\n";
-    } else {
-      escaped += c;
-    }
-  }
-  return escaped;
 }
 
 // The identity lines of drive-sim's default drive of each family.
@@ -65,6 +49,20 @@ const char* const EXTENDED =
     " Date code               20240611\r\n Manufacturing code      4\r\n"
     " Test station code       12\r\n";
 
+// Where two texts or flash contents first differ.
+template <typename Text>
+std::size_t FirstDifference(const Text& a, const Text& b) {
+  std::size_t at = 0;
+  while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+  return at;
+}
+
+std::string Escape(const std::string& text) {
+  std::string escaped;
+  for (char c : text) escaped += c == '\r' ? "\\r" : c == '\n' ? "\\n\n" : std::string(1, c);
+  return escaped;
+}
+
 }  // namespace
 
 bool UnderWine() {
@@ -79,8 +77,7 @@ Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::str
   // Wine leaves the terminal's settings as it finds them, as a COM port has none.
   if (UnderWine()) argv.insert(argv.end(), {"--link", Env("KELVANE_WINE_COM_LINK"), "--raw-line"});
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  sim_ = std::make_unique<testing::ChildProcess>(argv, testing::ChildOptions{dir.path(), "", ""});
-  EXPECT_EQ(sim_->startError(), "");
+  sim_ = std::make_unique<ChildProcess>(argv, dir.path());
   // Its first line is the pseudo-terminal's path.
   EXPECT_TRUE(sim_->WaitForStdout("\n", 10s)) << sim_->Stderr();
   const std::string out = sim_->Stdout();
@@ -91,13 +88,12 @@ std::string Drive::Port() const {
   return "/c" + (UnderWine() ? Env("KELVANE_WINE_COM") : pty_);
 }
 
-std::string Drive::PortLine(int baud) const {
-  return (UnderWine() ? "COM" + Env("KELVANE_WINE_COM") : pty_) + " open at " +
-         std::to_string(baud) + " baud\r\n";
+std::string Drive::Name() const {
+  return UnderWine() ? "COM" + Env("KELVANE_WINE_COM") : pty_;
 }
 
-std::string Drive::PortFailure() const {
-  return "Failed to open " + (UnderWine() ? "COM" + Env("KELVANE_WINE_COM") : pty_) + " port\r\n";
+std::string Drive::PortLine(int baud) const {
+  return Name() + " open at " + std::to_string(baud) + " baud\r\n";
 }
 
 Bytes Drive::Stop() {
@@ -107,13 +103,13 @@ Bytes Drive::Stop() {
   return testing::ReadFile(dir_.File("sim.flash"));
 }
 
-std::unique_ptr<testing::ChildProcess> StartLoader(const TempDir& dir, const Drive* drive,
-                                                   const std::vector<std::string>& arguments) {
+std::unique_ptr<ChildProcess> StartLoader(const TempDir& dir, const Drive* drive,
+                                          const std::vector<std::string>& arguments) {
   std::vector<std::string> argv = {KELVANE_BIN};
   if (UnderWine()) argv = {"wine", Env("KELVANE_WINE_EXE")};
   if (drive != nullptr) argv.push_back(drive->Port());
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  return std::make_unique<testing::ChildProcess>(argv, testing::ChildOptions{dir.path(), "", ""});
+  return std::make_unique<ChildProcess>(argv, dir.path());
 }
 
 Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::string>& arguments) {
@@ -125,9 +121,7 @@ Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::strin
 
 ::testing::AssertionResult Ran(const Result& run, int status, const std::string& out) {
   if (run.status == status && run.out == out) return ::testing::AssertionSuccess();
-  std::size_t at = 0;
-  while (at < out.size() && at < run.out.size() && out[at] == run.out[at]) ++at;
-  const std::size_t from = at > 100 ? at - 100 : 0;
+  const std::size_t at = FirstDifference(out, run.out), from = at > 100 ? at - 100 : 0;
   return ::testing::AssertionFailure()
          << "status " << run.status << " (expected " << status << "); output differs at byte " << at
          << "\n--- expected from byte " << from << ":\n"
@@ -138,6 +132,8 @@ Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::strin
 const char* const BANNER =
     "\r\n Ostrel firmware loader\r\n                                            Version "
     "2.03\r\n\r\n";
+const char* const UPDATED = "\r\nFirmware was successufully updated\r\n";
+const char* const VERIFIED = "\r\nFirmware was successufully verifyed\r\n";
 
 std::string Head(const Drive& drive, const std::string& family, const std::string& firmware,
                  int failures) {
@@ -147,15 +143,19 @@ std::string Head(const Drive& drive, const std::string& family, const std::strin
     std::snprintf(extended, sizeof extended, EXTENDED, family == "tl3xx" ? 256 : 512);
     identity += extended;
   }
-  std::string countdown;
-  for (int i = 0; i < failures; ++i) {
-    char line[64];
-    std::snprintf(line, sizeof line, "Trying to establish link with device %4d\r", 1000 - i);
-    countdown += line;
-  }
-  return BANNER + drive.PortLine() + countdown +
+  return BANNER + drive.PortLine() + Countdown(failures) +
          "Connection with device established.\r\n\r\nDevice details:\r\n" + identity + firmware +
          "\r\n";
+}
+
+std::string Countdown(int failures, int from) {
+  std::string countdown;
+  char line[64];
+  for (int n = from; n > from - failures; --n) {
+    std::snprintf(line, sizeof line, "Trying to establish link with device %4d\r", n);
+    countdown += line;
+  }
+  return countdown;
 }
 
 std::string Pass(const char* done, const char* unit, int count, int from, int to,
@@ -163,8 +163,7 @@ std::string Pass(const char* done, const char* unit, int count, int from, int to
   std::string text;
   char line[96];
   for (int k = from; k < (to < 0 ? count : to); ++k) {
-    const auto error = errors.find(k);
-    if (error != errors.end()) {
+    if (const auto error = errors.find(k); error != errors.end()) {
       std::snprintf(line, sizeof line, " %s %4d has %4d errorneous location(s)\r\n",
                     unit[0] == 's' ? "Sector" : "Block", k + 1, error->second);
     } else {
@@ -198,11 +197,9 @@ Bytes Holding(const std::string& family, std::size_t at, const Bytes& image, Byt
 
 ::testing::AssertionResult SameFlash(const Bytes& expected, const Bytes& actual) {
   if (expected == actual) return ::testing::AssertionSuccess();
-  std::size_t at = 0;
-  while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
   return ::testing::AssertionFailure()
          << "flash of " << actual.size() << " bytes (expected " << expected.size()
-         << ") differs first at 0x" << std::hex << at;
+         << ") differs first at 0x" << std::hex << FirstDifference(expected, actual);
 }
 
 }  // namespace kelvane::e2e

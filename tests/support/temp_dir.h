@@ -15,9 +15,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 // The whole file; empty when it cannot be read.
 Bytes ReadFile(const std::string& path);
-std::string ReadText(const std::string& path);
-// False when the file cannot be written.
-bool WriteFile(const std::string& path, std::span<const std::uint8_t> bytes);
 
 // Made under $TMPDIR (or /tmp) and removed with all it holds, unless
 // KELVANE_TEST_KEEP is set (to look at a failure). Its path is empty when it
