@@ -14,20 +14,20 @@ std::string Env(const char* name) {
   return value != nullptr ? value : "";
 }
 
-// The identity lines of drive-sim's default drive of each family.
+// The identity lines of drive-sim's default drive of each family: the 40-byte
+// identity of three families, with its extended part the same in all three.
+const char* const FORTY_BYTES =
+    " Monitor revision:       %s\r\n Model code:             %s\r\n"
+    " Hardware revision:      %s\r\n Current capability:     %s Amp\r\n"
+    " Serial number           %s\r\n Reserved                0000\r\n"
+    " Personality block size  %s\r\n MAC address             001B5C 3A07d2\r\n"
+    " Reserved                0000\r\n Date code               20240611\r\n"
+    " Manufacturing code      4\r\n Test station code       12\r\n";
+const std::map<std::string, std::vector<const char*>> FORTY_BYTE_DRIVES = {
+    {"nym", {"0412", "770", "C03", "02.50", "770123", "512"}},
+    {"tl3xx", {"0207", "310", "B01", "01.25", "310456", "256"}},
+    {"tk720", {"0530", "720", "A02", "12.50", "720301", "512"}}};
 const std::map<std::string, std::string> IDENTITIES = {
-    {"nym",
-     " Monitor revision:       0412\r\n Model code:             770\r\n"
-     " Hardware revision:      C03\r\n Current capability:     02.50 Amp\r\n"
-     " Serial number           770123\r\n"},
-    {"tl3xx",
-     " Monitor revision:       0207\r\n Model code:             310\r\n"
-     " Hardware revision:      B01\r\n Current capability:     01.25 Amp\r\n"
-     " Serial number           310456\r\n"},
-    {"tk720",
-     " Monitor revision:       0530\r\n Model code:             720\r\n"
-     " Hardware revision:      A02\r\n Current capability:     12.50 Amp\r\n"
-     " Serial number           720301\r\n"},
     {"27",
      " Monitor revision:          0311\r\n Model code:                27S\r\n"
      " Hardware revision:         D01\r\n Current capability:        6.00 Amp\r\n"
@@ -41,13 +41,6 @@ const std::map<std::string, std::string> IDENTITIES = {
      "   manufacturingCode            3\n   hardwareRevision             1.02\n"
      "   modelCode                    72D\n   vinNumber                    SIM720-000555\n"
      "   macAddress                   00 1b 5c 3a 07 d2\n   checksum                     5a3c\n"}};
-
-// The extended part of the 40-byte identity, the same defaults in all three.
-const char* const EXTENDED =
-    " Reserved                0000\r\n Personality block size  %d\r\n"
-    " MAC address             001B5C 3A07d2\r\n Reserved                0000\r\n"
-    " Date code               20240611\r\n Manufacturing code      4\r\n"
-    " Test station code       12\r\n";
 
 // Where two texts or flash contents first differ.
 template <typename Text>
@@ -137,11 +130,14 @@ const char* const VERIFIED = "\r\nFirmware was successufully verifyed\r\n";
 
 std::string Head(const Drive& drive, const std::string& family, const std::string& firmware,
                  int failures) {
-  std::string identity = IDENTITIES.at(family);
-  if (family == "nym" || family == "tl3xx" || family == "tk720") {
-    char extended[512];
-    std::snprintf(extended, sizeof extended, EXTENDED, family == "tl3xx" ? 256 : 512);
-    identity += extended;
+  std::string identity;
+  if (const auto forty = FORTY_BYTE_DRIVES.find(family); forty != FORTY_BYTE_DRIVES.end()) {
+    const auto& v = forty->second;
+    char lines[1024];
+    std::snprintf(lines, sizeof lines, FORTY_BYTES, v[0], v[1], v[2], v[3], v[4], v[5]);
+    identity = lines;
+  } else {
+    identity = IDENTITIES.at(family);
   }
   return BANNER + drive.PortLine() + Countdown(failures) +
          "Connection with device established.\r\n\r\nDevice details:\r\n" + identity + firmware +

@@ -1,9 +1,9 @@
 #pragma once
 
 // The real kelvane against the real drive-sim on a pseudo-terminal, each test
-// in a directory of its own. Under Wine (KELVANE_WINE_EXE, _COM and _COM_LINK
-// set by tests/wine/run_e2e.sh) kelvane.exe runs instead, on COM<n>, which
-// the Wine prefix maps to the link drive-sim makes to its pseudo-terminal.
+// in a directory of its own. Under Wine (KELVANE_WINE_* set by
+// tests/wine/run_e2e.sh) kelvane.exe runs instead, on COM<n>, which Wine maps
+// to the link drive-sim makes to its pseudo-terminal.
 
 #include <gtest/gtest.h>
 
@@ -26,8 +26,7 @@ using testing::TempDir;
 
 bool UnderWine();
 
-// Table rows show by their names in test output; rows in an unnamed
-// namespace need `using e2e::PrintTo;` there.
+// Table rows show by their names (in an unnamed namespace: `using e2e::PrintTo;`).
 template <typename Row>
 requires requires(const Row& r) {
   std::string_view(r.name);
@@ -45,16 +44,12 @@ inline auto RowName = [](const auto& info) {
 class Drive {
  public:
   Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments = {});
-  // The loader's port option for this drive: /c<pty>, or /c<n> under Wine.
-  std::string Port() const;
-  // The port as the loader names it: the pty's path, or COM<n>.
-  std::string Name() const;
+  std::string Port() const;  // the loader's option: /c<pty>, or /c<n> under Wine
+  std::string Name() const;  // as the loader names it: the pty's path, or COM<n>
   std::string PortLine(int baud = 38400) const;
-  // SIGTERM; the flash drive-sim saved on its way out.
-  Bytes Stop();
+  Bytes Stop();  // SIGTERM; the flash drive-sim saved on its way out
   bool Heard() const { return !testing::ReadFile(dir_.File("sim.log")).empty(); }
-  // Drops the line as a pulled cable would.
-  void Kill() { sim_->Kill(); }
+  void Kill() { sim_->Kill(); }  // drops the line as a pulled cable would
 
  private:
   const TempDir& dir_;
@@ -73,8 +68,7 @@ std::unique_ptr<ChildProcess> StartLoader(const TempDir& dir, const Drive* drive
                                           const std::vector<std::string>& arguments);
 Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::string>& arguments);
 
-// Exit status and standard output byte for byte; on a difference, the
-// escaped text around it.
+// Exit status and standard output byte for byte; else the text around the difference.
 ::testing::AssertionResult Ran(const Result& run, int status, const std::string& out);
 
 // ---- texts as the loader prints them
@@ -96,7 +90,6 @@ std::string Countdown(int failures, int from = 1000);
 
 // ---- flash
 std::size_t FlashSize(const std::string& family);
-// A committed file of tests/e2e/golden/ or examples/.
 Bytes Golden(const std::string& name);
 Bytes Example(const std::string& name);
 // Erased flash of the family (or `flash`) with `image` at `at`.

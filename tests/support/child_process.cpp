@@ -14,17 +14,13 @@
 
 namespace kelvane::testing {
 
-namespace {
-
-std::string ContentsOf(int fd) {
+std::string ChildProcess::Contents(int fd) {
   std::string text;
   char chunk[65536];
   for (ssize_t n; fd >= 0 && (n = pread(fd, chunk, sizeof chunk, off_t(text.size()))) > 0;)
     text.append(chunk, std::size_t(n));
   return text;
 }
-
-}  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& directory) {
   // Everything the child needs is made before fork: between fork and exec
@@ -106,14 +102,6 @@ void ChildProcess::Kill() {
   kill(-pid_, SIGKILL);
   kill(pid_, SIGKILL);
   Reap(true);
-}
-
-std::string ChildProcess::Stdout() const {
-  return ContentsOf(out_);
-}
-
-std::string ChildProcess::Stderr() const {
-  return ContentsOf(err_);
 }
 
 }  // namespace kelvane::testing

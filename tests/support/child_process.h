@@ -5,8 +5,6 @@
 // process that started it, so a hanging program fails a test instead of
 // stalling the suite.
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <string>
 #include <string_view>
@@ -24,8 +22,7 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Empty when it was forked; else why not.
-  const std::string& startError() const { return startError_; }
+  const std::string& startError() const { return startError_; }  // empty: it was forked
   // False when it still runs after `limit`.
   bool Wait(std::chrono::milliseconds limit);
   // False when its standard output does not hold `text` within `limit`.
@@ -35,16 +32,17 @@ class ChildProcess {
 
   // Exit status, or 128 + the signal's number; -1 while it runs.
   int status() const { return status_; }
-  std::string Stdout() const;
-  std::string Stderr() const;
+  std::string Stdout() const { return Contents(out_); }
+  std::string Stderr() const { return Contents(err_); }
   // The kernel's account once it ended: user + system time, peak memory.
   double cpuSeconds() const { return cpuSeconds_; }
   long peakRssKiB() const { return peakRssKiB_; }
 
  private:
+  static std::string Contents(int fd);
   bool Reap(bool block);
 
-  pid_t pid_ = -1;
+  int pid_ = -1;
   int out_ = -1;
   int err_ = -1;
   int status_ = -1;

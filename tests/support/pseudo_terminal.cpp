@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,19 +10,15 @@
 
 namespace kelvane::testing {
 
-PseudoTerminal::PseudoTerminal(Setup setup) {
+PseudoTerminal::PseudoTerminal(Setup) {
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   char name[128] = {};
-  termios settings{};
   if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0 &&
       ptsname_r(master_, name, sizeof name) == 0) {
     slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   }
-  if (slave_ >= 0 && tcgetattr(slave_, &settings) == 0) {
-    if (setup == Setup::Raw) cfmakeraw(&settings);
-    if (tcsetattr(slave_, TCSANOW, &settings) == 0) slavePath_ = name;
-  }
-  if (slavePath_.empty()) Hangup();
+  if (slave_ >= 0) slavePath_ = name;
+  if (slave_ < 0) Hangup();
 }
 
 std::size_t PseudoTerminal::Write(std::span<const std::uint8_t> bytes) const {

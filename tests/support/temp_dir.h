@@ -28,7 +28,7 @@ class TempDir {
 
   const std::string& path() const { return path_; }
   std::string File(std::string_view name) const { return path_ + "/" + std::string(name); }
-  // Writes the file `name` and returns its path.
+  // Write the file `name`; its path.
   std::string Write(std::string_view name, std::span<const std::uint8_t> bytes) const;
   std::string Write(std::string_view name, std::string_view text) const;
 
