@@ -24,11 +24,8 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  if (std::getenv("KELVANE_TEST_KEEP") != nullptr) {
-    std::fprintf(stderr, "kept %s\n", path_.c_str());
-  } else if (!path_.empty()) {
-    std::filesystem::remove_all(path_, ignored);
-  }
+  if (std::getenv("KELVANE_TEST_KEEP") != nullptr) std::fprintf(stderr, "kept %s\n", path_.c_str());
+  if (std::getenv("KELVANE_TEST_KEEP") == nullptr) std::filesystem::remove_all(path_, ignored);
 }
 
 std::string TempDir::Write(std::string_view name, std::span<const std::uint8_t> bytes) const {
