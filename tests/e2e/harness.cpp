@@ -9,41 +9,25 @@ namespace kelvane::e2e {
 
 namespace {
 
-using namespace std::chrono_literals;
-
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
 }
 
-std::string Escape(const std::string& text) {
-  std::string escaped;
-  for (char c : text) {
-    if (c == '\r') {
-      escaped += "\\r";
-    } else if (c == '\n') {
-      escaped += "\\n\n";
-    } else {
-      escaped += c;
-    }
-  }
-  return escaped;
-}
-
-// The identity lines of drive-sim's default drive of each family.
+// The identity lines of drive-sim's default drive of each family: the 40-byte
+// identity of three families, with its extended part the same in all three.
+const char* const FORTY_BYTES =
+    " Monitor revision:       %s\r\n Model code:             %s\r\n"
+    " Hardware revision:      %s\r\n Current capability:     %s Amp\r\n"
+    " Serial number           %s\r\n Reserved                0000\r\n"
+    " Personality block size  %s\r\n MAC address             001B5C 3A07d2\r\n"
+    " Reserved                0000\r\n Date code               20240611\r\n"
+    " Manufacturing code      4\r\n Test station code       12\r\n";
+const std::map<std::string, std::vector<const char*>> FORTY_BYTE_DRIVES = {
+    {"nym", {"0412", "770", "C03", "02.50", "770123", "512"}},
+    {"tl3xx", {"0207", "310", "B01", "01.25", "310456", "256"}},
+    {"tk720", {"0530", "720", "A02", "12.50", "720301", "512"}}};
 const std::map<std::string, std::string> IDENTITIES = {
-    {"nym",
-     " Monitor revision:       0412\r\n Model code:             770\r\n"
-     " Hardware revision:      C03\r\n Current capability:     02.50 Amp\r\n"
-     " Serial number           770123\r\n"},
-    {"tl3xx",
-     " Monitor revision:       0207\r\n Model code:             310\r\n"
-     " Hardware revision:      B01\r\n Current capability:     01.25 Amp\r\n"
-     " Serial number           310456\r\n"},
-    {"tk720",
-     " Monitor revision:       0530\r\n Model code:             720\r\n"
-     " Hardware revision:      A02\r\n Current capability:     12.50 Amp\r\n"
-     " Serial number           720301\r\n"},
     {"27",
      " Monitor revision:          0311\r\n Model code:                27S\r\n"
      " Hardware revision:         D01\r\n Current capability:        6.00 Amp\r\n"
@@ -58,12 +42,19 @@ const std::map<std::string, std::string> IDENTITIES = {
      "   modelCode                    72D\n   vinNumber                    SIM720-000555\n"
      "   macAddress                   00 1b 5c 3a 07 d2\n   checksum                     5a3c\n"}};
 
-// The extended part of the 40-byte identity, the same defaults in all three.
-const char* const EXTENDED =
-    " Reserved                0000\r\n Personality block size  %d\r\n"
-    " MAC address             001B5C 3A07d2\r\n Reserved                0000\r\n"
-    " Date code               20240611\r\n Manufacturing code      4\r\n"
-    " Test station code       12\r\n";
+// Where two texts or flash contents first differ.
+template <typename Text>
+std::size_t FirstDifference(const Text& a, const Text& b) {
+  std::size_t at = 0;
+  while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+  return at;
+}
+
+std::string Escape(const std::string& text) {
+  std::string escaped;
+  for (char c : text) escaped += c == '\r' ? "\\r" : c == '\n' ? "\\n\n" : std::string(1, c);
+  return escaped;
+}
 
 }  // namespace
 
@@ -79,8 +70,7 @@ Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::str
   // Wine leaves the terminal's settings as it finds them, as a COM port has none.
   if (UnderWine()) argv.insert(argv.end(), {"--link", Env("KELVANE_WINE_COM_LINK"), "--raw-line"});
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  sim_ = std::make_unique<testing::ChildProcess>(argv, testing::ChildOptions{dir.path(), "", ""});
-  EXPECT_EQ(sim_->startError(), "");
+  sim_ = std::make_unique<ChildProcess>(argv, dir.path());
   // Its first line is the pseudo-terminal's path.
   EXPECT_TRUE(sim_->WaitForStdout("\n", 10s)) << sim_->Stderr();
   const std::string out = sim_->Stdout();
@@ -91,13 +81,12 @@ std::string Drive::Port() const {
   return "/c" + (UnderWine() ? Env("KELVANE_WINE_COM") : pty_);
 }
 
-std::string Drive::PortLine(int baud) const {
-  return (UnderWine() ? "COM" + Env("KELVANE_WINE_COM") : pty_) + " open at " +
-         std::to_string(baud) + " baud\r\n";
+std::string Drive::Name() const {
+  return UnderWine() ? "COM" + Env("KELVANE_WINE_COM") : pty_;
 }
 
-std::string Drive::PortFailure() const {
-  return "Failed to open " + (UnderWine() ? "COM" + Env("KELVANE_WINE_COM") : pty_) + " port\r\n";
+std::string Drive::PortLine(int baud) const {
+  return Name() + " open at " + std::to_string(baud) + " baud\r\n";
 }
 
 Bytes Drive::Stop() {
@@ -107,13 +96,13 @@ Bytes Drive::Stop() {
   return testing::ReadFile(dir_.File("sim.flash"));
 }
 
-std::unique_ptr<testing::ChildProcess> StartLoader(const TempDir& dir, const Drive* drive,
-                                                   const std::vector<std::string>& arguments) {
+std::unique_ptr<ChildProcess> StartLoader(const TempDir& dir, const Drive* drive,
+                                          const std::vector<std::string>& arguments) {
   std::vector<std::string> argv = {KELVANE_BIN};
   if (UnderWine()) argv = {"wine", Env("KELVANE_WINE_EXE")};
   if (drive != nullptr) argv.push_back(drive->Port());
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  return std::make_unique<testing::ChildProcess>(argv, testing::ChildOptions{dir.path(), "", ""});
+  return std::make_unique<ChildProcess>(argv, dir.path());
 }
 
 Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::string>& arguments) {
@@ -125,9 +114,7 @@ Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::strin
 
 ::testing::AssertionResult Ran(const Result& run, int status, const std::string& out) {
   if (run.status == status && run.out == out) return ::testing::AssertionSuccess();
-  std::size_t at = 0;
-  while (at < out.size() && at < run.out.size() && out[at] == run.out[at]) ++at;
-  const std::size_t from = at > 100 ? at - 100 : 0;
+  const std::size_t at = FirstDifference(out, run.out), from = at > 100 ? at - 100 : 0;
   return ::testing::AssertionFailure()
          << "status " << run.status << " (expected " << status << "); output differs at byte " << at
          << "\n--- expected from byte " << from << ":\n"
@@ -138,24 +125,33 @@ Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::strin
 const char* const BANNER =
     "\r\n Ostrel firmware loader\r\n                                            Version "
     "2.03\r\n\r\n";
+const char* const UPDATED = "\r\nFirmware was successufully updated\r\n";
+const char* const VERIFIED = "\r\nFirmware was successufully verifyed\r\n";
 
 std::string Head(const Drive& drive, const std::string& family, const std::string& firmware,
                  int failures) {
-  std::string identity = IDENTITIES.at(family);
-  if (family == "nym" || family == "tl3xx" || family == "tk720") {
-    char extended[512];
-    std::snprintf(extended, sizeof extended, EXTENDED, family == "tl3xx" ? 256 : 512);
-    identity += extended;
+  std::string identity;
+  if (const auto forty = FORTY_BYTE_DRIVES.find(family); forty != FORTY_BYTE_DRIVES.end()) {
+    const auto& v = forty->second;
+    char lines[1024];
+    std::snprintf(lines, sizeof lines, FORTY_BYTES, v[0], v[1], v[2], v[3], v[4], v[5]);
+    identity = lines;
+  } else {
+    identity = IDENTITIES.at(family);
   }
-  std::string countdown;
-  for (int i = 0; i < failures; ++i) {
-    char line[64];
-    std::snprintf(line, sizeof line, "Trying to establish link with device %4d\r", 1000 - i);
-    countdown += line;
-  }
-  return BANNER + drive.PortLine() + countdown +
+  return BANNER + drive.PortLine() + Countdown(failures) +
          "Connection with device established.\r\n\r\nDevice details:\r\n" + identity + firmware +
          "\r\n";
+}
+
+std::string Countdown(int failures, int from) {
+  std::string countdown;
+  char line[64];
+  for (int n = from; n > from - failures; --n) {
+    std::snprintf(line, sizeof line, "Trying to establish link with device %4d\r", n);
+    countdown += line;
+  }
+  return countdown;
 }
 
 std::string Pass(const char* done, const char* unit, int count, int from, int to,
@@ -163,8 +159,7 @@ std::string Pass(const char* done, const char* unit, int count, int from, int to
   std::string text;
   char line[96];
   for (int k = from; k < (to < 0 ? count : to); ++k) {
-    const auto error = errors.find(k);
-    if (error != errors.end()) {
+    if (const auto error = errors.find(k); error != errors.end()) {
       std::snprintf(line, sizeof line, " %s %4d has %4d errorneous location(s)\r\n",
                     unit[0] == 's' ? "Sector" : "Block", k + 1, error->second);
     } else {
@@ -198,11 +193,9 @@ Bytes Holding(const std::string& family, std::size_t at, const Bytes& image, Byt
 
 ::testing::AssertionResult SameFlash(const Bytes& expected, const Bytes& actual) {
   if (expected == actual) return ::testing::AssertionSuccess();
-  std::size_t at = 0;
-  while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
   return ::testing::AssertionFailure()
          << "flash of " << actual.size() << " bytes (expected " << expected.size()
-         << ") differs first at 0x" << std::hex << at;
+         << ") differs first at 0x" << std::hex << FirstDifference(expected, actual);
 }
 
 }  // namespace kelvane::e2e

@@ -1,9 +1,9 @@
 #pragma once
 
 // The real kelvane against the real drive-sim on a pseudo-terminal, each test
-// in a directory of its own. Under Wine (KELVANE_WINE_EXE, _COM and _COM_LINK
-// set by tests/wine/run_e2e.sh) kelvane.exe runs instead, on COM<n>, which
-// the Wine prefix maps to the link drive-sim makes to its pseudo-terminal.
+// in a directory of its own. Under Wine (KELVANE_WINE_* set by
+// tests/wine/run_e2e.sh) kelvane.exe runs instead, on COM<n>, which Wine maps
+// to the link drive-sim makes to its pseudo-terminal.
 
 #include <gtest/gtest.h>
 
@@ -19,13 +19,14 @@
 
 namespace kelvane::e2e {
 
+using namespace std::chrono_literals;
 using testing::Bytes;
+using testing::ChildProcess;
 using testing::TempDir;
 
 bool UnderWine();
 
-// Table rows show by their names in test output; rows in an unnamed
-// namespace need `using e2e::PrintTo;` there.
+// Table rows show by their names (in an unnamed namespace: `using e2e::PrintTo;`).
 template <typename Row>
 requires requires(const Row& r) {
   std::string_view(r.name);
@@ -33,25 +34,26 @@ requires requires(const Row& r) {
 void PrintTo(const Row& row, std::ostream* out) {
   *out << row.name;
 }
+inline auto RowName = [](const auto& info) {
+  std::string name = info.param.name;
+  std::erase(name, '-');
+  return name;
+};
 
 // One drive-sim of the test's own, saving its flash to sim.flash.
 class Drive {
  public:
   Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments = {});
-  // The loader's port option for this drive: /c<pty>, or /c<n> under Wine.
-  std::string Port() const;
-  // "<port> open at <baud> baud\r\n", or "Failed to open <port> port\r\n".
+  std::string Port() const;  // the loader's option: /c<pty>, or /c<n> under Wine
+  std::string Name() const;  // as the loader names it: the pty's path, or COM<n>
   std::string PortLine(int baud = 38400) const;
-  std::string PortFailure() const;
-  // SIGTERM; the flash drive-sim saved on its way out.
-  Bytes Stop();
-  std::string Log() const { return testing::ReadText(dir_.File("sim.log")); }
-  // Drops the line as a pulled cable would.
-  void Kill() { sim_->Kill(); }
+  Bytes Stop();  // SIGTERM; the flash drive-sim saved on its way out
+  bool Heard() const { return !testing::ReadFile(dir_.File("sim.log")).empty(); }
+  void Kill() { sim_->Kill(); }  // drops the line as a pulled cable would
 
  private:
   const TempDir& dir_;
-  std::unique_ptr<testing::ChildProcess> sim_;
+  std::unique_ptr<ChildProcess> sim_;
   std::string pty_;
 };
 
@@ -62,16 +64,17 @@ struct Result {
 };
 // The loader in `dir` with the drive's port option first (when given) and
 // `arguments`; killed, and the test failed, after two minutes.
-std::unique_ptr<testing::ChildProcess> StartLoader(const TempDir& dir, const Drive* drive,
-                                                   const std::vector<std::string>& arguments);
+std::unique_ptr<ChildProcess> StartLoader(const TempDir& dir, const Drive* drive,
+                                          const std::vector<std::string>& arguments);
 Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::string>& arguments);
 
-// Exit status and standard output byte for byte; on a difference, the
-// escaped lines around it.
+// Exit status and standard output byte for byte; else the text around the difference.
 ::testing::AssertionResult Ran(const Result& run, int status, const std::string& out);
 
 // ---- texts as the loader prints them
 extern const char* const BANNER;
+extern const char* const UPDATED;
+extern const char* const VERIFIED;
 // Banner, port line, connection lines, "Device details:", the identity of
 // the family's drive as drive-sim makes it by default, `firmware` (what a
 // digest drive says of its firmware) and the empty line; `failures` failed
@@ -82,13 +85,14 @@ std::string Head(const Drive& drive, const std::string& family, const std::strin
 // `to` - 1 out of `count`; `errors` maps a block to its differing bytes.
 std::string Pass(const char* done, const char* unit, int count, int from = 0, int to = -1,
                  const std::map<int, int>& errors = {});
+// "Trying to establish link with device" from 1000 down, `failures` times.
+std::string Countdown(int failures, int from = 1000);
 
 // ---- flash
 std::size_t FlashSize(const std::string& family);
-// A committed file of tests/e2e/golden/ or examples/.
 Bytes Golden(const std::string& name);
 Bytes Example(const std::string& name);
-// Erased flash of the family with `image` at `at`.
+// Erased flash of the family (or `flash`) with `image` at `at`.
 Bytes Holding(const std::string& family, std::size_t at, const Bytes& image, Bytes flash = Bytes());
 ::testing::AssertionResult SameFlash(const Bytes& expected, const Bytes& actual);
 

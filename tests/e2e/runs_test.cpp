@@ -1,12 +1,13 @@
 // Runs that are not one family's load: clearing a Nym drive, files the
-// loader refuses, a drive that vanishes or never answers, a port already in
-// use, and drive-sim's own command line.
+// loader refuses, a drive that vanishes or never answers, ports in use or
+// not to be opened, the field options and drive-sim's own command line.
 
 #include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "sim/frame_codec.h"
@@ -17,8 +18,6 @@ namespace kelvane::e2e {
 namespace {
 
 using e2e::PrintTo;
-
-using namespace std::chrono_literals;
 
 struct Clear {
   const char* name;
@@ -39,13 +38,12 @@ TEST_P(ClearsNym, SendsAllFFAndChecksIt) {
   std::string expected = Head(drive, "nym") + "Setting flash to 0xFF\r\n";
   std::map<int, int> errors;
   if (c.written) {
-    expected += "Updating firmware:\r\n" + Pass("updated", "sectors", 992, c.first) +
-                "\r\nFirmware was successufully updated\r\n";
+    expected += "Updating firmware:\r\n" + Pass("updated", "sectors", 992, c.first) + UPDATED;
   } else {
     for (int j = c.first; j < 992; ++j) errors[j] = 256;
   }
   expected += "Verifying firmware:\r\n" + Pass("verifyed", "sectors", 992, c.first, -1, errors) +
-              (c.written ? "\r\nFirmware was successufully verifyed\r\n"
+              (c.written ? VERIFIED
                          : "\r\nFirmware in the Nym7700 drive does not much the file (null)\r\n");
   EXPECT_TRUE(Ran(Load(dir, &drive, c.options), 0, expected));
   Bytes flash = before;
@@ -57,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, ClearsNym,
                          ::testing::Values(Clear{"Entire", {"/d"}, 0, true, 0x2000},
                                            Clear{"Parameters", {"/p"}, 736, true, 0x30000},
                                            Clear{"VerifyOnly", {"/d", "/v"}, 0, false, 0}),
-                         [](const auto& info) { return info.param.name; });
+                         RowName);
 
 struct Refused {
   const char* name;
@@ -72,11 +70,11 @@ struct Refused {
 // Lines one character longer than each reader takes: the Nym reader's cut
 // splits the checksum pair, the word image reader's the line end.
 #define HEX_64 "0000000000000000000000000000000000000000000000000000000000000000"
-const char* const S3_64_BYTES = "S0030000FC\nS34500000000" HEX_64 HEX_64 "BA\r\n";
-const char* const S1_95_BYTES = "S1620000" HEX_64 HEX_64
-                                "00000000000000000000000000000000000000000000000000000000000000"
-                                "9D\n";
+#define NOT_S "Error (file:2) : not an S-record found\r\n"
+#define LONGER " characters long, longer than the "
+#define SHORTER " this drive family's S-record reader takes: write shorter records (for objcopy, "
 
+// clang-format off
 const Refused REFUSED[] = {
     {"Missing", "nym", "", "", "", "Can't open file none.s\r\n"},
     {"Directory", "nym", "", "none.s", nullptr, "Can't open file none.s\r\n"},
@@ -85,15 +83,13 @@ const Refused REFUSED[] = {
      "Error (file:2) : record does not fit in the flash image area\r\n"},
     {"ShortBinary", "tk720", "/m", "none.s", "1234567",
      "File is too short for the image header. Nothing to load.\r\n"},
-    {"NymLineTooLong", "nym", "", "none.s", S3_64_BYTES,
-     "Error (file:2) : not an S-record found\r\n",
-     "Line 2 is 142 characters long, longer than the 98 this drive family's S-record reader "
-     "takes: write shorter records (for objcopy, --srec-len=42 or less)\n"},
-    {"WordImageLineTooLong", "tl3xx", "/a", "none.s", S1_95_BYTES,
-     "Error (file:2) : not an S-record found\r\n",
-     "Line 1 is 200 characters long, longer than the 198 this drive family's S-record reader "
-     "takes: write shorter records (for objcopy, --srec-len=94 or less)\n"},
+    {"NymLineTooLong", "nym", "", "none.s", "S0030000FC\nS34500000000" HEX_64 HEX_64 "BA\r\n",
+     NOT_S, "Line 2 is 142" LONGER "98" SHORTER "--srec-len=42 or less)\n"},
+    {"WordImageLineTooLong", "tl3xx", "/a", "none.s", "S1620000" HEX_64 HEX_64
+     "00000000000000000000000000000000000000000000000000000000000000" "9D\n",
+     NOT_S, "Line 1 is 200" LONGER "198" SHORTER "--srec-len=94 or less)\n"},
 };
+// clang-format on
 
 class RefusesFile : public ::testing::TestWithParam<Refused> {};
 
@@ -112,18 +108,15 @@ TEST_P(RefusesFile, EndsTheRunAndWritesNothing) {
   EXPECT_TRUE(SameFlash(Bytes(FlashSize(r.family), 0xFF), drive.Stop()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, RefusesFile, ::testing::ValuesIn(REFUSED),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Files, RefusesFile, ::testing::ValuesIn(REFUSED), RowName);
 
 // A paced drive, so that a load lasts about a second and can be met midway.
-std::vector<std::string> Paced() {
-  return {"--pace", "--baud", "38400"};
-}
+const std::vector<std::string> PACED = {"--pace", "--baud", "38400"};
 
 TEST(Runs, VanishedDriveEndsTheRun) {
   TempDir dir;
   dir.Write("nym_sample.s", Example("nym_sample.s"));
-  Drive drive(dir, "nym", Paced());
+  Drive drive(dir, "nym", PACED);
   auto loader = StartLoader(dir, &drive, {"nym_sample.s"});
   ASSERT_TRUE(loader->WaitForStdout("   3 of   13 sectors updated", 30s));
   drive.Kill();
@@ -138,15 +131,15 @@ TEST(Runs, VanishedDriveEndsTheRun) {
 TEST(Runs, BusyPortIsNotOpenedTwice) {
   TempDir dir;
   dir.Write("nym_sample.s", Example("nym_sample.s"));
-  Drive drive(dir, "nym", Paced());
+  Drive drive(dir, "nym", PACED);
   auto first = StartLoader(dir, &drive, {"nym_sample.s"});
   ASSERT_TRUE(first->WaitForStdout("Updating firmware:", 30s));
   const Result second = Load(dir, &drive, {"nym_sample.s"});
-  EXPECT_TRUE(Ran(second, 1, BANNER + drive.PortFailure()));
+  EXPECT_TRUE(Ran(second, 1, BANNER + ("Failed to open " + drive.Name()) + " port\r\n"));
   EXPECT_TRUE(second.err.ends_with(": in use by another program\n")) << second.err;
   ASSERT_TRUE(first->Wait(60s));
   EXPECT_EQ(first->status(), 0);
-  EXPECT_TRUE(first->Stdout().ends_with("\r\nFirmware was successufully verifyed\r\n"));
+  EXPECT_TRUE(first->Stdout().ends_with(VERIFIED));
 }
 
 // ---- a port that will not open: the one failure line on standard output,
@@ -180,20 +173,17 @@ TEST_P(Unopenable, SaysWhyOnStandardError) {
   TempDir dir;
   testing::PseudoTerminal pty;
   const std::string device = u.device == "pty" ? pty.slavePath() : u.device;
-  if (denied) {
-    ASSERT_EQ(chmod(device.c_str(), 0), 0);
-  }
+  ASSERT_TRUE(!denied || chmod(device.c_str(), 0) == 0);
   std::vector<std::string> arguments = {"/c" + device, "fw.s"};
   if (*u.option != '\0') arguments.push_back(u.option);
   const Result run = Load(dir, nullptr, arguments);
   const std::string port = *u.port != '\0' ? u.port : device;
-  EXPECT_TRUE(Ran(run, 1, BANNER + std::string("Failed to open ") + port + " port\r\n"));
+  EXPECT_TRUE(Ran(run, 1, BANNER + ("Failed to open " + port) + " port\r\n"));
   EXPECT_TRUE(run.err.starts_with("Cannot open ")) << run.err;
   EXPECT_NE(run.err.find(u.err), std::string::npos) << run.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Ports, Unopenable, ::testing::ValuesIn(UNOPENED),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Ports, Unopenable, ::testing::ValuesIn(UNOPENED), RowName);
 
 // A terminal that comes cooked (echo, line editing) is a raw line while the
 // loader runs and cooked again once it is done, for whatever uses it next.
@@ -201,40 +191,174 @@ TEST(Runs, PortIsRawDuringTheRunAndAsFoundAfterIt) {
   if (UnderWine()) GTEST_SKIP() << "Wine keeps its own settings of a COM port";
   TempDir dir;
   testing::PseudoTerminal pty;
-  termios found{};
+  termios found{}, during{}, after{};
   ASSERT_EQ(tcgetattr(pty.master(), &found), 0);
   auto loader = StartLoader(dir, nullptr, {"/c" + pty.slavePath(), "none.s"});
   const Bytes identify = {0x55, 0xAA, 0x00, 0x00, 0x10, 0x10};
   ASSERT_EQ(pty.Receive(identify.size()), identify);
-  termios during{};
   ASSERT_EQ(tcgetattr(pty.master(), &during), 0);
   EXPECT_EQ(during.c_lflag & (ICANON | ECHO | ISIG), 0u);
   EXPECT_EQ(during.c_iflag & (ICRNL | IXON), 0u);
   pty.Write(sim::BuildReplyFrame(0x10, 0, Bytes(40, 0x30)));
   ASSERT_TRUE(loader->Wait(10s));
   EXPECT_TRUE(loader->Stdout().ends_with("Can't open file none.s\r\n")) << loader->Stdout();
-  termios after{};
   ASSERT_EQ(tcgetattr(pty.master(), &after), 0);
-  EXPECT_EQ(after.c_lflag, found.c_lflag);
-  EXPECT_EQ(after.c_iflag, found.c_iflag);
-  EXPECT_EQ(after.c_oflag, found.c_oflag);
-  EXPECT_EQ(after.c_cflag, found.c_cflag);
-  EXPECT_TRUE(std::equal(found.c_cc, found.c_cc + NCCS, after.c_cc));
+  EXPECT_EQ(std::memcmp(&after, &found, sizeof found), 0);
 }
 
 // 1000 identify attempts of 200 ms each: run by `make test-long`.
 TEST(Runs, DISABLED_LONG_SilentDriveExhaustsTheAttempts) {
   TempDir dir;
   Drive drive(dir, "nym", {"--silent"});
-  std::string countdown;
-  for (int n = 1000; n >= 1; --n) {
-    char line[64];
-    std::snprintf(line, sizeof line, "Trying to establish link with device %4d\r", n);
-    countdown += line;
-  }
   EXPECT_TRUE(Ran(Load(dir, &drive, {"firmware.s"}), 1,
-                  BANNER + drive.PortLine() + countdown +
+                  BANNER + drive.PortLine() + Countdown(1000) +
                       "Failed to establish connection with selected device\r\n\r\n"));
+}
+
+// ---- the field options: a run with them prints what the same run without
+// them prints (or, where they change the run, the stated text), the trace
+// goes to standard error only, /e turns a mismatch into status 2, and
+// neither /n nor a refused /r sends the drive anything.
+
+struct Tool {
+  const char* name;
+  const char* family;  // drive-sim's --family
+  std::vector<std::string> sim;
+  std::vector<std::string> run;    // the options of the run itself and its file
+  std::vector<std::string> tools;  // the field options, put first
+  int status;
+  const char* out;               // after the banner and any port line; nullptr: as without `tools`
+  std::vector<std::string> err;  // in this order on standard error; none: empty
+  bool sends = true;             // false: the drive must not hear a byte
+};
+
+#define REFUSED_R "Option /r takes a number of link attempts from 1 to 9999: "
+#define DRY_RUN "Dry run, no port opened and nothing sent:\r\n Family:           "
+#define BY_READING " Check value:      none, the drive compares what it reads back\r\n"
+
+// clang-format off
+const Tool TOOLS[] = {
+    {"TraceLoad", "nym", {"--silent-first", "1"}, {"nym_sample.s"}, {"/t"}, 0, nullptr,
+     {"ms -> IDENTIFY  55 AA 00 00 10 10", "ms -- 200 ms of silence, no reply to IDENTIFY",
+      "ms <- IDENTIFY  AA 55 28 00 10 00 38 ", "ms -> WRITE_BLOCK  55 AA 04 01 11 16 00 00 00 00 ",
+      "ms <- WRITE_BLOCK  AA 55 00 00 11 00 11", "ms <- READ_BLOCK  AA 55 00 01 12 00 13 "}},
+    {"TraceBadChecksumAndNoise", "nym", {"--bad-payload-checksum", "1", "--noise", "2:3"},
+     {"/v", "nym_sample.s"}, {"/T"}, 0, nullptr, {"<- IDENTIFY  AA 55 28 00 10 00 38 ",
+     "(payload checksum wrong)", "ms -- 3 bytes skipped before the reply: ", "ms <- IDENTIFY"}},
+    {"StrictMatch", "nym", {}, {"nym_sample.s"}, {"/e"}, 0, nullptr, {}},
+    {"StrictMismatch", "nym", {}, {"/v", "nym_sample.s"}, {"/E"}, 2, nullptr, {}},
+    {"StrictDigestMismatch", "tk720-digest", {}, {"/s", "/v", "tk720_digest_sample.bin"}, {"/e"},
+     2, nullptr, {}},
+    // The sectors match but the drive will not boot: a mismatch for a script.
+    {"StrictChecksumSector", "27", {"--stuck", "0x1DF00:0"}, {"/9", "series27_sample.s"}, {"/e"},
+     2, nullptr, {}},
+    {"StrictFailure", "tl3xx", {"--write-status", "2:0x21"}, {"/a", "tl3xx_sample.s"}, {"/e"}, 1,
+     nullptr, {}},
+    {"AttemptsUpperBound", "nym", {}, {"nym_sample.s"}, {"/R9999"}, 0, nullptr, {}},
+    {"AttemptsCountDown", "nym", {"--silent"}, {"nym_sample.s"}, {"/r2"}, 1,
+     "Trying to establish link with device    2\rTrying to establish link with device    1\r"
+     "Failed to establish connection with selected device\r\n\r\n", {}},
+    {"AttemptsZero", "nym", {}, {"nym_sample.s"}, {"/r0"}, 1, REFUSED_R "/r0\r\n", {}, false},
+    {"AttemptsTooMany", "nym", {}, {"nym_sample.s"}, {"/r10000"}, 1, REFUSED_R "/r10000\r\n", {},
+     false},
+    {"AttemptsNotANumber", "nym", {}, {"nym_sample.s"}, {"/r5x"}, 1, REFUSED_R "/r5x\r\n", {},
+     false},
+    {"AttemptsMissing", "nym", {}, {"nym_sample.s"}, {"/r"}, 1, REFUSED_R "/r\r\n", {}, false},
+    {"DryRunNym", "nym", {}, {"nym_sample.s"}, {"/n"}, 0,
+     DRY_RUN "Nym\r\n File:             nym_sample.s\r\n Image bytes:      3089\r\n"
+     " Blocks to write:  13 sectors, 0 to 12 (0x0 to 0xC00)\r\n" BY_READING, {}, false},
+    {"DryRunClearParameters", "nym", {}, {"/p"}, {"/N"}, 0,
+     "Setting flash to 0xFF\r\n" DRY_RUN "Nym\r\n File:             none, the flash is cleared\r\n"
+     " Image bytes:      253800\r\n Blocks to write:  256 sectors, 736 to 991 (0x2E000 to 0x3DF00)\r\n"
+     " Erases:           0x2E000 to 0x3DFFF\r\n" BY_READING, {}, false},
+    {"DryRunSeries27", "27", {}, {"/9", "/v", "series27_sample.s"}, {"/n"}, 0,
+     "\r\nFirmware size: 4612 checksum 0563ed3b\r\n" DRY_RUN "27 series\r\n"
+     " File:             series27_sample.s\r\n Image bytes:      4612\r\n"
+     " Blocks to verify: 19 sectors, 0 to 18 (0x0 to 0x1200)\r\n"
+     " Checksum sector:  479 at 0x1DF00\r\n Check value:      word image checksum 0563ed3b\r\n",
+     {}, false},
+    {"DryRunTk720", "tk720", {}, {"/m", "tk720_sample.bin"}, {"/n"}, 0,
+     DRY_RUN "TK720\r\n File:             tk720_sample.bin\r\n Image bytes:      3004\r\n"
+     " Blocks to write:  12 blocks, 0 to 11 (0x4000 to 0x4B00)\r\n"
+     " Check value:      check word 96DFB63B\r\n", {}, false},
+    {"DryRunRefusedFile", "nym", {}, {"bad.s"}, {"/n"}, 1,
+     "Error (file:1) : not an S-record found\r\n", {}, false},
+};
+// clang-format on
+
+// The loader's whole output with `arguments` against a fresh drive, its port
+// line, and whether the drive heard anything.
+std::tuple<Result, std::string, bool> RunAgainst(const Tool& t,
+                                                 const std::vector<std::string>& arguments) {
+  TempDir dir;
+  for (const char* sample :
+       {"nym_sample.s", "series27_sample.s", "tk720_sample.bin", "tk720_digest_sample.bin"})
+    dir.Write(sample, Example(sample));
+  dir.Write("bad.s", std::string("hello\n"));
+  Drive drive(dir, t.family, t.sim);
+  Result run = Load(dir, &drive, arguments);
+  drive.Stop();
+  return {run, drive.PortLine(), drive.Heard()};
+}
+
+class FieldOptions : public ::testing::TestWithParam<Tool> {};
+
+TEST_P(FieldOptions, ChangeOnlyWhatTheyAreFor) {
+  const Tool& t = GetParam();
+  std::vector<std::string> arguments = t.tools;
+  arguments.insert(arguments.end(), t.run.begin(), t.run.end());
+  const auto [run, portLine, heard] = RunAgainst(t, arguments);
+  std::string expected = BANNER + (t.sends ? portLine : "") + (t.out != nullptr ? t.out : "");
+  if (t.out == nullptr) {
+    // The same run without the field options, on a drive of its own: only
+    // the pseudo-terminal's name in the port line may differ.
+    const auto [without, itsPortLine, itHeard] = RunAgainst(t, t.run);
+    expected = without.out;
+    const std::size_t at = expected.find(itsPortLine);
+    if (at != std::string::npos) expected.replace(at, itsPortLine.size(), portLine);
+  }
+  EXPECT_TRUE(Ran(run, t.status, expected));
+  EXPECT_EQ(heard, t.sends);
+  std::size_t at = 0;
+  for (const std::string& line : t.err) {
+    at = run.err.find(line, at);
+    EXPECT_NE(at, std::string::npos) << line << "\n" << run.err.substr(0, 2000);
+  }
+  EXPECT_TRUE(!t.err.empty() || run.err.empty()) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FieldOptions, ::testing::ValuesIn(TOOLS), RowName);
+
+// /l on a fake machine: a UART at ttyS0 but none behind ttyS1, a USB adapter
+// with its by-id link, an ACM modem; then a machine with no port at all.
+TEST(FieldOptions, ListsTheSerialPortsOfTheMachine) {
+  if (UnderWine()) GTEST_SKIP() << "tests/wine/check_exe.sh lists the registry's ports";
+  TempDir root;
+  namespace fs = std::filesystem;
+  const fs::path tty = root.File("sys/class/tty"), usb = root.File("sys/devices/usb1/1-1");
+  for (const char* port : {"ttyS0/device", "ttyS1/device", "ttyS2", "ttyACM10/device", "ttyUSB0"})
+    fs::create_directories(tty / port);
+  root.Write("sys/class/tty/ttyS0/type", "4\n");
+  root.Write("sys/class/tty/ttyS1/type", "0\n");
+  fs::create_directories(usb / "1-1:1.0/ttyUSB0");
+  root.Write("sys/devices/usb1/1-1/manufacturer", "Brisk Devices\n");
+  root.Write("sys/devices/usb1/1-1/product", "USB serial cable\n");
+  fs::create_directory_symlink("../../../devices/usb1/1-1/1-1:1.0/ttyUSB0", tty / "ttyUSB0/device");
+  fs::create_directories(root.File("dev/serial/by-id"));
+  fs::create_symlink("../../ttyUSB0", root.File("dev/serial/by-id/usb-Brisk_cable-if00"));
+  const auto list = [](const std::string& at) {
+    ChildProcess loader({"env", "KELVANE_SYSFS_ROOT=" + at, KELVANE_BIN, "/l", "/c/x"});
+    EXPECT_TRUE(loader.Wait(10s));
+    return Result{loader.status(), loader.Stdout(), loader.Stderr()};
+  };
+  EXPECT_TRUE(Ran(list(root.path()), 0,
+                  std::string(BANNER) +
+                      "Serial ports:\r\n"
+                      "  /c/dev/serial/by-id/usb-Brisk_cable-if00 -> /dev/ttyUSB0"
+                      "  (Brisk Devices USB serial cable)\r\n"
+                      "  /c/dev/ttyACM10  /dev/ttyACM10\r\n  /c1              /dev/ttyS0\r\n"
+                      "  /c/dev/ttyUSB0   /dev/ttyUSB0  (Brisk Devices USB serial cable)\r\n"));
+  EXPECT_TRUE(Ran(list(root.File("none")), 0, BANNER + std::string("No serial ports found\r\n")));
 }
 
 // ---- drive-sim's command line, as a user relies on it.
@@ -246,6 +370,7 @@ struct SimLine {
   const char* says;  // on standard error (standard output for --version)
 };
 
+// clang-format off
 const SimLine SIM_LINES[] = {
     {"Version", {"--version"}, 0, "drive-sim 2.03\n"},
     {"BaudWithoutPace", {"--baud", "14400"}, 2, "--baud needs --pace"},
@@ -254,6 +379,7 @@ const SimLine SIM_LINES[] = {
     {"UnknownFamily", {"--family", "nym2"}, 2, "--family: 'nym2' is not a family"},
     {"StuckOutsideTheFlash", {"--stuck", "0x40800:0"}, 2, "lies outside the 0x40800-byte flash"},
 };
+// clang-format on
 
 class DriveSimLine : public ::testing::TestWithParam<SimLine> {};
 
@@ -261,7 +387,7 @@ TEST_P(DriveSimLine, IsTakenOrRefused) {
   const SimLine& line = GetParam();
   std::vector<std::string> argv = {DRIVE_SIM_BIN};
   argv.insert(argv.end(), line.arguments.begin(), line.arguments.end());
-  testing::ChildProcess sim(argv);
+  ChildProcess sim(argv);
   if (line.status < 0) {
     ASSERT_TRUE(sim.WaitForStdout("\n", 10s));
     sim.Signal(SIGTERM);
@@ -272,17 +398,16 @@ TEST_P(DriveSimLine, IsTakenOrRefused) {
   EXPECT_NE(said.find(line.says), std::string::npos) << said;
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, DriveSimLine, ::testing::ValuesIn(SIM_LINES),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Options, DriveSimLine, ::testing::ValuesIn(SIM_LINES), RowName);
 
 TEST(DriveSim, LogsToStandardOutputAndSumsUpOnExit) {
   TempDir dir;
   dir.Write("nym_sample.s", Example("nym_sample.s"));
-  testing::ChildProcess sim(
+  ChildProcess sim(
       {DRIVE_SIM_BIN, "--log", "-", "--write-status", "2:0x22", "--flash-out", dir.File("flash")});
   ASSERT_TRUE(sim.WaitForStdout("\n", 10s));
   const std::string pty = sim.Stdout().substr(0, sim.Stdout().find('\n'));
-  testing::ChildProcess loader({KELVANE_BIN, "/c" + pty, "nym_sample.s"}, {dir.path(), "", ""});
+  ChildProcess loader({KELVANE_BIN, "/c" + pty, "nym_sample.s"}, dir.path());
   ASSERT_TRUE(loader.Wait(30s));
   sim.Signal(SIGTERM);
   ASSERT_TRUE(sim.Wait(10s));

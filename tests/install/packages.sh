@@ -2,7 +2,6 @@
 # What the three packages hold, file by file, with the version in every name;
 # the static archive's programs need no shared library, and the Windows
 # program is stripped and carries its version resource.
-#
 #   tests/install/packages.sh DIR     (what scripts/make-packages wrote)
 set -euo pipefail
 dir=$1
@@ -12,10 +11,7 @@ pages=man1/kelvane.1
 [[ -f $root/man/drive-sim.1 ]] && pages+=" man1/drive-sim.1"
 work=$(mktemp -d /tmp/kelvane-packages-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+fail() { echo "FAIL: $*" >&2; exit 1; }
 samples='examples/nym_sample.s examples/series27_sample.s examples/tk720_digest_sample.bin
 examples/tk720_sample.bin examples/tl3xx_sample.s'
 # Listed files, sorted, against the expected ones.

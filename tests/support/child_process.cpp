@@ -12,145 +12,85 @@
 #include <cstring>
 #include <thread>
 
-extern char** environ;
-
 namespace kelvane::testing {
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-constexpr auto POLL_STEP = std::chrono::milliseconds(2);
-
-// A named file when asked for, else an anonymous one in memory.
-int OutputFd(const std::string& file, const char* name) {
-  if (!file.empty()) return open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  return memfd_create(name, MFD_CLOEXEC);
-}
-
-std::string ContentsOf(int fd) {
+std::string ChildProcess::Contents(int fd) {
   std::string text;
-  if (fd < 0) return text;
   char chunk[65536];
-  for (off_t at = 0;;) {
-    const ssize_t n = pread(fd, chunk, sizeof chunk, at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(chunk, static_cast<std::size_t>(n));
-    at += n;
-  }
+  for (ssize_t n; fd >= 0 && (n = pread(fd, chunk, sizeof chunk, off_t(text.size()))) > 0;)
+    text.append(chunk, std::size_t(n));
   return text;
 }
 
-}  // namespace
-
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ChildOptions& options) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& directory) {
   // Everything the child needs is made before fork: between fork and exec
   // only async-signal-safe calls are allowed.
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  const char* directory =
-      options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str();
-
-  stdoutFd_ = OutputFd(options.stdoutFile, "stdout");
-  stderrFd_ = OutputFd(options.stderrFile, "stderr");
-  const int nullFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  int report[2] = {-1, -1};
-  if (argv.empty() || stdoutFd_ < 0 || stderrFd_ < 0 || nullFd < 0 ||
-      pipe2(report, O_CLOEXEC) != 0) {
-    startError_ = std::string("cannot prepare the child: ") + std::strerror(errno);
-    if (nullFd >= 0) close(nullFd);
-    return;
-  }
+  const std::string failed = "cannot run " + (argv.empty() ? "" : argv[0]) + "\n";
+  out_ = memfd_create("stdout", MFD_CLOEXEC);
+  err_ = memfd_create("stderr", MFD_CLOEXEC);
+  const int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
   const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid == 0) {
+  pid_ = argv.empty() || out_ < 0 || err_ < 0 || nothing < 0 ? -1 : fork();
+  if (pid_ == 0) {
     // Die with the test, so that no drive-sim or loader outlives one that
     // was killed; a group of its own, so that Kill reaches its children too.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
     setpgid(0, 0);
-    dup2(nullFd, 0);
-    dup2(stdoutFd_, 1);
-    dup2(stderrFd_, 2);
-    int error = 0;
-    if (directory != nullptr && chdir(directory) != 0) {
-      error = errno;
-    } else {
-      execvpe(args[0], args.data(), environ);
-      error = errno;
-    }
-    ssize_t ignored = write(report[1], &error, sizeof error);
-    (void)ignored;
+    dup2(nothing, 0);
+    dup2(out_, 1);
+    dup2(err_, 2);
+    if (directory.empty() || chdir(directory.c_str()) == 0) execvp(args[0], args.data());
+    if (write(2, failed.data(), failed.size()) < 0) _exit(126);
     _exit(127);
   }
-  close(nullFd);
-  close(report[1]);
-  if (pid < 0) {
-    close(report[0]);
-    startError_ = std::string("fork: ") + std::strerror(errno);
-    return;
-  }
-  pid_ = pid;
-  // The report pipe closes at exec; an errno arrives only when exec failed.
-  int error = 0;
-  ssize_t got;
-  do {
-    got = read(report[0], &error, sizeof error);
-  } while (got < 0 && errno == EINTR);
-  close(report[0]);
-  if (got == static_cast<ssize_t>(sizeof error)) {
-    Wait(std::chrono::seconds(5));
-    startError_ = "cannot run " + argv[0] + ": " + std::strerror(error);
-  }
+  if (pid_ < 0) startError_ = std::string("cannot start a child: ") + std::strerror(errno);
+  if (nothing >= 0) close(nothing);
 }
 
 ChildProcess::~ChildProcess() {
   Kill();
-  if (stdoutFd_ >= 0) close(stdoutFd_);
-  if (stderrFd_ >= 0) close(stderrFd_);
+  if (out_ >= 0) close(out_);
+  if (err_ >= 0) close(err_);
 }
 
-void ChildProcess::Reaped(int waitStatus, const ::rusage& usage) {
-  status_ = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
-  cpuSeconds_ = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  peakRssKiB_ = usage.ru_maxrss;
-  pid_ = -1;
-}
-
-bool ChildProcess::Running() {
-  if (pid_ < 0) return false;
+// True once it ended (and was counted), false while it runs.
+bool ChildProcess::Reap(bool block) {
+  if (pid_ <= 0) return true;
   int waitStatus = 0;
   ::rusage usage{};
-  const pid_t done = wait4(pid_, &waitStatus, WNOHANG, &usage);
-  if (done == 0 || (done < 0 && errno == EINTR)) return true;
-  if (done == pid_) {
-    Reaped(waitStatus, usage);
-  } else {
-    pid_ = -1;
+  pid_t done;
+  while ((done = wait4(pid_, &waitStatus, block ? 0 : WNOHANG, &usage)) < 0 && errno == EINTR) {
   }
-  return false;
+  if (done == 0) return false;
+  status_ = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
+  cpuSeconds_ = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  peakRssKiB_ = usage.ru_maxrss;
+  pid_ = -1;
+  return true;
 }
 
 bool ChildProcess::Wait(std::chrono::milliseconds limit) {
-  const auto deadline = Clock::now() + limit;
-  while (Running()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(POLL_STEP);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!Reap(false)) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
 }
 
 bool ChildProcess::WaitForStdout(std::string_view text, std::chrono::milliseconds limit) {
-  const auto deadline = Clock::now() + limit;
-  bool running = true;
-  while (Stdout().find(text) == std::string::npos) {
-    if (!running || Clock::now() >= deadline) return false;
-    running = Running();  // one more look after it ended
-    std::this_thread::sleep_for(POLL_STEP);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    const bool ended = Reap(false);  // one more look after it ended
+    if (Stdout().find(text) != std::string::npos) return true;
+    if (ended || std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  return true;
 }
 
 void ChildProcess::Signal(int signalNumber) {
@@ -161,19 +101,7 @@ void ChildProcess::Kill() {
   if (pid_ <= 0) return;
   kill(-pid_, SIGKILL);
   kill(pid_, SIGKILL);
-  int waitStatus = 0;
-  ::rusage usage{};
-  while (wait4(pid_, &waitStatus, 0, &usage) < 0 && errno == EINTR) {
-  }
-  Reaped(waitStatus, usage);
-}
-
-std::string ChildProcess::Stdout() const {
-  return ContentsOf(stdoutFd_);
-}
-
-std::string ChildProcess::Stderr() const {
-  return ContentsOf(stderrFd_);
+  Reap(true);
 }
 
 }  // namespace kelvane::testing

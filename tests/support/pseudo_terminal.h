@@ -13,20 +13,17 @@ namespace kelvane::testing {
 
 class PseudoTerminal {
  public:
-  // AsItComes leaves the port as the kernel makes a terminal: cooked, with
-  // echo, CR to LF and XON/XOFF, as a real port may come, so only the
-  // opener's own settings make it carry bytes unchanged. Raw is for tests
-  // whose subject is not the port's settings.
-  enum class Setup { AsItComes, Raw };
+  // The port as the kernel makes a terminal: cooked, with echo, CR to LF and
+  // XON/XOFF, as a real port may come, so only the opener's own settings
+  // make it carry bytes unchanged.
+  enum class Setup { AsItComes };
 
-  // `nonBlocking`: reads and writes on the master return at once.
-  explicit PseudoTerminal(Setup setup = Setup::AsItComes, bool nonBlocking = false);
+  explicit PseudoTerminal(Setup setup = Setup::AsItComes);
   ~PseudoTerminal() { Hangup(); }
   PseudoTerminal(const PseudoTerminal&) = delete;
   PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
-  // Empty when no pseudo-terminal could be made.
-  const std::string& slavePath() const { return slavePath_; }
+  const std::string& slavePath() const { return slavePath_; }  // empty: none made
   int master() const { return master_; }
 
   // Writes what the terminal takes of `bytes`; how much that was.

@@ -3,34 +3,16 @@
 #include <stdlib.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 
 namespace kelvane::testing {
 
 Bytes ReadFile(const std::string& path) {
-  Bytes bytes;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return bytes;
-  std::uint8_t chunk[65536];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) {
-    bytes.insert(bytes.end(), chunk, chunk + n);
-  }
-  std::fclose(f);
-  return bytes;
-}
-
-std::string ReadText(const std::string& path) {
-  const Bytes bytes = ReadFile(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
-bool WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && written;
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 TempDir::TempDir() {
@@ -42,20 +24,17 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  if (std::getenv("KELVANE_TEST_KEEP") != nullptr) {
-    std::fprintf(stderr, "kept %s\n", path_.c_str());
-  } else if (!path_.empty()) {
-    std::filesystem::remove_all(path_, ignored);
-  }
+  if (std::getenv("KELVANE_TEST_KEEP") != nullptr) std::fprintf(stderr, "kept %s\n", path_.c_str());
+  if (std::getenv("KELVANE_TEST_KEEP") == nullptr) std::filesystem::remove_all(path_, ignored);
 }
 
 std::string TempDir::Write(std::string_view name, std::span<const std::uint8_t> bytes) const {
-  WriteFile(File(name), bytes);
-  return File(name);
+  return Write(name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 std::string TempDir::Write(std::string_view name, std::string_view text) const {
-  return Write(name, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  std::ofstream(File(name), std::ios::binary).write(text.data(), std::streamsize(text.size()));
+  return File(name);
 }
 
 }  // namespace kelvane::testing

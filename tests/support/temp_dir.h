@@ -15,9 +15,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 // The whole file; empty when it cannot be read.
 Bytes ReadFile(const std::string& path);
-std::string ReadText(const std::string& path);
-// False when the file cannot be written.
-bool WriteFile(const std::string& path, std::span<const std::uint8_t> bytes);
 
 // Made under $TMPDIR (or /tmp) and removed with all it holds, unless
 // KELVANE_TEST_KEEP is set (to look at a failure). Its path is empty when it
@@ -31,7 +28,7 @@ class TempDir {
 
   const std::string& path() const { return path_; }
   std::string File(std::string_view name) const { return path_ + "/" + std::string(name); }
-  // Writes the file `name` and returns its path.
+  // Write the file `name`; its path.
   std::string Write(std::string_view name, std::span<const std::uint8_t> bytes) const;
   std::string Write(std::string_view name, std::string_view text) const;
 

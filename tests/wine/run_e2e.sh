@@ -29,12 +29,9 @@ wineserver -k 2>/dev/null || true
 wineserver -w
 wineserver -p >/dev/null 2>&1 # one server for the whole suite
 wine reg query 'HKLM\Software\Wine\Ports' /v "COM$com" >/dev/null
-for _ in $(seq 50); do
-  [[ $(readlink "$WINEPREFIX/dosdevices/com$com" || true) == "$link_dir/com" ]] && break
-  sleep 0.2
-done
-[[ $(readlink "$WINEPREFIX/dosdevices/com$com") == "$link_dir/com" ]] ||
-  { echo "run_e2e.sh: COM$com is not mapped to $link_dir/com" >&2; exit 2; }
+mapped() { [[ $(readlink "$WINEPREFIX/dosdevices/com$com" || true) == "$link_dir/com" ]]; }
+for _ in $(seq 50); do mapped && break; sleep 0.2; done
+mapped || { echo "run_e2e.sh: COM$com is not mapped to $link_dir/com" >&2; exit 2; }
 
 export KELVANE_WINE_EXE=$windows_build/bin/kelvane.exe KELVANE_WINE_COM=$com
 export KELVANE_WINE_COM_LINK=$link_dir/com
