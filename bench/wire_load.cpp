@@ -54,8 +54,8 @@ std::optional<ChildProcess> StartDrive(bool paced, std::string& ptyPath, std::st
   // Another drive-sim can be put in, to try a change to its pacing.
   const char* other = std::getenv("KELVANE_BENCH_DRIVE_SIM");
   std::vector<std::string> args = {other != nullptr && *other != '\0' ? other : DRIVE_SIM_BIN,
-                                   "--family", "nym", "--baud", std::to_string(LINE_BAUD)};
-  if (paced) args.push_back("--pace");
+                                   "--family", "nym"};
+  if (paced) args.insert(args.end(), {"--pace", "--baud", std::to_string(LINE_BAUD)});
   std::optional<ChildProcess> drive =
       ChildProcess::Spawn(args, StdoutTo{.file = {}, .pipe = true}, error);
   if (!drive) return std::nullopt;

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "sim/drive_status.h"
-#include "sim/reply_frame.h"
+#include "sim/frame_codec.h"
 
 namespace kelvane::sim {
 
@@ -52,7 +52,7 @@ std::uint32_t DriveMonitor::Field(const std::vector<std::uint8_t>& payload, std:
   return value;
 }
 
-MonitorAnswer DriveMonitor::Handle(const Request& request) {
+MonitorAnswer DriveMonitor::Handle(const Frame& request) {
   const RequestKind kind = KindOf(request.command);
   ++requests_;
   std::uint64_t kindNumber = 0;
@@ -61,6 +61,10 @@ MonitorAnswer DriveMonitor::Handle(const Request& request) {
   if (kind == RequestKind::Read) kindNumber = ++reads_;
   const FaultPlan::Effects effects = faults_.For(requests_, kind, kindNumber);
   const FamilyLayout& layout = flash_.layout();
+  if (effects.silent || effects.status || effects.badPayloadChecksum || effects.badHeaderFirst ||
+      effects.noiseFirst > 0 || effects.late || effects.shortRead) {
+    ++faultsInjected_;
+  }
 
   MonitorAnswer answer;
   std::string& log = answer.logLine;

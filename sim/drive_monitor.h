@@ -7,8 +7,8 @@
 #include "sim/family_layout.h"
 #include "sim/fault_plan.h"
 #include "sim/flash_model.h"
+#include "sim/frame_codec.h"
 #include "sim/identity.h"
-#include "sim/request_parser.h"
 
 namespace kelvane::sim {
 
@@ -38,8 +38,11 @@ class DriveMonitor {
   const FlashModel& flash() const { return flash_; }
   const FaultPlan& faults() const { return faults_; }
   std::uint64_t requestsReceived() const { return requests_; }
+  // Requests that a fault of the plan answered in the monitor's place or
+  // spoiled (stuck cells aside: they are the flash's, not a request's).
+  std::uint64_t faultsInjected() const { return faultsInjected_; }
 
-  MonitorAnswer Handle(const Request& request);
+  MonitorAnswer Handle(const Frame& request);
 
   // The log line of a frame dropped for a bad checksum. Such frames are not
   // requests: they are not answered and not counted.
@@ -57,6 +60,7 @@ class DriveMonitor {
   std::uint64_t identifies_ = 0;
   std::uint64_t writes_ = 0;
   std::uint64_t reads_ = 0;
+  std::uint64_t faultsInjected_ = 0;
 };
 
 }  // namespace kelvane::sim

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "sim/drive_monitor.h"
+#include "sim/frame_codec.h"
 #include "sim/line.h"
-#include "sim/request_parser.h"
 
 namespace kelvane::sim {
 
@@ -34,6 +34,11 @@ constexpr milliseconds RECEIVE_TIMEOUT{500};
 
 // Before hanging up, the loader gets this long to read the last reply.
 constexpr int HANGUP_DRAIN_MS = 2000;
+
+// The loader waits this long for a reply, and its longest request (a write
+// of one 256-byte block with its address) takes this many bytes on the line.
+constexpr std::uint32_t LOADER_REPLY_WINDOW_MS = 200;
+constexpr std::uint32_t LONGEST_REQUEST_BYTES = 265;
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -140,7 +145,8 @@ int ServeDrive(const SimOptions& options, std::FILE* out, std::FILE* err) {
     }
   }
   File log;
-  if (options.logPath && !(log = File(std::fopen(options.logPath->c_str(), "w")))) {
+  const bool logToOut = options.logPath && *options.logPath == "-";
+  if (options.logPath && !logToOut && !(log = File(std::fopen(options.logPath->c_str(), "w")))) {
     std::fprintf(err, "drive-sim: --log: cannot create %s: %s\n", options.logPath->c_str(),
                  std::strerror(errno));
     return 1;
@@ -152,13 +158,27 @@ int ServeDrive(const SimOptions& options, std::FILE* out, std::FILE* err) {
     return 1;
   }
 
+  if (options.pace) {
+    const std::uint64_t wireMs = std::uint64_t{LONGEST_REQUEST_BYTES} * 10 * 1000 / options.baud;
+    if (wireMs > LOADER_REPLY_WINDOW_MS) {
+      std::fprintf(
+          err,
+          "drive-sim: at %u baud one %u-byte write request takes %llu ms on the wire, "
+          "more than the loader's %u ms wait for a reply; a pseudo-terminal cannot "
+          "model that line (its writes leave at once), so expect the loader to give "
+          "up where a real line would not\n",
+          static_cast<unsigned>(options.baud), static_cast<unsigned>(LONGEST_REQUEST_BYTES),
+          static_cast<unsigned long long>(wireMs), static_cast<unsigned>(LOADER_REPLY_WINDOW_MS));
+    }
+  }
+
   // Blocked before the path is printed: whoever reads it may stop us at once.
   StopSignals stops;
   signal(SIGPIPE, SIG_IGN);
   std::string error;
   std::optional<Line> line = options.devicePath
                                  ? Line::OpenDevice(*options.devicePath, options.baud, error)
-                                 : Line::OpenPseudoTerminal(error);
+                                 : Line::OpenPseudoTerminal(options.rawLine, error);
   if (!line) {
     std::fprintf(err, "drive-sim: %s\n", error.c_str());
     return 1;
@@ -173,8 +193,16 @@ int ServeDrive(const SimOptions& options, std::FILE* out, std::FILE* err) {
   }
   std::fprintf(out, "%s\n", line->path().c_str());
   std::fflush(out);
+  if (isatty(fileno(err))) {
+    // Someone is watching: say what serves where, since nothing else shows
+    // until a loader connects.
+    std::fprintf(err, "drive-sim: a %s drive on %s%s%s; Ctrl-C stops it\n",
+                 LayoutOf(options.family).name, line->path().c_str(),
+                 options.linkPath ? ", linked as " : "",
+                 options.linkPath ? options.linkPath->c_str() : "");
+  }
 
-  RequestParser parser;
+  FrameParser parser;
   std::deque<PendingReply> pending;
   Clock::time_point lastByte = Clock::now();
   Clock::time_point lastDue = Clock::now();
@@ -183,9 +211,10 @@ int ServeDrive(const SimOptions& options, std::FILE* out, std::FILE* err) {
   int status = 0;
 
   const auto writeLog = [&](const std::string& text) {
-    if (!log) return;
-    std::fprintf(log.get(), "%s\n", text.c_str());
-    std::fflush(log.get());
+    std::FILE* to = logToOut ? out : log.get();
+    if (to == nullptr) return;
+    std::fprintf(to, "%s\n", text.c_str());
+    std::fflush(to);
   };
 
   for (;;) {
@@ -244,13 +273,13 @@ int ServeDrive(const SimOptions& options, std::FILE* out, std::FILE* err) {
         writeLog(DriveMonitor::DescribeDroppedFrame(event));
         continue;
       }
-      if (event != ParseEvent::Request) continue;
-      MonitorAnswer answer = monitor.Handle(parser.request());
+      if (event != ParseEvent::Frame) continue;
+      MonitorAnswer answer = monitor.Handle(parser.frame());
       writeLog(answer.logLine);
       if (!answer.silent) {
         Clock::time_point due = now;
         if (options.pace) {
-          due += LineTime(parser.request().frameSize + answer.bytes.size(), options.baud);
+          due += LineTime(parser.frame().frameSize + answer.bytes.size(), options.baud);
         }
         if (answer.late) due += LATE_DELAY;
         // Replies leave in the order of their requests, even behind a late one.
@@ -265,11 +294,18 @@ int ServeDrive(const SimOptions& options, std::FILE* out, std::FILE* err) {
   if (hangingUp) line->Drain(HANGUP_DRAIN_MS);
   line->Close();
   if (options.linkPath) unlink(options.linkPath->c_str());
-  if (options.flashOut && !WriteWholeFile(*options.flashOut, monitor.flash().contents())) {
+  const bool saved =
+      options.flashOut && WriteWholeFile(*options.flashOut, monitor.flash().contents());
+  if (options.flashOut && !saved) {
     std::fprintf(err, "drive-sim: --flash-out: cannot write %s: %s\n", options.flashOut->c_str(),
                  std::strerror(errno));
     status = 1;
   }
+  std::fprintf(err, "drive-sim: served %llu requests, injected %llu faults; %s%s\n",
+               static_cast<unsigned long long>(monitor.requestsReceived()),
+               static_cast<unsigned long long>(monitor.faultsInjected()),
+               saved ? "flash saved to " : "flash not saved",
+               saved ? options.flashOut->c_str() : "");
   return status;
 }
 

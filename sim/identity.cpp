@@ -184,11 +184,8 @@ constexpr std::string_view IDENTITY_OPTIONS[] = {
     "current",
     "bus-resolution",
     "current-resolution",
-    "personality-block-size",
     "mac",
-    "date-code",
     "manufacturing-code",
-    "test-station",
     "vin",
     "personality-checksum",
 };
@@ -211,15 +208,12 @@ std::optional<std::string> ApplyIdentityOption(IdentityFields& f, SimFamily fami
   if (name == "model" || name == "hardware") {
     if (value.size() != 3) return bad("three characters");
     (name == "model" ? f.modelCode : f.hardwareRevision) = {value[0], value[1], value[2]};
-  } else if (name == "serial" || name == "manufacturing-code" || name == "test-station" ||
-             name == "personality-block-size") {
+  } else if (name == "serial" || name == "manufacturing-code") {
     const auto number = ParseSigned(value, I32_MIN, I32_MAX);
     if (!number) return bad("a signed 32-bit number");
     const auto v = static_cast<std::int32_t>(*number);
     if (name == "serial") f.serialNumber = v;
     if (name == "manufacturing-code") f.manufacturingCode = v;
-    if (name == "test-station") f.testStationCode = v;
-    if (name == "personality-block-size") f.personalityBlockSize = v;
   } else if (name == "monitor-revision") {
     // Two bytes in the Nym and 27 series layouts, four in the personality.
     const std::uint64_t max = family == SimFamily::TK720Digest ? 0xFFFFFFFF : 0xFFFF;
@@ -250,11 +244,10 @@ std::optional<std::string> ApplyIdentityOption(IdentityFields& f, SimFamily fami
     const auto mac = ParseMac(value);
     if (!mac) return bad("six hex bytes");
     f.macAddress = *mac;
-  } else if (name == "date-code" || name == "personality-checksum") {
+  } else if (name == "personality-checksum") {
     const auto number = ParseUnsigned(value, 0xFFFFFFFF);
     if (!number) return bad("a 32-bit number");
-    (name == "date-code" ? f.dateCode : f.personalityChecksum) =
-        static_cast<std::uint32_t>(*number);
+    f.personalityChecksum = static_cast<std::uint32_t>(*number);
   } else if (name == "vin") {
     if (value.size() > 64) return bad("at most 64 characters");
     f.vinNumber = std::string(value);
@@ -280,7 +273,6 @@ std::vector<std::uint8_t> IdentityReply(const IdentityConfig& config, SimFamily 
   } else {
     reply = EncodeNymIdentity(config.fields);
   }
-  if (config.length) reply.resize(*config.length, 0);
   return reply;
 }
 

@@ -58,7 +58,6 @@ std::optional<std::string> ApplyIdentityOption(IdentityFields& fields, SimFamily
 struct IdentityConfig {
   IdentityFields fields;
   std::optional<std::vector<std::uint8_t>> verbatim;  // --identity-hex
-  std::optional<std::uint32_t> length;                // --identity-length
 };
 
 // A digest drive's reply with valid firmware: the personality, the digest at

@@ -64,10 +64,6 @@ bool MakeRaw(int fd, std::optional<speed_t> speed, std::string& error) {
 
 }  // namespace
 
-bool IsSupportedBaud(std::uint32_t baud) {
-  return BaudCode(baud).has_value();
-}
-
 Line::Line(int fd, int slaveFd, std::string path)
     : fd_(fd), slaveFd_(slaveFd), path_(std::move(path)) {}
 
@@ -90,7 +86,7 @@ Line::~Line() {
   Close();
 }
 
-std::optional<Line> Line::OpenPseudoTerminal(std::string& error) {
+std::optional<Line> Line::OpenPseudoTerminal(bool raw, std::string& error) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master < 0) {
     error = SystemError("posix_openpt");
@@ -109,7 +105,7 @@ std::optional<Line> Line::OpenPseudoTerminal(std::string& error) {
     return std::nullopt;
   }
   Line line(master, slave, name);
-  if (!MakeRaw(slave, std::nullopt, error)) return std::nullopt;
+  if (raw && !MakeRaw(slave, std::nullopt, error)) return std::nullopt;
   // Non-blocking so a burst of input is drained without hanging on the last read.
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   return line;
@@ -119,7 +115,8 @@ std::optional<Line> Line::OpenDevice(const std::string& path, std::uint32_t baud
                                      std::string& error) {
   const auto speed = BaudCode(baud);
   if (!speed) {
-    error = "unsupported baud rate " + std::to_string(baud);
+    error = "--device: " + std::to_string(baud) +
+            " baud is not a standard rate, the only ones set here (1200 to 921600)";
     return std::nullopt;
   }
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

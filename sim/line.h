@@ -11,11 +11,16 @@ namespace kelvane::sim {
 // whose slave the loader opens, or a real serial device.
 class Line {
  public:
-  // A new pseudo-terminal, its slave set raw (nothing echoed or translated
-  // before the loader configures it) and held open by us for the whole run,
-  // so the master never sees a hang-up between two loader runs.
-  static std::optional<Line> OpenPseudoTerminal(std::string& error);
-  // An existing serial device at `baud`, 8N1, raw.
+  // A new pseudo-terminal, its slave held open by us for the whole run, so
+  // the master never sees a hang-up between two loader runs and the slave
+  // keeps its settings. The slave is left as the kernel makes it, cooked
+  // (echo, CR to LF, XON/XOFF), the way a real port may come, so that only
+  // the loader's own line settings let the frames through unchanged.
+  // `raw` sets it raw instead, for a loader run under Wine: Wine leaves a
+  // terminal's line discipline as it finds it, as a Windows COM port has
+  // none.
+  static std::optional<Line> OpenPseudoTerminal(bool raw, std::string& error);
+  // An existing serial device at `baud` (a standard rate), 8N1, raw.
   static std::optional<Line> OpenDevice(const std::string& path, std::uint32_t baud,
                                         std::string& error);
 
@@ -47,8 +52,5 @@ class Line {
   int slaveFd_ = -1;
   std::string path_;
 };
-
-// True when `baud` is a rate the serial driver can set.
-bool IsSupportedBaud(std::uint32_t baud);
 
 }  // namespace kelvane::sim

@@ -15,6 +15,9 @@ int main(int argc, char** argv) {
     case SimParse::Help:
       PrintSimUsage(stdout);
       return 0;
+    case SimParse::Version:
+      std::printf("drive-sim %s\n", DRIVE_SIM_VERSION);
+      return 0;
     case SimParse::Error:
       std::fprintf(stderr, "drive-sim: %s\n", error.c_str());
       return 2;

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "sim/flash_model.h"
-#include "sim/line.h"
 #include "sim/number_text.h"
 
 namespace kelvane::sim {
@@ -18,7 +17,8 @@ constexpr std::string_view USAGE = R"(Usage: drive-sim [options]
 A simulated servo drive: it answers identify, block write and block read
 requests on a pseudo-terminal, like the monitor of a real drive on a serial
 line. The first line printed is the path of the pseudo-terminal for the
-loader to open (or the --device path). It serves until SIGTERM or SIGINT.
+loader to open (or the --device path). It serves until SIGTERM or SIGINT
+(Ctrl-C), then prints a summary on standard error.
 
 Line and files:
   --family NAME          nym (default), tl3xx, tk720, 27, tk720-digest
@@ -26,7 +26,13 @@ Line and files:
                          (replaced if it exists, removed on exit)
   --device PATH          serve an existing serial device instead of a
                          pseudo-terminal (a null-modem cable to a second port)
-  --baud N               line rate for --device and --pace (default 38400)
+  --raw-line             set the pseudo-terminal raw at start; without it, it
+                         is left as a new terminal comes (echo, CR to LF,
+                         XON/XOFF), for the loader to set. For the Windows
+                         build under Wine, which leaves a terminal's settings
+                         as it finds them
+  --baud N               line rate for --device and --pace (default 38400);
+                         refused without either
   --pace                 hold each reply back until the request and reply would
                          have crossed a line of --baud (10 bits per byte)
   --flash-in FILE        load the flash from FILE at start
@@ -34,8 +40,10 @@ Line and files:
                          after --hangup-after)
   --log FILE             one line per request: what it asked and the status
                          sent, or "silent", e.g. "WRITE 0x00004300 256 status 0"
+                         ("-": standard output, after the path)
   --capture FILE         every byte received from the loader, raw
   --help                 this text
+  --version              drive-sim's version, the project's
 
 The flash file holds the raw flash contents from address 0, as many bytes as
 the family's flash (a shorter --flash-in leaves the rest erased, 0xFF).
@@ -65,12 +73,10 @@ area, 0x22 write not on a block boundary, 0x23 payload of the wrong length,
 
 Identity (defaults are realistic for each family's layout):
   --identity-hex HEX     the identify reply payload, verbatim (overrides all)
-  --identity-length N    cut or zero-extend the identify reply to N bytes
   --serial N  --model XYZ  --hardware XYZ  --monitor-revision N  --build N
   --current X            amperes; nym, tl3xx, tk720: two hex bytes HH.LL
-  --bus-resolution X  --current-resolution X  --personality-block-size N
-  --mac HEX12  --date-code N  --manufacturing-code N  --test-station N
-  --vin TEXT  --personality-checksum N
+  --bus-resolution X  --current-resolution X  --mac HEX12
+  --manufacturing-code N  --vin TEXT  --personality-checksum N
 Numbers are decimal, or hex after 0x.
 
 Faults (N counts from 1 and may repeat):
@@ -104,13 +110,13 @@ fails; 2 for a bad command line.
 
 // Options that take no value.
 bool IsFlag(std::string_view name) {
-  return name == "pace" || name == "silent";
+  return name == "pace" || name == "silent" || name == "raw-line";
 }
 
 bool IsKnownOption(std::string_view name) {
-  constexpr std::string_view LINE_OPTIONS[] = {"family",  "link",         "device",         "baud",
-                                               "pace",    "flash-in",     "flash-out",      "log",
-                                               "capture", "identity-hex", "identity-length"};
+  constexpr std::string_view LINE_OPTIONS[] = {"family", "link",     "device",      "baud",
+                                               "pace",   "raw-line", "flash-in",    "flash-out",
+                                               "log",    "capture",  "identity-hex"};
   for (std::string_view known : LINE_OPTIONS) {
     if (name == known) return true;
   }
@@ -147,6 +153,7 @@ SimParse ParseSimOptions(std::span<const char* const> arguments, SimOptions& opt
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     std::string_view argument = arguments[i];
     if (argument == "--help" || argument == "-h") return SimParse::Help;
+    if (argument == "--version") return SimParse::Version;
     if (!argument.starts_with("--")) {
       error = "unexpected argument '" + std::string(argument) + "' (options begin with --)";
       return SimParse::Error;
@@ -193,21 +200,19 @@ SimParse ParseSimOptions(std::span<const char* const> arguments, SimOptions& opt
        : name == "log"       ? options.logPath
                              : options.capturePath) = *value;
     } else if (name == "baud") {
+      // Any rate the loader takes: pacing only divides by it.
       const auto baud = ParseUnsigned(*value, 0xFFFFFFFF);
-      if (!baud || !IsSupportedBaud(static_cast<std::uint32_t>(*baud))) {
-        return bad("a supported baud rate (1200 to 921600)");
-      }
+      if (!baud || *baud == 0) return bad("a baud rate (a positive whole number)");
       options.baud = static_cast<std::uint32_t>(*baud);
+      options.baudGiven = true;
     } else if (name == "pace") {
       options.pace = true;
+    } else if (name == "raw-line") {
+      options.rawLine = true;
     } else if (name == "identity-hex") {
       auto bytes = ParseHexBytes(*value);
       if (!bytes) return bad("an even number of hex digits (at most 65535 bytes)");
       options.identity.verbatim = std::move(*bytes);
-    } else if (name == "identity-length") {
-      const auto length = ParseUnsigned(*value, 0xFFFF);
-      if (!length) return bad("a length from 0 to 65535");
-      options.identity.length = static_cast<std::uint32_t>(*length);
     } else if (IsIdentityOption(name)) {
       identityTexts.emplace_back(name, *value);
     } else if (FaultPlan::IsFaultOption(name)) {
@@ -221,6 +226,12 @@ SimParse ParseSimOptions(std::span<const char* const> arguments, SimOptions& opt
     }
   }
 
+  if (options.baudGiven && !options.pace && !options.devicePath) {
+    // A pseudo-terminal carries bytes at no rate at all: the rate alone
+    // would silently do nothing.
+    error = "--baud needs --pace (or --device): a pseudo-terminal has no line rate";
+    return SimParse::Error;
+  }
   options.identity.fields = DefaultIdentityFields(options.family);
   for (const auto& [name, value] : identityTexts) {
     if (auto message = ApplyIdentityOption(options.identity.fields, options.family, name, value)) {

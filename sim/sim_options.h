@@ -17,7 +17,9 @@ struct SimOptions {
   std::optional<std::string> linkPath;
   std::optional<std::string> devicePath;
   std::uint32_t baud = 38400;
+  bool baudGiven = false;
   bool pace = false;
+  bool rawLine = false;
   std::optional<std::string> flashIn;
   std::optional<std::string> flashOut;
   std::optional<std::string> logPath;
@@ -26,7 +28,7 @@ struct SimOptions {
   FaultPlan faults;
 };
 
-enum class SimParse { Run, Help, Error };
+enum class SimParse { Run, Help, Version, Error };
 
 // Reads the command line (entry 0, the program's name, is skipped). On
 // SimParse::Error `error` names the option at fault.

@@ -1,0 +1,365 @@
+// Each family's sample loaded into, and checked against, a drive of its
+// family. Expected flash contents are the committed golden images, checked
+// by hand against srec_cat's rendering of the S-record samples, the stated
+// check sums, and OpenSSL's MD5 of the digest drive's image.
+
+#include "tests/e2e/harness.h"
+
+namespace kelvane::e2e {
+namespace {
+
+using e2e::PrintTo;
+
+const char* const UPDATED = "\r\nFirmware was successufully updated\r\n";
+const char* const VERIFIED = "\r\nFirmware was successufully verifyed\r\n";
+const char* const MD5 = "BBA1E727E1C84C3B549791148777263B";
+
+struct Family {
+  const char* name;  // drive-sim's --family
+  const char* option;
+  const char* sample;
+  const char* golden;
+  std::size_t at;  // where the image lies in the flash as read back
+  const char* unit;
+  std::size_t size;  // of a block
+  int count;
+  const char* before;  // what the loader prints about the image first
+  const char* after;   // what it prints between writing and verifying
+  const char* drive;   // the drive named in a mismatch verdict (the 27 series says TL3xx)
+};
+
+const Family FAMILIES[] = {
+    {"nym", "", "nym_sample.s", "nym_sample.stream", 0x2000, "sectors", 256, 13, "", "", "Nym7700"},
+    {"tl3xx", "/a", "tl3xx_sample.s", "tl3xx_sample.image", 0, "sectors", 128, 23,
+     "\r\nFirmware size: 2820 checksum 030d659e\r\n", "", "TL3xx"},
+    {"27", "/9", "series27_sample.s", "series27_sample.image", 0, "sectors", 256, 19,
+     "\r\nFirmware size: 4612 checksum 0563ed3b\r\n", "Writing firmware checksum ...\r\n", "TL3xx"},
+    {"tk720", "/m", "tk720_sample.bin", "tk720_sample.image", 0x4000, "blocks", 256, 12, "", "",
+     "TK720"},
+    {"tk720-digest", "/s", "tk720_digest_sample.bin", "tk720_digest_sample.image", 0x8000, "blocks",
+     256, 12, "Image size : 2980\nFile MD5 : BBA1E727E1C84C3B549791148777263B\n\n", "", "TK720"},
+};
+
+bool Digest(const Family& f) {
+  return std::string(f.name) == "tk720-digest";
+}
+
+// What a 27 series load and verify say of the checksum sector once they
+// found it right.
+std::string ChecksumSector(const Family& f) {
+  return std::string(f.name) != "27" ? ""
+                                     : "Firmware checksum is 0563ed3b, size in WORDs 2304\r\n"
+                                       "Firmware checksum sector is verified\r\n";
+}
+
+// The verify pass and its verdict: a digest drive compares digests instead
+// of reading the blocks back.
+std::string Verify(const Family& f, bool match, const std::map<int, int>& errors = {}) {
+  const std::string mismatch = std::string("Firmware in the ") + f.drive +
+                               " drive does not much the file " + f.sample + "\r\n";
+  if (Digest(f)) {
+    return match ? std::string("Unit MD5 : ") + MD5 + "\n\n" + (VERIFIED + 2)
+                 : "Unit doesn't have any valid firmware\n\n" + mismatch;
+  }
+  return Pass("verifyed", f.unit, f.count, 0, -1, errors) + (match ? VERIFIED : "\r\n" + mismatch);
+}
+
+std::string Firmware(const Family& f, bool valid) {
+  if (!Digest(f)) return "";
+  return valid ? "Device contains valid firmware.\n" : "Device doesn't have any valid firmware\n";
+}
+
+// The flash of a drive that holds the sample, and what the 27 series keeps
+// beside it: the checksum sector that its boot code reads.
+Bytes Loaded(const Family& f) {
+  Bytes flash = Holding(f.name, f.at, Golden(f.golden));
+  if (std::string(f.name) == "27")
+    flash = Holding("27", 0x1DF00, Golden("series27_sample.checksum"), flash);
+  return flash;
+}
+
+// The digest drive's image carries the time of the load, which no file can
+// foresee: `expected` takes it from the flash wherever it expects an image.
+void TakeTimeStamp(const Family& f, Bytes& expected, const Bytes& flash) {
+  const auto stamp = static_cast<std::ptrdiff_t>(f.at + 16);
+  if (Digest(f) && flash.size() == expected.size() && expected[f.at] != 0xFF) {
+    std::copy_n(flash.begin() + stamp, 4, expected.begin() + stamp);
+  }
+}
+
+std::vector<std::string> Arguments(const Family& f, std::vector<std::string> more) {
+  std::vector<std::string> arguments;
+  if (*f.option != '\0') arguments.push_back(f.option);
+  arguments.insert(arguments.end(), more.begin(), more.end());
+  arguments.push_back(f.sample);
+  return arguments;
+}
+
+class Loads : public ::testing::TestWithParam<Family> {
+ protected:
+  void SetUp() override { dir.Write(GetParam().sample, Example(GetParam().sample)); }
+  TempDir dir;
+};
+
+TEST_P(Loads, WritesTheImageAndVerifiesIt) {
+  const Family& f = GetParam();
+  Drive drive(dir, f.name);
+  EXPECT_TRUE(Ran(Load(dir, &drive, Arguments(f, {})), 0,
+                  Head(drive, f.name, Firmware(f, false)) + f.before + "Updating firmware:\r\n" +
+                      Pass("updated", f.unit, f.count) + UPDATED + f.after + ChecksumSector(f) +
+                      "Verifying firmware:\r\n" + Verify(f, true)));
+  const Bytes flash = drive.Stop();
+  Bytes expected = Loaded(f);
+  TakeTimeStamp(f, expected, flash);
+  EXPECT_TRUE(SameFlash(expected, flash));
+}
+
+TEST_P(Loads, VerifyOnlyFindsTheImageInPlace) {
+  const Family& f = GetParam();
+  dir.Write("flash.in", Loaded(f));
+  Drive drive(dir, f.name, {"--flash-in", dir.File("flash.in")});
+  EXPECT_TRUE(Ran(Load(dir, &drive, Arguments(f, {"/v"})), 0,
+                  Head(drive, f.name, Firmware(f, true)) + f.before + ChecksumSector(f) +
+                      "Verifying firmware:\r\n" + Verify(f, true)));
+  EXPECT_TRUE(SameFlash(Loaded(f), drive.Stop()));
+}
+
+TEST_P(Loads, VerifyOnlyCountsTheDifferingBytes) {
+  const Family& f = GetParam();
+  Bytes flash = Loaded(f);
+  // One byte off in the second block, every byte of the fourth.
+  flash[f.at + f.size + 7] ^= 0x01;
+  for (std::size_t i = 0; i < f.size; ++i) flash[f.at + 3 * f.size + i] ^= 0x5A;
+  dir.Write("flash.in", flash);
+  Drive drive(dir, f.name, {"--flash-in", dir.File("flash.in")});
+  EXPECT_TRUE(Ran(Load(dir, &drive, Arguments(f, {"/v"})), 0,
+                  Head(drive, f.name, Firmware(f, false)) + f.before + ChecksumSector(f) +
+                      "Verifying firmware:\r\n" + Verify(f, false, {{1, 1}, {3, int(f.size)}})));
+  EXPECT_TRUE(SameFlash(flash, drive.Stop()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, Loads, ::testing::ValuesIn(FAMILIES), [](const auto& info) {
+  std::string name = info.param.name;
+  std::erase(name, '-');
+  return "F" + name;
+});
+
+}  // namespace
+}  // namespace kelvane::e2e
+
+namespace kelvane::e2e {
+namespace {
+
+using e2e::PrintTo;
+
+// ---- the fault matrix: each distinct failure path once, on the family
+// whose procedure owns it (the link phase is shared by all, so on Nym).
+
+const char* const WRITE = "Updating firmware:\r\n";
+const char* const VERIFY = "Verifying firmware:\r\n";
+
+struct Fault {
+  std::string name;
+  int family;  // index into FAMILIES
+  std::vector<std::string> sim;
+  int failures;  // identify attempts that fail before the link
+  int status;
+  std::string rest;         // everything after the image lines
+  int blocks;               // image blocks the flash holds afterwards; -1: all, and the rest
+  std::uint32_t stuck = 0;  // a cell that reads 0x00 whatever was written
+};
+
+std::string Updated(int family, int to = -1) {
+  const Family& f = FAMILIES[family];
+  return WRITE + Pass("updated", f.unit, f.count, 0, to) + (to < 0 ? UPDATED : "");
+}
+
+std::string Verified(int family, int to = -1, const std::map<int, int>& errors = {}) {
+  const Family& f = FAMILIES[family];
+  return VERIFY + Pass("verifyed", f.unit, f.count, 0, to, errors);
+}
+
+std::string Mismatch(int family) {
+  return std::string("\r\nFirmware in the ") + FAMILIES[family].drive +
+         " drive does not much the file " + FAMILIES[family].sample + "\r\n";
+}
+
+const char* const CHECKSUM_LINE = "Firmware checksum is 0563ed3b, size in WORDs 2304\r\n";
+enum { NYM, TL3XX, S27, TK720, DIGEST };
+
+std::vector<Fault> FaultRows() {
+  const std::string nymLoad = Updated(NYM) + Verified(NYM) + VERIFIED;
+  return {
+      {"LinkAfterSilence", NYM, {"--silent-first", "3"}, 3, 0, nymLoad, -1},
+      {"LinkAfterRefusedIdentify", NYM, {"--identify-status", "1:0x21"}, 1, 0, nymLoad, -1},
+      {"LinkAfterBadIdentifyChecksum", NYM, {"--bad-payload-checksum", "1"}, 1, 0, nymLoad, -1},
+      {"DecoyHeaderAndNoiseSkipped",
+       NYM,
+       {"--bad-header", "1", "--bad-header", "5", "--noise", "3:40"},
+       0,
+       0,
+       nymLoad,
+       -1},
+      {"NymWriteRefused",
+       NYM,
+       {"--write-status", "3:0x22"},
+       0,
+       1,
+       Updated(NYM, 2) + "FLASH update failed on sector 2 : error code 34\r\n",
+       2},
+      {"NymWriteLate",
+       NYM,
+       {"--late", "4"},
+       0,
+       1,
+       Updated(NYM, 2) + "FLASH update failed on sector 2 : error code 16\r\n",
+       3},
+      {"NymReadRefused",
+       NYM,
+       {"--read-status", "2:0x21"},
+       0,
+       1,
+       Updated(NYM) + Verified(NYM, 1) +
+           "FLASH verification failed on sector 1 because of communication error 33\r\n",
+       -1},
+      {"NymReadBadChecksum",
+       NYM,
+       {"--bad-payload-checksum", "16"},
+       0,
+       1,
+       Updated(NYM) + Verified(NYM, 1) +
+           "FLASH verification failed on sector 1 because of communication error 1\r\n",
+       -1},
+      {"NymShortRead",
+       NYM,
+       {"--short-read", "1:100"},
+       0,
+       0,
+       Updated(NYM) + Verified(NYM, -1, {{0, 156}}) + Mismatch(NYM),
+       -1},
+      {"NymCellWillNotProgram",
+       NYM,
+       {"--stuck", "0x2105:0"},
+       0,
+       0,
+       Updated(NYM) + Verified(NYM, -1, {{1, 1}}) + Mismatch(NYM),
+       -1,
+       0x2105},
+      {"Tl3xxWriteRefused",
+       TL3XX,
+       {"--write-status", "2:0x21"},
+       0,
+       1,
+       Updated(TL3XX, 1) + "FLASH update failed on sector 1\r\n",
+       1},
+      {"Tl3xxReadRefused",
+       TL3XX,
+       {"--read-status", "1:0x21"},
+       0,
+       1,
+       Updated(TL3XX) + Verified(TL3XX, 0) +
+           "FLASH verification failed on sector 0 because of communication error 33\r\n",
+       -1},
+      {"Series27ChecksumWriteRefused",
+       S27,
+       {"--write-status", "20:0x21"},
+       0,
+       1,
+       Updated(S27) + "Writing firmware checksum ...\r\n" + CHECKSUM_LINE +
+           "Firmware checksum update failed on sector 479\r\n",
+       19},
+      {"Series27ChecksumReadRefused",
+       S27,
+       {"--read-status", "1:0x21"},
+       0,
+       1,
+       Updated(S27) + "Writing firmware checksum ...\r\n" + CHECKSUM_LINE +
+           "Failed to read sector with firmware checksum and length\r\n",
+       -1},
+      {"Series27ChecksumCellWillNotProgram",
+       S27,
+       {"--stuck", "0x1DF00:0"},
+       0,
+       0,
+       Updated(S27) + "Writing firmware checksum ...\r\n" + CHECKSUM_LINE +
+           "Firmware checksum sector 479 has 1 errorneous location(s)\r\n" + Verified(S27) +
+           VERIFIED,
+       -1,
+       0x1DF00},
+      {"Tk720WriteRefused",
+       TK720,
+       {"--write-status", "5:0x21"},
+       0,
+       1,
+       Updated(TK720, 4) + "FLASH update failed on block 4\r\n",
+       4},
+      {"Tk720ReadRefused",
+       TK720,
+       {"--read-status", "3:0x24"},
+       0,
+       1,
+       Updated(TK720) + Verified(TK720, 2) +
+           "FLASH verification failed on block 2 because of communication error 36\r\n",
+       -1},
+      {"DigestWriteRefused",
+       DIGEST,
+       {"--write-status", "1:0x21"},
+       0,
+       1,
+       Updated(DIGEST, 0) + "FLASH update failed on block 0\r\n",
+       0},
+      {"DigestVerifyIdentifyRefused",
+       DIGEST,
+       {"--identify-status", "2:0x21"},
+       0,
+       1,
+       Updated(DIGEST) + VERIFY + "Communication failure 33 during verification\n",
+       -1},
+      {"DigestCellWillNotProgram",
+       DIGEST,
+       {"--stuck", "0x8100:0"},
+       0,
+       0,
+       Updated(DIGEST) + VERIFY + "Unit doesn't have any valid firmware\n" +
+           (Mismatch(DIGEST).c_str() + 1),
+       -1,
+       0x8100},
+  };
+}
+
+class Faults : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(Faults, EndAsTheDriveDecidesAndNeverClaimSuccessFalsely) {
+  const Fault& fault = GetParam();
+  const Family& f = FAMILIES[fault.family];
+  TempDir dir;
+  dir.Write(f.sample, Example(f.sample));
+  Drive drive(dir, f.name, fault.sim);
+  const Result run = Load(dir, &drive, Arguments(f, {}));
+  EXPECT_TRUE(Ran(run, fault.status,
+                  Head(drive, f.name, Firmware(f, false), fault.failures) + f.before + fault.rest));
+
+  const Bytes flash = drive.Stop();
+  Bytes image = Golden(f.golden);
+  Bytes expected = Loaded(f);
+  if (fault.blocks >= 0) {
+    const auto end = std::min(image.size(), fault.blocks * f.size);
+    expected = Holding(f.name, f.at, Bytes(image.begin(), image.begin() + end));
+  }
+  if (fault.stuck != 0) expected[fault.stuck] = 0;
+  TakeTimeStamp(f, expected, flash);
+  if (Digest(f) && flash.size() > f.at + 20)
+    std::copy_n(flash.begin() + f.at + 16, 4, image.begin() + 16);
+  EXPECT_TRUE(SameFlash(expected, flash));
+  // Whatever happened, a success verdict means the drive holds the image.
+  const bool holdsImage = std::equal(image.begin(), image.end(), flash.begin() + f.at);
+  if (run.out.find("successufully verifyed") != std::string::npos) {
+    EXPECT_TRUE(holdsImage);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, Faults, ::testing::ValuesIn(FaultRows()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace kelvane::e2e
