@@ -9,6 +9,7 @@
 #include "image/checksummed_image.h"
 #include "image/digest_stamped_image.h"
 #include "image/md5_digest.h"
+#include "tests/support/temp_dir.h"
 #include "unit_support.h"
 
 namespace kelvane {
@@ -60,7 +61,7 @@ TEST(BinaryImages, ChecksummedImage) {
       {"nine bytes", Bytes(9, 0), Hex("F1 E2 D3 C4 00 00 00 04 00 FF FF FF 0D 1D 2C 39")},
   };
   for (const Case& c : cases) {
-    unit::TempDir dir;
+    testing::TempDir dir;
     unit::Output out;
     ChecksummedImage image;
     const std::string bytes(c.file.begin(), c.file.end());
@@ -93,7 +94,7 @@ TEST(BinaryImages, DigestStampedImage) {
       {"1000 bytes", Counting(1000, 0), 1000, "00 00 03 D4", ""},
   };
   for (const Case& c : cases) {
-    unit::TempDir dir;
+    testing::TempDir dir;
     const std::string file = dir.Write("fw.bin", std::string(c.file.begin(), c.file.end()));
     DigestStampedImage image;
     unit::Output out;
@@ -123,7 +124,7 @@ TEST(BinaryImages, FilesWithoutRoomForTheHeaderAreRefused) {
   };
   const Case cases[] = {{0, EMPTY, EMPTY}, {7, SHORT, SHORT}, {8, "", SHORT}, {23, "", SHORT}};
   for (const Case& c : cases) {
-    unit::TempDir dir;
+    testing::TempDir dir;
     const std::string file = dir.Write("fw.bin", std::string(c.length, '\1'));
     unit::Output checksummedOut;
     ChecksummedImage checksummed;

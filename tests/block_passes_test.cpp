@@ -104,7 +104,7 @@ TEST(BlockPasses, CountErroneousLocations) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CountErroneousLocations(c.expected, c.reply), c.errors)
-        << testing::PrintToString(c.reply);
+        << ::testing::PrintToString(c.reply);
   }
 }
 

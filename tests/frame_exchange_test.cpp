@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "link/drive_commands.h"
-#include "sim/reply_frame.h"
+#include "sim/frame_codec.h"
+#include "tests/support/pseudo_terminal.h"
 #include "unit_support.h"
 
 namespace kelvane {
@@ -116,14 +117,14 @@ TEST(FrameExchange, ReceiverTakesWholeFramesOnly) {
 TEST(FrameExchange, ExchangeGivesUpAfterTheByteBudget) {
   const Bytes reply = Hex("AA 55 00 00 10 00 10");
   for (const bool late : {false, true}) {
-    unit::PseudoTerminal line;
+    testing::PseudoTerminal line;
     SerialPort port;
-    ASSERT_EQ(port.OpenPath(line.slave(), 38400), 1);
+    ASSERT_EQ(port.OpenPath(line.slavePath().c_str(), 38400), 1);
     const std::size_t noise = EXCHANGE_BYTE_BUDGET - reply.size() + (late ? 1 : 0);
     const Bytes bytes = Cat({sim::NoiseBytes(noise), reply});
     // The terminal holds about 4 KiB unread, so the far end writes from a
     // thread of its own while the loader reads.
-    std::thread drive([&] { line.Send(bytes); });
+    std::thread drive([&] { line.Write(bytes); });
     ReplyBuffer buffer;
     EXPECT_EQ(ReceiveReply(port, buffer), late ? LINK_NO_REPLY : LINK_OK) << "late " << late;
     drive.join();

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "link/serial_port.h"
-#include "unit_support.h"
+#include "tests/support/pseudo_terminal.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ using Bytes = std::vector<std::uint8_t>;
 // A port as it often comes: cooked for a terminal, with parity. The loader's
 // own settings must make it a raw 8N1 line, whatever drive-sim does.
 TEST(SerialPortPosix, CookedLineBecomesRawEightNoneOne) {
-  unit::PseudoTerminal line;
+  testing::PseudoTerminal line(testing::PseudoTerminal::Setup::AsItComes);
   termios cooked{};
   ASSERT_EQ(tcgetattr(line.master(), &cooked), 0);
   cooked.c_lflag |= ECHO | ICANON | ISIG;
@@ -59,7 +59,7 @@ TEST(SerialPortPosix, CookedLineBecomesRawEightNoneOne) {
 
   SerialPort port;
   lineFramedSevenEvenOne = true;
-  const int opened = port.OpenPath(line.slave(), 38400);
+  const int opened = port.OpenPath(line.slavePath().c_str(), 38400);
   lineFramedSevenEvenOne = false;
   ASSERT_EQ(opened, 1);
   const termios asked = requestedLine;
@@ -87,7 +87,7 @@ TEST(SerialPortPosix, CookedLineBecomesRawEightNoneOne) {
   const Bytes special = {0x11, 0x13, 0x0D, 0x0A};
   ASSERT_TRUE(port.Write(special));
   EXPECT_EQ(line.Receive(special.size()), special);
-  ASSERT_TRUE(line.Send(special));
+  ASSERT_EQ(line.Write(special), special.size());
   Bytes received;
   for (std::size_t i = 0; i < special.size(); ++i) {
     std::uint8_t byte = 0;
