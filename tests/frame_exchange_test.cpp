@@ -57,12 +57,6 @@ TEST(FrameExchange, RequestsGoOutAsTheDrivesExpect) {
   }
 }
 
-TEST(FrameExchange, ReadLengthsThatDoNotFitTheirFieldAreNotSent) {
-  std::array<std::uint8_t, 8> request{};
-  EXPECT_EQ(BuildReadBlockRequest(request, 0, ByteOrder::LeastSignificantFirst, 0x10000, 2), 0u);
-  EXPECT_EQ(BuildReadBlockRequest(request, 0, ByteOrder::LeastSignificantFirst, 0xFFFF, 2), 6u);
-}
-
 // Replies built by drive-sim's codec or by hand, fed to the receiver byte by
 // byte. `result` is the LinkResult once a frame completed, RECEIVING when the
 // bytes never make one.

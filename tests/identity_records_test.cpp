@@ -103,10 +103,8 @@ TEST(IdentityRecords, EachLayoutPrintsItsLines) {
   const std::string FIRMWARE = "Device contains valid firmware.\n";
   const Case cases[] = {
       {"Nym, 40 bytes", ShowNymIdentity, NymReply(40), NYM_BASIC + NYM_EXTENDED},
-      {"Nym, more than 40 bytes", ShowNymIdentity, NymReply(64), NYM_BASIC + NYM_EXTENDED},
       {"Nym, no personality block", ShowNymIdentity, NymReply(40, "00 00 00 00"), NYM_BASIC},
       {"Nym, 39 bytes", ShowNymIdentity, NymReply(39), NYM_BASIC},
-      {"Nym, 14 bytes", ShowNymIdentity, NymReply(14), NYM_BASIC},
       {"Nym, 13 bytes", ShowNymIdentity, NymReply(13), NYM_ZERO},
       {"27 series", ShowSeries27Identity, SERIES27_REPLY, SERIES27_LINES},
       {"27 series without its serial number", ShowSeries27Identity,
