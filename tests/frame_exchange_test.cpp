@@ -32,23 +32,14 @@ TEST(FrameExchange, RequestsGoOutAsTheDrivesExpect) {
     return Bytes(read.begin(),
                  read.begin() + BuildReadBlockRequest(read, address, order, length, fieldBytes));
   };
-  const Bytes ones(256, 0x01);
-  std::array<std::uint8_t, MAX_REQUEST_PAYLOAD> write{};
-  const std::size_t writeLength =
-      BuildWriteBlockRequest(write, 0x100, ByteOrder::MostSignificantFirst, ones);
   const Case cases[] = {
       {"identify", CMD_IDENTIFY, {}, Hex("55 AA 00 00 10 10")},
       {"Nym read-back of sector 736", CMD_READ_BLOCK,
        Read(0x30000, ByteOrder::MostSignificantFirst, 256, 2),
        Hex("55 AA 06 00 12 18 00 03 00 00 01 00 04")},
-      {"TL3xx read of sector 3", CMD_READ_BLOCK,
-       Read(0x180, ByteOrder::LeastSignificantFirst, 128, 2),
-       Hex("55 AA 06 00 12 18 80 01 00 00 80 00 01")},
       {"TK720 read of block 1", CMD_READ_BLOCK,
        Read(0x4100, ByteOrder::LeastSignificantFirst, 256, 4),
        Hex("55 AA 08 00 12 1A 00 41 00 00 00 01 00 00 42")},
-      {"Nym write of sector 1", CMD_WRITE_BLOCK, Bytes(write.begin(), write.begin() + writeLength),
-       Cat({Hex("55 AA 04 01 11 16 00 00 01 00"), ones, Hex("01")})},
   };
   for (const Case& c : cases) {
     std::array<std::uint8_t, MAX_REQUEST_FRAME> frame{};
