@@ -123,7 +123,7 @@ TEST(RecordReaders, RecordStream) {
       {"98 characters", S2Line(47), 0, "", {}},
       {"100 characters", S2Line(47).insert(4, "00"), 1, Error(2, "not an S-record found\r\n")},
       {"stream of 255999 bytes", full + S2Line(19), 0, "", {}},
-      {"stream of 256000 bytes", full + S2Line(20), 1, Error(5225, TOO_BIG)},
+      {"stream of 256000 bytes", full + S2Line(20) + "S804000000FB\n", 1, Error(5225, TOO_BIG)},
   };
   for (const Case& c : cases) Check(c, NYM_FAMILY, ReadRecordStream);
 }

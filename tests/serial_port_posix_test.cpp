@@ -1,8 +1,13 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <thread>
 #include <vector>
 
 #include "link/serial_port.h"
@@ -95,6 +100,70 @@ TEST(SerialPortPosix, CookedLineBecomesRawEightNoneOne) {
     received.push_back(byte);
   }
   EXPECT_EQ(received, special);
+}
+
+// The kernel's record of a line's rates, laid out as <asm/termbits.h> has
+// termios2 (that header cannot share a unit with <termios.h>).
+struct KernelLine {
+  tcflag_t flags[4];
+  cc_t discipline;
+  cc_t characters[19];
+  speed_t inputRate;
+  speed_t outputRate;
+};
+
+TEST(SerialPortPosix, LineRunsAtTheRateAsked) {
+  for (const speed_t rate : {115200u, 250000u}) {
+    testing::PseudoTerminal line;
+    SerialPort port;
+    ASSERT_EQ(port.OpenPath(line.slavePath().c_str(), static_cast<int>(rate)), 1) << rate;
+    KernelLine kernel{};
+    ASSERT_EQ(ioctl(line.master(), _IOR('T', 0x2A, KernelLine), &kernel), 0);
+    EXPECT_EQ(kernel.inputRate, rate);
+    EXPECT_EQ(kernel.outputRate, rate);
+  }
+}
+
+// What is not a serial line is refused and leaves the port closed; a line
+// held by one port is refused to another, and free again once it is gone.
+TEST(SerialPortPosix, PortHoldsItsLineWhileOpenOnly) {
+  for (const char* path : {"/dev/null", "/nonexistent/ttyUSB0"}) {
+    SerialPort port;
+    EXPECT_EQ(port.OpenPath(path, 38400), 0) << path;
+    EXPECT_FALSE(port.IsOpen()) << path;
+  }
+  testing::PseudoTerminal line;
+  {
+    SerialPort first;
+    ASSERT_EQ(first.OpenPath(line.slavePath().c_str(), 38400), 1);
+    SerialPort second;
+    EXPECT_EQ(second.OpenPath(line.slavePath().c_str(), 38400), 0);
+  }
+  SerialPort next;
+  EXPECT_EQ(next.OpenPath(line.slavePath().c_str(), 38400), 1);
+}
+
+// A signal the loader leaves to its default handling elsewhere (a terminal
+// resize, a child's end) must not cut the wait for the drive's byte short.
+TEST(SerialPortPosix, SignalsDoNotEndTheWaitForTheDrive) {
+  struct sigaction quiet {};
+  quiet.sa_handler = [](int) {};
+  sigaction(SIGUSR1, &quiet, nullptr);
+  testing::PseudoTerminal line;
+  SerialPort port;
+  ASSERT_EQ(port.OpenPath(line.slavePath().c_str(), 38400), 1);
+  const pthread_t loader = pthread_self();
+  // Signals keep coming for a tenth of the loader's silence limit, so that
+  // some of them meet it waiting; then the drive's byte arrives.
+  std::thread drive([&] {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+    while (std::chrono::steady_clock::now() < until) pthread_kill(loader, SIGUSR1);
+    line.Write(Bytes{0x5A});
+  });
+  std::uint8_t byte = 0;
+  EXPECT_EQ(port.ReadByte(byte), ReadOutcome::Byte);
+  drive.join();
+  EXPECT_EQ(byte, 0x5A);
 }
 
 // COM1 to COM9 are ttyS0 to ttyS8; other numbers are refused before any
