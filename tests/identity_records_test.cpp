@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "unit_support.h"
@@ -12,29 +11,21 @@ namespace kelvane {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using unit::Cat;
 using unit::Hex;
 
-// A reply of `size` bytes, zero but for the fields placed at their offsets.
-Bytes Reply(std::size_t size, std::vector<std::pair<std::size_t, Bytes>> fields) {
-  Bytes reply(size, 0);
-  for (const auto& [at, bytes] : fields) {
-    for (std::size_t i = 0; i < bytes.size() && at + i < size; ++i) reply[at + i] = bytes[i];
-  }
+// The reply cut to, or zero-filled up to, `size` bytes.
+Bytes Sized(Bytes reply, std::size_t size) {
+  reply.resize(size, 0);
   return reply;
 }
 
-Bytes Text(const std::string& text) {
-  return Bytes(text.begin(), text.end());
-}
-
 // Nym layout, least significant byte first: revision 0123, NYM, B02, current
-// 0250, serial 123456; then reserved BEEF, personality block size 512, MAC,
+// 0250, serial 123456; reserved BEEF, personality block size 512, MAC,
 // reserved 0007, date code 20240131, manufacturing code -7, test station 42.
-Bytes NymReply(std::size_t size, const char* personalityBlockSize = "00 02 00 00") {
-  return Reply(size, {{0, Hex("23 01 4E 59 4D 42 30 32 50 02 40 E2 01 00 EF BE")},
-                      {16, Hex(personalityBlockSize)},
-                      {20, Hex("00 1A 2B 3C 4D AB 07 00 31 01 24 20 F9 FF FF FF 2A 00 00 00")}});
-}
+const Bytes NYM_REPLY =
+    Hex("23 01 4E 59 4D 42 30 32 50 02 40 E2 01 00 EF BE 00 02 00 00 "
+        "00 1A 2B 3C 4D AB 07 00 31 01 24 20 F9 FF FF FF 2A 00 00 00");
 
 const std::string NYM_BASIC =
     " Monitor revision:       0123\r\n"
@@ -69,12 +60,17 @@ const std::string SERIES27_LINES =
     " Current sensor resolution: 100.50 ADC counts/Amp\r\n"
     " Bus sensor resolution:     10.25 ADC counts/V\r\n";
 
-// TK720 personality, most significant byte first.
+// TK720 personality, most significant byte first, the VIN "VIN-0042" at 36,
+// the MAC address at 100, the checksum at 108.
+const Bytes PERSONALITY =
+    Sized(Hex("00 00 01 05 00 00 00 4D 40 B0 00 00 41 A0 00 00 42 21 00 00 "
+              "00 0F 42 41 FF FF FF FF 41 31 32 99 54 4B 58 99 56 49 4E 2D 30 30 34 32"),
+          100);
 Bytes PersonalityReply(std::size_t size) {
-  return Reply(size, {{0, Hex("00 00 01 05 00 00 00 4D 40 B0 00 00 41 A0 00 00 42 21 00 00")},
-                      {20, Hex("00 0F 42 41 FF FF FF FF 41 31 32 99 54 4B 58 99")},
-                      {36, Text("VIN-0042")},
-                      {100, Hex("0A 0B 0C DD EE FF 99 99 DE AD BE EF")}});
+  Bytes reply = PERSONALITY;
+  const Bytes tail = Hex("0A 0B 0C DD EE FF 99 99 DE AD BE EF");
+  reply.insert(reply.end(), tail.begin(), tail.end());
+  return Sized(reply, size);
 }
 const std::string PERSONALITY_LINES =
     "   monitorRevision              261\n"
@@ -102,10 +98,12 @@ TEST(IdentityRecords, EachLayoutPrintsItsLines) {
   const std::string NO_FIRMWARE = "Device doesn't have any valid firmware\n";
   const std::string FIRMWARE = "Device contains valid firmware.\n";
   const Case cases[] = {
-      {"Nym, 40 bytes", ShowNymIdentity, NymReply(40), NYM_BASIC + NYM_EXTENDED},
-      {"Nym, no personality block", ShowNymIdentity, NymReply(40, "00 00 00 00"), NYM_BASIC},
-      {"Nym, 39 bytes", ShowNymIdentity, NymReply(39), NYM_BASIC},
-      {"Nym, 13 bytes", ShowNymIdentity, NymReply(13), NYM_ZERO},
+      {"Nym, 40 bytes", ShowNymIdentity, NYM_REPLY, NYM_BASIC + NYM_EXTENDED},
+      {"Nym, no personality block", ShowNymIdentity,
+       Cat({Sized(NYM_REPLY, 16), Bytes(4, 0), Bytes(NYM_REPLY.begin() + 20, NYM_REPLY.end())}),
+       NYM_BASIC},
+      {"Nym, 39 bytes", ShowNymIdentity, Sized(NYM_REPLY, 39), NYM_BASIC},
+      {"Nym, 13 bytes", ShowNymIdentity, Sized(NYM_REPLY, 13), NYM_ZERO},
       {"27 series", ShowSeries27Identity, SERIES27_REPLY, SERIES27_LINES},
       {"27 series without its serial number", ShowSeries27Identity,
        Bytes(SERIES27_REPLY.begin(), SERIES27_REPLY.begin() + 24),
