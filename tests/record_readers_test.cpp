@@ -120,6 +120,8 @@ TEST(RecordReaders, RecordStream) {
       {"S4", "S4080000100102030499\n", 1, Error(1, "not an S-record found\r\n")},
       {"lower-case count", "S20a0000100102030499\n", 1, Error(1, "not an S-record found\r\n")},
       {"short record", "S2080000100102\n", 1, Error(1, "not an S-record found\r\n")},
+      {"file cut short in its last line", "S2080000100102030499\nS2080000", 1,
+       Error(2, "not an S-record found\r\n")},
       {"98 characters", S2Line(47), 0, "", {}},
       {"100 characters", S2Line(47).insert(4, "00"), 1, Error(2, "not an S-record found\r\n")},
       {"stream of 255999 bytes", full + S2Line(19), 0, "", {}},
