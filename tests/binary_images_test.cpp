@@ -61,8 +61,8 @@ TEST(BinaryImages, ChecksummedImage) {
     testing::TempDir dir;
     unit::Output out;
     ChecksummedImage image;
-    const int result =
-        PrepareChecksummedImage(dir.Write("fw.bin", c.file).c_str(), image, out.get());
+    const int result = PrepareChecksummedImage(
+        dir.Write("fw.bin", std::string(c.file.begin(), c.file.end())).c_str(), image, out.get());
     EXPECT_EQ(result, c.image.empty() ? 1 : 0) << c.file.size();
     EXPECT_EQ(out.text(), c.printed) << c.file.size();
     if (result != 0) continue;
@@ -95,8 +95,9 @@ TEST(BinaryImages, DigestStampedImage) {
     testing::TempDir dir;
     unit::Output out;
     DigestStampedImage image;
-    const int result = PrepareDigestStampedImage(dir.Write("fw.bin", c.file).c_str(), 0x12345678,
-                                                 image, out.get());
+    const int result = PrepareDigestStampedImage(
+        dir.Write("fw.bin", std::string(c.file.begin(), c.file.end())).c_str(), 0x12345678, image,
+        out.get());
     EXPECT_EQ(result, c.stampAndLength == nullptr ? 1 : 0) << c.file.size();
     if (result != 0) {
       EXPECT_EQ(out.text(), c.printed) << c.file.size();
