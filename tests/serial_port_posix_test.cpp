@@ -1,8 +1,11 @@
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -138,6 +141,23 @@ TEST(SerialPortPosix, OpensOnlyWhatItMay) {
   }
   SerialPort next;
   EXPECT_EQ(next.OpenPath(line.slavePath().c_str(), 38400), 1);
+}
+
+// A loader started as a session leader without a terminal (as a service
+// is) must not take the drive's line for its controlling terminal: a hang-up
+// would then end it with a signal instead of the failure message.
+TEST(SerialPortPosix, LineNeverBecomesTheControllingTerminal) {
+  testing::PseudoTerminal line;
+  const pid_t child = fork();
+  if (child == 0) {
+    setsid();
+    SerialPort port;
+    const bool opened = port.OpenPath(line.slavePath().c_str(), 38400) == 1;
+    _exit(opened && open("/dev/tty", O_RDWR | O_NOCTTY) < 0 ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0);
 }
 
 // A signal the loader leaves to its default handling elsewhere (a terminal
