@@ -86,6 +86,7 @@ TEST(RecordReaders, WordImage) {
       {"200 characters", S2Line(98), 1, Error(2, "not an S-record found\r\n")},
       {"TL3xx image of 65918 bytes", "S206010178123400\n", 0, size(65918, "80bbb356")},
       {"TL3xx image of 65920 bytes", "S1050000AABB00\nS20601017A123400\n", 1, Error(2, TOO_BIG)},
+      {"TL3xx data ending at odd byte 65915", "S20501017AAB00\nS9030000FC\n", 1, Error(1, TOO_BIG)},
   };
   const Case series27[] = {
       {"27 series image of 122622 bytes", "S20601DEF8123400\n", 0, size(122622, "ef7b4496")},

@@ -2,7 +2,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -10,12 +12,14 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
 #include "link/serial_port.h"
 #include "tests/support/pseudo_terminal.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -141,6 +145,39 @@ TEST(SerialPortPosix, OpensOnlyWhatItMay) {
   }
   SerialPort next;
   EXPECT_EQ(next.OpenPath(line.slavePath().c_str(), 38400), 1);
+}
+
+// COM1 is ttyS0 and COM9 ttyS8. A child process with a mount namespace of
+// its own puts pseudo-terminals where those devices are; without the right
+// to mount (status 77) the test is skipped.
+TEST(SerialPortPosix, ComPortsAreTtyS0ToTtyS8) {
+  testing::PseudoTerminal com1, com9;
+  testing::TempDir dir;
+  const std::string first = dir.Write("com1", ""), last = dir.Write("com9", "");
+  const auto bind = [](const std::string& from, const std::string& to) {
+    return mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) == 0;
+  };
+  const pid_t child = fork();
+  if (child == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        !bind(com1.slavePath(), first) || !bind(com9.slavePath(), last) ||
+        mount("none", "/dev", "tmpfs", 0, nullptr) != 0) {
+      _exit(77);
+    }
+    close(open("/dev/ttyS0", O_CREAT | O_WRONLY, 0600));
+    close(open("/dev/ttyS8", O_CREAT | O_WRONLY, 0600));
+    if (!bind(first, "/dev/ttyS0") || !bind(last, "/dev/ttyS8")) _exit(77);
+    SerialPort one, nine;
+    const bool ok = one.Open(1, 38400) == 1 && one.Write(Bytes{1}) && nine.Open(9, 38400) == 1 &&
+                    nine.Write(Bytes{9});
+    _exit(ok ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace";
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(com1.Receive(1, 1000), Bytes{1});
+  EXPECT_EQ(com9.Receive(1, 1000), Bytes{9});
 }
 
 // A loader started as a session leader without a terminal (as a service
