@@ -57,6 +57,7 @@ TEST(CommandLine, ReadOptions) {
       {P, {"/c"}, "port=-48"},
       {W, {"/c\xE9"}, "port=-71"},
       {W, {"/c2", "/c5"}, "port=5"},
+      {P, {nullptr, "fw.s"}, "file=fw.s"},
       {P, {"/b115200"}, "baud=115200"},
       {W, {"/B 9600x"}, "baud=9600"},
       {P, {"/b99999999999999999999"}, "baud=" + std::to_string(INT_MAX)},
@@ -87,7 +88,7 @@ TEST(CommandLine, ReadOptions) {
     std::vector<const char*> argv{"/h"};  // the program's name is never read
     argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
     std::string name = c.rule == P ? "POSIX" : "Windows";
-    for (const char* a : c.arguments) name += std::string(" ") + a;
+    for (const char* a : c.arguments) name += std::string(" ") + (a ? a : "(none)");
     RunOptions options;
     unit::Output out;
     const OptionsOutcome outcome = ReadOptions(argv, c.rule, options, out.get());

@@ -48,6 +48,20 @@ TEST(FrameExchange, RequestsGoOutAsTheDrivesExpect) {
   }
 }
 
+// A request that cannot be laid out correctly is never sent: a read length
+// beyond its field, a payload beyond the longest request.
+TEST(FrameExchange, RequestsThatDoNotFitAreNotSent) {
+  std::array<std::uint8_t, 8> read{};
+  EXPECT_EQ(BuildReadBlockRequest(read, 0, ByteOrder::LeastSignificantFirst, 0xFFFF, 2), 6u);
+  EXPECT_EQ(BuildReadBlockRequest(read, 0, ByteOrder::LeastSignificantFirst, 0x10000, 2), 0u);
+  testing::PseudoTerminal line;
+  SerialPort port;
+  ASSERT_EQ(port.OpenPath(line.slavePath().c_str(), 38400), 1);
+  std::span<const std::uint8_t> reply;
+  EXPECT_EQ(Transact(port, CMD_WRITE_BLOCK, Bytes(MAX_REQUEST_PAYLOAD + 1), reply),
+            LINK_PORT_ERROR);
+}
+
 // Replies built by drive-sim's codec or by hand, fed to the receiver byte by
 // byte. `result` is the LinkResult once a frame completed, RECEIVING when the
 // bytes never make one.

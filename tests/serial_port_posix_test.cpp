@@ -134,6 +134,7 @@ TEST(SerialPortPosix, OpensOnlyWhatItMay) {
     SerialPort port;
     EXPECT_EQ(port.OpenPath(path, 38400), 0) << path;
     EXPECT_FALSE(port.IsOpen()) << path;
+    EXPECT_FALSE(port.Write(Bytes{0x55})) << path;
   }
   testing::PseudoTerminal line;
   {
@@ -218,6 +219,8 @@ TEST(SerialPortPosix, SignalsDoNotEndTheWaitForTheDrive) {
   EXPECT_EQ(port.ReadByte(byte), ReadOutcome::Byte);
   drive.join();
   EXPECT_EQ(byte, 0x5A);
+  // Then the drive says nothing more: silence, which is not a failed line.
+  EXPECT_EQ(port.ReadByte(byte), ReadOutcome::Silence);
 }
 
 }  // namespace
