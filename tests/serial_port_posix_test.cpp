@@ -85,6 +85,8 @@ TEST(SerialPortPosix, CookedLineBecomesRawEightNoneOne) {
   cooked.c_iflag |= ICRNL | IXON | IXOFF;
   cooked.c_oflag |= OPOST | ONLCR;
   cooked.c_cflag = (cooked.c_cflag & ~static_cast<tcflag_t>(CLOCAL)) | CSTOPB;
+  cooked.c_cc[VMIN] = 5;  // reads that wait for five bytes, or a tenth of a second
+  cooked.c_cc[VTIME] = 1;
   ASSERT_EQ(tcsetattr(line.master(), TCSANOW, &cooked), 0);
 
   SerialPort port;
@@ -101,7 +103,8 @@ TEST(SerialPortPosix, CookedLineBecomesRawEightNoneOne) {
       {"IXON", raw.c_iflag & IXON, 0},       {"IXOFF", raw.c_iflag & IXOFF, 0},
       {"ICRNL", raw.c_iflag & ICRNL, 0},     {"ECHO", raw.c_lflag & ECHO, 0},
       {"ICANON", raw.c_lflag & ICANON, 0},   {"ISIG", raw.c_lflag & ISIG, 0},
-      {"OPOST", raw.c_oflag & OPOST, 0},
+      {"OPOST", raw.c_oflag & OPOST, 0},     {"VMIN", raw.c_cc[VMIN], 0},
+      {"VTIME", raw.c_cc[VTIME], 0},
   };
   for (const auto& [name, set, expected] : flags) EXPECT_EQ(set, expected) << name;
   ExpectRate(line, 115200);
