@@ -26,20 +26,10 @@ bool SetCustomBaudRate(int fd, int baudRate) {
   return ioctl(fd, TCSETS2, &line) == 0;
 }
 
-int ReadCustomBaudRate(int fd) {
-  struct termios2 line {};
-  if (ioctl(fd, TCGETS2, &line) != 0) return -1;
-  return static_cast<int>(line.c_ospeed);
-}
-
 #else
 
 bool SetCustomBaudRate(int, int) {
   return false;
-}
-
-int ReadCustomBaudRate(int) {
-  return -1;
 }
 
 #endif

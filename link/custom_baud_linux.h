@@ -9,8 +9,4 @@ namespace kelvane {
 // refused or the call fails; the line keeps its previous rate then.
 bool SetCustomBaudRate(int fd, int baudRate);
 
-// The output rate the driver reports for the line on `fd`, or -1 when it
-// cannot be read (or the system has no termios2 interface).
-int ReadCustomBaudRate(int fd);
-
 }  // namespace kelvane
