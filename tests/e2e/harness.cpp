@@ -10,8 +10,7 @@ namespace kelvane::e2e {
 namespace {
 
 std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
+  return std::getenv(name) != nullptr ? std::getenv(name) : "";
 }
 
 // The identity lines of drive-sim's default drive of each family: the 40-byte
@@ -43,11 +42,8 @@ const std::map<std::string, std::string> IDENTITIES = {
      "   macAddress                   00 1b 5c 3a 07 d2\n   checksum                     5a3c\n"}};
 
 // Where two texts or flash contents first differ.
-template <typename Text>
-std::size_t FirstDifference(const Text& a, const Text& b) {
-  std::size_t at = 0;
-  while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
-  return at;
+std::size_t FirstDifference(const auto& a, const auto& b) {
+  return std::size_t(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
 }
 
 std::string Escape(const std::string& text) {
@@ -83,10 +79,6 @@ std::string Drive::Port() const {
 
 std::string Drive::Name() const {
   return UnderWine() ? "COM" + Env("KELVANE_WINE_COM") : pty_;
-}
-
-std::string Drive::PortLine(int baud) const {
-  return Name() + " open at " + std::to_string(baud) + " baud\r\n";
 }
 
 Bytes Drive::Stop() {
@@ -130,24 +122,20 @@ const char* const VERIFIED = "\r\nFirmware was successufully verifyed\r\n";
 
 std::string Head(const Drive& drive, const std::string& family, const std::string& firmware,
                  int failures) {
-  std::string identity;
-  if (const auto forty = FORTY_BYTE_DRIVES.find(family); forty != FORTY_BYTE_DRIVES.end()) {
-    const auto& v = forty->second;
-    char lines[1024];
-    std::snprintf(lines, sizeof lines, FORTY_BYTES, v[0], v[1], v[2], v[3], v[4], v[5]);
-    identity = lines;
-  } else {
-    identity = IDENTITIES.at(family);
-  }
+  char forty[1024] = {};
+  if (const auto v = FORTY_BYTE_DRIVES.find(family); v != FORTY_BYTE_DRIVES.end())
+    std::snprintf(forty, sizeof forty, FORTY_BYTES, v->second[0], v->second[1], v->second[2],
+                  v->second[3], v->second[4], v->second[5]);
+  const std::string identity = *forty != '\0' ? forty : IDENTITIES.at(family);
   return BANNER + drive.PortLine() + Countdown(failures) +
          "Connection with device established.\r\n\r\nDevice details:\r\n" + identity + firmware +
          "\r\n";
 }
 
-std::string Countdown(int failures, int from) {
+std::string Countdown(int failures) {
   std::string countdown;
   char line[64];
-  for (int n = from; n > from - failures; --n) {
+  for (int n = 1000; n > 1000 - failures; --n) {
     std::snprintf(line, sizeof line, "Trying to establish link with device %4d\r", n);
     countdown += line;
   }

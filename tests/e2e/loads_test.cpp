@@ -9,8 +9,6 @@
 namespace kelvane::e2e {
 namespace {
 
-using e2e::PrintTo;
-
 const char* const MD5 = "BBA1E727E1C84C3B549791148777263B";
 
 struct Family {

@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "sim/frame_codec.h"
 #include "tests/e2e/harness.h"
@@ -16,8 +17,6 @@
 
 namespace kelvane::e2e {
 namespace {
-
-using e2e::PrintTo;
 
 struct Clear {
   const char* name;
@@ -57,14 +56,18 @@ INSTANTIATE_TEST_SUITE_P(Modes, ClearsNym,
                                            Clear{"VerifyOnly", {"/d", "/v"}, 0, false, 0}),
                          RowName);
 
-struct Refused {
+// ---- runs that end with status 1 before a byte is written, and say why: a
+// file refused after the identity; a port that will not open, with its one
+// failure line on standard output and the reason and device tried on
+// standard error.
+
+struct Ending {
   const char* name;
-  const char* family;
-  const char* option;
-  const char* file;      // written into the directory unless empty
-  const char* contents;  // nullptr: a directory of that name
-  const char* out;       // after the identity
-  const char* err = "";  // what standard error says
+  const char* family;                // drive-sim's --family; nullptr: no drive
+  std::vector<std::string> options;  // before the file; "PTY": a pseudo-terminal of the test's own
+  const char* contents;              // of none.s; nullptr: no file; "/": a directory
+  const char* out;                   // after the identity, or the banner when there is no drive
+  const char* err;  // standard error; without a drive, what it holds after "Cannot open "
 };
 
 // Lines one character longer than each reader takes: the Nym reader's cut
@@ -75,40 +78,75 @@ struct Refused {
 #define SHORTER " this drive family's S-record reader takes: write shorter records (for objcopy, "
 
 // clang-format off
-const Refused REFUSED[] = {
-    {"Missing", "nym", "", "", "", "Can't open file none.s\r\n"},
-    {"Directory", "nym", "", "none.s", nullptr, "Can't open file none.s\r\n"},
-    {"NotSRecords", "nym", "", "none.s", "hello\n", "Error (file:1) : not an S-record found\r\n"},
-    {"BeyondTheArea", "tl3xx", "/a", "none.s", "S1050000AABB94\nS2060300000102F3\n",
-     "Error (file:2) : record does not fit in the flash image area\r\n"},
-    {"ShortBinary", "tk720", "/m", "none.s", "1234567",
-     "File is too short for the image header. Nothing to load.\r\n"},
-    {"NymLineTooLong", "nym", "", "none.s", "S0030000FC\nS34500000000" HEX_64 HEX_64 "BA\r\n",
+const Ending ENDINGS[] = {
+    {"MissingFile", "nym", {}, nullptr, "Can't open file none.s\r\n", ""},
+    {"Directory", "nym", {}, "/", "Can't open file none.s\r\n", ""},
+    {"NotSRecords", "nym", {}, "hello\n", "Error (file:1) : not an S-record found\r\n", ""},
+    {"BeyondTheArea", "tl3xx", {"/a"}, "S1050000AABB94\nS2060300000102F3\n",
+     "Error (file:2) : record does not fit in the flash image area\r\n", ""},
+    {"ShortBinary", "tk720", {"/m"}, "1234567",
+     "File is too short for the image header. Nothing to load.\r\n", ""},
+    {"NymLineTooLong", "nym", {}, "S0030000FC\nS34500000000" HEX_64 HEX_64 "BA\r\n",
      NOT_S, "Line 2 is 142" LONGER "98" SHORTER "--srec-len=42 or less)\n"},
-    {"WordImageLineTooLong", "tl3xx", "/a", "none.s", "S1620000" HEX_64 HEX_64
+    {"WordImageLineTooLong", "tl3xx", {"/a"}, "S1620000" HEX_64 HEX_64
      "00000000000000000000000000000000000000000000000000000000000000" "9D\n",
      NOT_S, "Line 1 is 200" LONGER "198" SHORTER "--srec-len=94 or less)\n"},
+    {"MissingDevice", nullptr, {"/c/dev/ttyUSB-none"}, nullptr,
+     "Failed to open /dev/ttyUSB-none port\r\n", "/dev/ttyUSB-none: no such device\n"},
+    {"ComNineIsTtyS8", nullptr, {"/c9"}, nullptr, "Failed to open COM9 port\r\n",
+     "/dev/ttyS8: no such device\n"},
+    {"ComZero", nullptr, {"/c0"}, nullptr, "Failed to open COM0 port\r\n",
+     "COM0: no such port; COM1 to COM9 are /dev/ttyS0 to /dev/ttyS8"},
+    {"NotSerial", nullptr, {"/c/dev/null"}, nullptr, "Failed to open /dev/null port\r\n",
+     "/dev/null: not a serial device\n"},
+    {"RateRefused", nullptr, {"/cPTY", "/b0"}, nullptr, "Failed to open PTY port\r\n",
+     ": the driver refuses the baud rate 0\n"},
+    {"PermissionDenied", nullptr, {"/cPTY"}, nullptr, "Failed to open PTY port\r\n",
+     ": permission denied; "},
 };
 // clang-format on
 
-class RefusesFile : public ::testing::TestWithParam<Refused> {};
-
-TEST_P(RefusesFile, EndsTheRunAndWritesNothing) {
-  const Refused& r = GetParam();
-  TempDir dir;
-  if (r.contents == nullptr) std::filesystem::create_directory(dir.File(r.file));
-  if (*r.file != '\0' && r.contents != nullptr) dir.Write(r.file, std::string(r.contents));
-  Drive drive(dir, r.family);
-  std::vector<std::string> arguments = {"none.s"};
-  if (*r.option != '\0') arguments.insert(arguments.begin(), r.option);
-  Result run = Load(dir, &drive, arguments);
-  EXPECT_TRUE(Ran(run, 1, Head(drive, r.family) + r.out));
-  if (UnderWine()) std::erase(run.err, '\r');  // Windows' standard error is a text stream
-  EXPECT_EQ(run.err, r.err);
-  EXPECT_TRUE(SameFlash(Bytes(FlashSize(r.family), 0xFF), drive.Stop()));
+std::string WithPty(std::string text, const testing::PseudoTerminal& pty) {
+  if (const std::size_t at = text.find("PTY"); at != std::string::npos)
+    text.replace(at, 3, pty.slavePath());
+  return text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, RefusesFile, ::testing::ValuesIn(REFUSED), RowName);
+class EndsWithStatusOne : public ::testing::TestWithParam<Ending> {};
+
+TEST_P(EndsWithStatusOne, AndSaysWhy) {
+  const Ending& e = GetParam();
+  const std::string name = e.name;
+  const bool denied = name == "PermissionDenied";
+  if (!e.family && UnderWine()) GTEST_SKIP() << "Windows words its own reasons (check_exe.sh)";
+  if (name == "ComNineIsTtyS8" && std::filesystem::exists("/dev/ttyS8")) GTEST_SKIP() << "ttyS8";
+  if (denied && geteuid() == 0) GTEST_SKIP() << "root opens any device";
+  TempDir dir;
+  testing::PseudoTerminal pty;
+  ASSERT_TRUE(!denied || chmod(pty.slavePath().c_str(), 0) == 0);
+  if (e.contents != nullptr && std::string(e.contents) == "/")
+    std::filesystem::create_directory(dir.File("none.s"));
+  else if (e.contents != nullptr)
+    dir.Write("none.s", std::string(e.contents));
+  std::optional<Drive> drive;
+  if (e.family != nullptr) drive.emplace(dir, e.family);
+  std::vector<std::string> arguments;
+  for (const std::string& option : e.options) arguments.push_back(WithPty(option, pty));
+  arguments.push_back("none.s");
+  Result run = Load(dir, drive ? &*drive : nullptr, arguments);
+  if (UnderWine()) std::erase(run.err, '\r');  // Windows' standard error is a text stream
+  if (!drive) {
+    EXPECT_TRUE(Ran(run, 1, BANNER + WithPty(e.out, pty)));
+    EXPECT_TRUE(run.err.starts_with("Cannot open ")) << run.err;
+    EXPECT_NE(run.err.find(e.err), std::string::npos) << run.err;
+    return;
+  }
+  EXPECT_TRUE(Ran(run, 1, Head(*drive, e.family) + e.out));
+  EXPECT_EQ(run.err, e.err);
+  EXPECT_TRUE(SameFlash(Bytes(FlashSize(e.family), 0xFF), drive->Stop()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EndsWithStatusOne, ::testing::ValuesIn(ENDINGS), RowName);
 
 // A paced drive, so that a load lasts about a second and can be met midway.
 const std::vector<std::string> PACED = {"--pace", "--baud", "38400"};
@@ -141,49 +179,6 @@ TEST(Runs, BusyPortIsNotOpenedTwice) {
   EXPECT_EQ(first->status(), 0);
   EXPECT_TRUE(first->Stdout().ends_with(VERIFIED));
 }
-
-// ---- a port that will not open: the one failure line on standard output,
-// the reason and the device tried on standard error.
-
-struct Unopened {
-  const char* name;
-  std::string device;  // after /c; "pty": a pseudo-terminal of the test's own
-  const char* option;
-  const char* port;  // as the failure message names it; "": the device
-  const char* err;
-};
-
-const Unopened UNOPENED[] = {
-    {"Missing", "/dev/ttyUSB-none", "", "", "/dev/ttyUSB-none: no such device\n"},
-    {"ComNineIsTtyS8", "9", "", "COM9", "/dev/ttyS8: no such device\n"},
-    {"ComZero", "0", "", "COM0", "COM0: no such port; COM1 to COM9 are /dev/ttyS0 to /dev/ttyS8"},
-    {"NotSerial", "/dev/null", "", "", "/dev/null: not a serial device\n"},
-    {"RateRefused", "pty", "/b0", "", ": the driver refuses the baud rate 0\n"},
-    {"PermissionDenied", "pty", "", "", ": permission denied; "},
-};
-
-class Unopenable : public ::testing::TestWithParam<Unopened> {};
-
-TEST_P(Unopenable, SaysWhyOnStandardError) {
-  const Unopened& u = GetParam();
-  if (UnderWine()) GTEST_SKIP() << "Windows words its own reasons (tests/wine/check_exe.sh)";
-  if (u.device == "9" && std::filesystem::exists("/dev/ttyS8")) GTEST_SKIP() << "has a ttyS8";
-  const bool denied = std::string(u.name) == "PermissionDenied";
-  if (denied && geteuid() == 0) GTEST_SKIP() << "root opens any device";
-  TempDir dir;
-  testing::PseudoTerminal pty;
-  const std::string device = u.device == "pty" ? pty.slavePath() : u.device;
-  ASSERT_TRUE(!denied || chmod(device.c_str(), 0) == 0);
-  std::vector<std::string> arguments = {"/c" + device, "fw.s"};
-  if (*u.option != '\0') arguments.push_back(u.option);
-  const Result run = Load(dir, nullptr, arguments);
-  const std::string port = *u.port != '\0' ? u.port : device;
-  EXPECT_TRUE(Ran(run, 1, BANNER + ("Failed to open " + port) + " port\r\n"));
-  EXPECT_TRUE(run.err.starts_with("Cannot open ")) << run.err;
-  EXPECT_NE(run.err.find(u.err), std::string::npos) << run.err;
-}
-
-INSTANTIATE_TEST_SUITE_P(Ports, Unopenable, ::testing::ValuesIn(UNOPENED), RowName);
 
 // A terminal that comes cooked (echo, line editing) is a raw line while the
 // loader runs and cooked again once it is done, for whatever uses it next.
@@ -245,6 +240,10 @@ const Tool TOOLS[] = {
     {"TraceBadChecksumAndNoise", "nym", {"--bad-payload-checksum", "1", "--noise", "2:3"},
      {"/v", "nym_sample.s"}, {"/T"}, 0, nullptr, {"<- IDENTIFY  AA 55 28 00 10 00 38 ",
      "(payload checksum wrong)", "ms -- 3 bytes skipped before the reply: ", "ms <- IDENTIFY"}},
+    // The late reply to the first identify is dropped, not taken for the next.
+    {"TraceLateReply", "nym", {"--late", "1"}, {"nym_sample.s"}, {"/t"}, 0, nullptr,
+     {"ms -- 200 ms of silence, no reply to IDENTIFY", "ms <- IDENTIFY  AA 55 28 00 10 00 38 ",
+      "ms -- 48 bytes of a late reply discarded\n", "ms -> WRITE_BLOCK  55 AA 04 01 11 16 "}},
     {"StrictMatch", "nym", {}, {"nym_sample.s"}, {"/e"}, 0, nullptr, {}},
     {"StrictMismatch", "nym", {}, {"/v", "nym_sample.s"}, {"/E"}, 2, nullptr, {}},
     {"StrictDigestMismatch", "tk720-digest", {}, {"/s", "/v", "tk720_digest_sample.bin"}, {"/e"},

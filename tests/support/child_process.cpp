@@ -57,7 +57,6 @@ ChildProcess::~ChildProcess() {
   if (err_ >= 0) close(err_);
 }
 
-// True once it ended (and was counted), false while it runs.
 bool ChildProcess::Reap(bool block) {
   if (pid_ <= 0) return true;
   int waitStatus = 0;

@@ -14,24 +14,20 @@ namespace kelvane::testing {
 
 class ChildProcess {
  public:
-  // argv[0] is searched on PATH when it holds no '/'. A program that cannot
-  // be run ends with status 127, saying why on its standard error.
+  // argv[0] is searched on PATH when it holds no '/'; one that cannot be run
+  // ends with status 127, saying why on its standard error.
   explicit ChildProcess(const std::vector<std::string>& argv, const std::string& directory = "");
-  // Kills it, with its process group, when it still runs.
-  ~ChildProcess();
+  ~ChildProcess();  // kills it and its process group
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   const std::string& startError() const { return startError_; }  // empty: it was forked
-  // False when it still runs after `limit`.
-  bool Wait(std::chrono::milliseconds limit);
-  // False when its standard output does not hold `text` within `limit`.
+  bool Wait(std::chrono::milliseconds limit);                    // false: it still runs
   bool WaitForStdout(std::string_view text, std::chrono::milliseconds limit);
   void Signal(int signalNumber);
   void Kill();
 
-  // Exit status, or 128 + the signal's number; -1 while it runs.
-  int status() const { return status_; }
+  int status() const { return status_; }  // 128 + signal when killed; -1 while it runs
   std::string Stdout() const { return Contents(out_); }
   std::string Stderr() const { return Contents(err_); }
   // The kernel's account once it ended: user + system time, peak memory.
@@ -40,11 +36,10 @@ class ChildProcess {
 
  private:
   static std::string Contents(int fd);
-  bool Reap(bool block);
+  bool Reap(bool block);  // true once it ended (and was counted)
 
   int pid_ = -1;
-  int out_ = -1;
-  int err_ = -1;
+  int out_ = -1, err_ = -1;
   int status_ = -1;
   double cpuSeconds_ = 0;
   long peakRssKiB_ = 0;
