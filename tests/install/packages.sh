@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What the three packages hold, file by file, with the version in every name;
-# the static archive's programs need no shared library, and the Windows
-# program is stripped and carries its version resource.
+# the static programs need no shared library, kelvane.exe is stripped and
+# carries its version resource.
 #   tests/install/packages.sh DIR     (what scripts/make-packages wrote)
 set -euo pipefail
 dir=$1
