@@ -106,7 +106,6 @@ std::string WithPty(std::string text, const testing::PseudoTerminal& pty) {
 }
 
 class EndsWithStatusOne : public ::testing::TestWithParam<Ending> {};
-
 TEST_P(EndsWithStatusOne, AndSaysWhy) {
   const Ending& e = GetParam();
   const std::string name = e.name;
@@ -138,7 +137,6 @@ TEST_P(EndsWithStatusOne, AndSaysWhy) {
   EXPECT_EQ(run.err, e.err);
   EXPECT_TRUE(SameFlash(Bytes(FlashSize(e.family), 0xFF), drive->Stop()));
 }
-
 INSTANTIATE_TEST_SUITE_P(Table, EndsWithStatusOne, ::testing::ValuesIn(ENDINGS), RowName);
 
 // A paced drive, so that a load lasts about a second and can be met midway.
@@ -294,7 +292,6 @@ std::tuple<Result, std::string, bool> RunAgainst(const Tool& t,
 }
 
 class FieldOptions : public ::testing::TestWithParam<Tool> {};
-
 TEST_P(FieldOptions, ChangeOnlyWhatTheyAreFor) {
   const Tool& t = GetParam();
   std::vector<std::string> arguments = t.tools;
@@ -318,7 +315,6 @@ TEST_P(FieldOptions, ChangeOnlyWhatTheyAreFor) {
   }
   EXPECT_TRUE(!t.err.empty() || run.err.empty()) << run.err;
 }
-
 INSTANTIATE_TEST_SUITE_P(Table, FieldOptions, ::testing::ValuesIn(TOOLS), RowName);
 
 // /l on a fake machine: a UART at ttyS0 but none behind ttyS1, a USB adapter
@@ -358,8 +354,9 @@ TEST(FieldOptions, ListsTheSerialPortsOfTheMachine) {
 struct SimLine {
   const char* name;
   std::vector<std::string> arguments;
-  int status;        // -1: it serves, and is stopped
-  const char* says;  // on standard error (standard output for --version)
+  int status;  // -1: it serves (a load of the Nym sample when `logged` is given), and is stopped
+  const char* says;              // on standard error (standard output for --version)
+  const char* logged = nullptr;  // on standard output after the terminal's path
 };
 
 // clang-format off
@@ -370,47 +367,35 @@ const SimLine SIM_LINES[] = {
     {"SlowPaceWarned", {"--baud", "9600", "--pace"}, -1, "takes 276 ms on the wire"},
     {"UnknownFamily", {"--family", "nym2"}, 2, "--family: 'nym2' is not a family"},
     {"StuckOutsideTheFlash", {"--stuck", "0x40800:0"}, 2, "lies outside the 0x40800-byte flash"},
+    {"LogsAndSumsUp", {"--log", "-", "--write-status", "2:0x22"}, -1,
+     "served 3 requests, injected 1 faults; flash saved to ",
+     "IDENTIFY status 0\nWRITE 0x00000000 256 status 0\nWRITE 0x00000100 256 status 34\n"},
 };
 // clang-format on
 
 class DriveSimLine : public ::testing::TestWithParam<SimLine> {};
-
 TEST_P(DriveSimLine, IsTakenOrRefused) {
   const SimLine& line = GetParam();
-  std::vector<std::string> argv = {DRIVE_SIM_BIN};
+  TempDir dir;
+  dir.Write("nym_sample.s", Example("nym_sample.s"));
+  std::vector<std::string> argv = {DRIVE_SIM_BIN, "--flash-out", dir.File("flash")};
   argv.insert(argv.end(), line.arguments.begin(), line.arguments.end());
   ChildProcess sim(argv);
-  if (line.status < 0) {
-    ASSERT_TRUE(sim.WaitForStdout("\n", 10s));
-    sim.Signal(SIGTERM);
-  }
+  const bool serves = line.status < 0;
+  ASSERT_TRUE(!serves || sim.WaitForStdout("\n", 10s));
+  const std::string pty = sim.Stdout().substr(0, sim.Stdout().find('\n'));
+  ASSERT_TRUE(line.logged == nullptr ||
+              ChildProcess({KELVANE_BIN, "/c" + pty, "nym_sample.s"}, dir.path()).Wait(30s));
+  if (serves) sim.Signal(SIGTERM);
   ASSERT_TRUE(sim.Wait(10s));
   EXPECT_EQ(sim.status(), std::max(line.status, 0));
   const std::string said = line.status == 0 ? sim.Stdout() : sim.Stderr();
   EXPECT_NE(said.find(line.says), std::string::npos) << said;
+  if (line.logged == nullptr) return;
+  EXPECT_EQ(sim.Stdout(), pty + "\n" + line.logged);
+  EXPECT_NE(said.find(line.says + dir.File("flash")), std::string::npos) << said;
 }
-
 INSTANTIATE_TEST_SUITE_P(Options, DriveSimLine, ::testing::ValuesIn(SIM_LINES), RowName);
-
-TEST(DriveSim, LogsToStandardOutputAndSumsUpOnExit) {
-  TempDir dir;
-  dir.Write("nym_sample.s", Example("nym_sample.s"));
-  ChildProcess sim(
-      {DRIVE_SIM_BIN, "--log", "-", "--write-status", "2:0x22", "--flash-out", dir.File("flash")});
-  ASSERT_TRUE(sim.WaitForStdout("\n", 10s));
-  const std::string pty = sim.Stdout().substr(0, sim.Stdout().find('\n'));
-  ChildProcess loader({KELVANE_BIN, "/c" + pty, "nym_sample.s"}, dir.path());
-  ASSERT_TRUE(loader.Wait(30s));
-  sim.Signal(SIGTERM);
-  ASSERT_TRUE(sim.Wait(10s));
-  EXPECT_EQ(sim.Stdout(), pty +
-                              "\nIDENTIFY status 0\nWRITE 0x00000000 256 status 0\n"
-                              "WRITE 0x00000100 256 status 34\n");
-  EXPECT_NE(sim.Stderr().find("served 3 requests, injected 1 faults; flash saved to " +
-                              dir.File("flash")),
-            std::string::npos)
-      << sim.Stderr();
-}
 
 }  // namespace
 }  // namespace kelvane::e2e

@@ -73,20 +73,11 @@ bool ChildProcess::Reap(bool block) {
   return true;
 }
 
-bool ChildProcess::Wait(std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!Reap(false)) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
-bool ChildProcess::WaitForStdout(std::string_view text, std::chrono::milliseconds limit) {
+bool ChildProcess::WaitFor(const std::string_view* text, std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {
-    const bool ended = Reap(false);  // one more look after it ended
-    if (Stdout().find(text) != std::string::npos) return true;
+    const bool ended = Reap(false);  // one more look at the output after it ended
+    if (text != nullptr ? Stdout().find(*text) != std::string::npos : ended) return true;
     if (ended || std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }

@@ -22,8 +22,11 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   const std::string& startError() const { return startError_; }  // empty: it was forked
-  bool Wait(std::chrono::milliseconds limit);                    // false: it still runs
-  bool WaitForStdout(std::string_view text, std::chrono::milliseconds limit);
+  // False when it still runs, or its standard output lacks `text`, after `limit`.
+  bool Wait(std::chrono::milliseconds limit) { return WaitFor(nullptr, limit); }
+  bool WaitForStdout(std::string_view text, std::chrono::milliseconds limit) {
+    return WaitFor(&text, limit);
+  }
   void Signal(int signalNumber);
   void Kill();
 
@@ -37,10 +40,9 @@ class ChildProcess {
  private:
   static std::string Contents(int fd);
   bool Reap(bool block);  // true once it ended (and was counted)
+  bool WaitFor(const std::string_view* text, std::chrono::milliseconds limit);
 
-  int pid_ = -1;
-  int out_ = -1, err_ = -1;
-  int status_ = -1;
+  int pid_ = -1, out_ = -1, err_ = -1, status_ = -1;
   double cpuSeconds_ = 0;
   long peakRssKiB_ = 0;
   std::string startError_;
