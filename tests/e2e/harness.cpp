@@ -114,12 +114,6 @@ Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::strin
          << Escape(run.out.substr(from, 600));
 }
 
-const char* const BANNER =
-    "\r\n Ostrel firmware loader\r\n                                            Version "
-    "2.03\r\n\r\n";
-const char* const UPDATED = "\r\nFirmware was successufully updated\r\n";
-const char* const VERIFIED = "\r\nFirmware was successufully verifyed\r\n";
-
 std::string Head(const Drive& drive, const std::string& family, const std::string& firmware,
                  int failures) {
   char forty[1024] = {};

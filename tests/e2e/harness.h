@@ -50,8 +50,7 @@ class Drive {
 
 struct Result {
   int status = -1;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 // The loader in `dir` with the drive's port option first (when given) and
 // `arguments`; Load kills it, and fails the test, after two minutes.
@@ -61,9 +60,11 @@ Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::strin
 // Exit status and standard output byte for byte; else the text around the difference.
 ::testing::AssertionResult Ran(const Result& run, int status, const std::string& out);
 
-extern const char* const BANNER;
-extern const char* const UPDATED;
-extern const char* const VERIFIED;
+inline const char* const BANNER =
+    "\r\n Ostrel firmware loader\r\n                                            Version "
+    "2.03\r\n\r\n";
+inline const char* const UPDATED = "\r\nFirmware was successufully updated\r\n";
+inline const char* const VERIFIED = "\r\nFirmware was successufully verifyed\r\n";
 // Banner, port line, `failures` failed identify attempts, the link, the
 // identity of the family's default drive-sim drive, `firmware` (a digest
 // drive's word on its firmware) and the empty line.
