@@ -9,10 +9,6 @@ namespace kelvane::e2e {
 
 namespace {
 
-std::string Env(const char* name) {
-  return std::getenv(name) != nullptr ? std::getenv(name) : "";
-}
-
 // The identity lines of drive-sim's default drive of each family: the 40-byte
 // identity of three families, with its extended part the same in all three.
 const char* const FORTY_BYTES =
@@ -46,16 +42,10 @@ std::size_t FirstDifference(const auto& a, const auto& b) {
   return std::size_t(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
 }
 
-std::string Escape(const std::string& text) {
-  std::string escaped;
-  for (char c : text) escaped += c == '\r' ? "\\r" : c == '\n' ? "\\n\n" : std::string(1, c);
-  return escaped;
-}
-
 }  // namespace
 
-bool UnderWine() {
-  return !Env("KELVANE_WINE_EXE").empty();
+std::string Env(const char* name) {
+  return std::getenv(name) != nullptr ? std::getenv(name) : "";
 }
 
 Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments)
@@ -71,14 +61,6 @@ Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::str
   EXPECT_TRUE(sim_->WaitForStdout("\n", 10s)) << sim_->Stderr();
   const std::string out = sim_->Stdout();
   pty_ = out.substr(0, out.find('\n'));
-}
-
-std::string Drive::Port() const {
-  return "/c" + (UnderWine() ? Env("KELVANE_WINE_COM") : pty_);
-}
-
-std::string Drive::Name() const {
-  return UnderWine() ? "COM" + Env("KELVANE_WINE_COM") : pty_;
 }
 
 Bytes Drive::Stop() {
@@ -110,8 +92,8 @@ Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::strin
   return ::testing::AssertionFailure()
          << "status " << run.status << " (expected " << status << "); output differs at byte " << at
          << "\n--- expected from byte " << from << ":\n"
-         << Escape(out.substr(from, 600)) << "\n--- got:\n"
-         << Escape(run.out.substr(from, 600));
+         << ::testing::PrintToString(out.substr(from, 600)) << "\n--- got:\n"
+         << ::testing::PrintToString(run.out.substr(from, 600));
 }
 
 std::string Head(const Drive& drive, const std::string& family, const std::string& firmware,
@@ -141,12 +123,11 @@ std::string Pass(const char* done, const char* unit, int count, int from, int to
   std::string text;
   char line[96];
   for (int k = from; k < (to < 0 ? count : to); ++k) {
-    if (const auto error = errors.find(k); error != errors.end()) {
+    if (const auto error = errors.find(k); error != errors.end())
       std::snprintf(line, sizeof line, " %s %4d has %4d errorneous location(s)\r\n",
                     unit[0] == 's' ? "Sector" : "Block", k + 1, error->second);
-    } else {
+    else
       std::snprintf(line, sizeof line, "%4d of %4d %s %s\r", k + 1, count, unit, done);
-    }
     text += line;
   }
   return text;

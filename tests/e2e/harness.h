@@ -23,7 +23,10 @@ using testing::Bytes;
 using testing::ChildProcess;
 using testing::TempDir;
 
-bool UnderWine();
+std::string Env(const char* name);  // empty when unset
+inline bool UnderWine() {
+  return !Env("KELVANE_WINE_EXE").empty();
+}
 // Table rows name their cases (gtest takes letters and digits only).
 inline auto RowName = [](const auto& info) {
   std::string name = info.param.name;
@@ -35,8 +38,10 @@ inline auto RowName = [](const auto& info) {
 class Drive {
  public:
   Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments = {});
-  std::string Port() const;  // the loader's option: /c<pty>, or /c<n> under Wine
-  std::string Name() const;  // as the loader names it: the pty's path, or COM<n>
+  // The loader's option: /c<pty>, or /c<n> under Wine.
+  std::string Port() const { return "/c" + (UnderWine() ? Env("KELVANE_WINE_COM") : pty_); }
+  // As the loader names it: the pty's path, or COM<n>.
+  std::string Name() const { return UnderWine() ? "COM" + Env("KELVANE_WINE_COM") : pty_; }
   std::string PortLine() const { return Name() + " open at 38400 baud\r\n"; }
   Bytes Stop();  // SIGTERM; the flash drive-sim saved on its way out
   bool Heard() const { return !testing::ReadFile(dir_.File("sim.log")).empty(); }

@@ -134,22 +134,16 @@ std::vector<Fault> FaultRows() {
   const std::string nymLoad = Written(nym) + Verified(nym, true);
   const std::string checksum = Written(s27) + s27.after + CHECKSUM_IS;
   std::vector<Fault> rows;
+  // clang-format off
   for (int i = NYM; i <= DIGEST; ++i) {
     const Family& f = FAMILIES[i];
-    rows.push_back({std::string("NoFault_") + f.name,
-                    i,
-                    {},
-                    0,
-                    0,
-                    Written(f) + f.after + f.sector + Verified(f, true),
-                    -1});
+    rows.push_back({std::string("NoFault_") + f.name, i, {}, 0, 0,
+                    Written(f) + f.after + f.sector + Verified(f, true), -1});
   }
-  // clang-format off
   rows.insert(rows.end(), {
       {"LinkAfterSilence", NYM, {"--silent-first", "3"}, 3, 0, nymLoad, -1},
       // The late replies to failed attempts must not be read as the answers
       // to the blocks' requests.
-      {"LinkAfterLateIdentifyReply", NYM, {"--late", "1"}, 1, 0, nymLoad, -1},
       {"LinkAfterLateReplyAndNoise", NYM, {"--late", "1", "--noise", "2:100"}, 1, 0, nymLoad, -1},
       {"LinkAfterNoiseBeyondTheByteBudget", NYM, {"--noise", "1:5000"}, 1, 0, nymLoad, -1},
       // DOS tools end a text file with Ctrl-Z; nothing after it counts.
