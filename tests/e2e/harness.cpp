@@ -48,6 +48,10 @@ std::string Env(const char* name) {
   return std::getenv(name) != nullptr ? std::getenv(name) : "";
 }
 
+bool UnderWine() {
+  return !Env("KELVANE_WINE_EXE").empty();
+}
+
 Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments)
     : dir_(dir) {
   std::vector<std::string> argv = {

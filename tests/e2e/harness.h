@@ -1,9 +1,8 @@
 #pragma once
 
 // The real kelvane against the real drive-sim on a pseudo-terminal, each test
-// in a directory of its own. Under Wine (KELVANE_WINE_* set by
-// tests/wine/run_e2e.sh) kelvane.exe runs instead, on COM<n>, which Wine maps
-// to the link drive-sim makes to its pseudo-terminal.
+// in a directory of its own; under Wine (tests/wine/run_e2e.sh) kelvane.exe
+// on COM<n>, which Wine maps to drive-sim's link to its pseudo-terminal.
 
 #include <gtest/gtest.h>
 
@@ -24,9 +23,7 @@ using testing::ChildProcess;
 using testing::TempDir;
 
 std::string Env(const char* name);  // empty when unset
-inline bool UnderWine() {
-  return !Env("KELVANE_WINE_EXE").empty();
-}
+bool UnderWine();
 // Table rows name their cases (gtest takes letters and digits only).
 inline auto RowName = [](const auto& info) {
   std::string name = info.param.name;
@@ -38,9 +35,8 @@ inline auto RowName = [](const auto& info) {
 class Drive {
  public:
   Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments = {});
-  // The loader's option: /c<pty>, or /c<n> under Wine.
+  // The loader's option and its name for the port: the pty's path, or COM<n>.
   std::string Port() const { return "/c" + (UnderWine() ? Env("KELVANE_WINE_COM") : pty_); }
-  // As the loader names it: the pty's path, or COM<n>.
   std::string Name() const { return UnderWine() ? "COM" + Env("KELVANE_WINE_COM") : pty_; }
   std::string PortLine() const { return Name() + " open at 38400 baud\r\n"; }
   Bytes Stop();  // SIGTERM; the flash drive-sim saved on its way out

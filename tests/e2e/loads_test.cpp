@@ -61,10 +61,9 @@ std::string Verified(const Family& f, bool match, const std::map<int, int>& erro
   const std::string mismatch = std::string("Firmware in the ") + f.drive +
                                " drive does not much the file " + f.sample + "\r\n";
   std::string text = "Verifying firmware:\r\n";
-  if (Digest(f)) {
+  if (Digest(f))
     return text + (match ? "Unit MD5 : " MD5 "\n\n" + std::string(VERIFIED + 2)
                          : "Unit doesn't have any valid firmware\n\n" + mismatch);
-  }
   text += Pass("verifyed", f.unit, f.count, 0, to, errors);
   return to >= 0 ? text : text + (match ? VERIFIED : "\r\n" + mismatch);
 }
@@ -209,14 +208,11 @@ TEST_P(Loads, EndAsTheDriveDecidesAndNeverClaimSuccessFalsely) {
   const Result run = Load(dir, &drive, Arguments(f));
   EXPECT_TRUE(Ran(run, fault.status,
                   Head(drive, f.name, Firmware(f, false), fault.failures) + f.before + fault.rest));
-
   const Bytes flash = drive.Stop();
   Bytes image = Golden(f.golden);
   Bytes expected = Loaded(f);
-  if (fault.blocks >= 0) {
-    const auto end = std::min(image.size(), fault.blocks * f.size);
-    expected = Holding(f.name, f.at, Bytes(image.begin(), image.begin() + end));
-  }
+  const auto written = image.begin() + std::min(image.size(), fault.blocks * f.size);
+  if (fault.blocks >= 0) expected = Holding(f.name, f.at, Bytes(image.begin(), written));
   if (fault.stuck != 0) expected[fault.stuck] = 0;
   // The digest drive's image carries the time of the load, which no file can foresee.
   if (Digest(f) && flash.size() == expected.size()) {

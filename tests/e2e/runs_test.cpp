@@ -1,6 +1,5 @@
-// Runs that are not one family's load: clearing a Nym drive, files the
-// loader refuses, a drive that vanishes or never answers, ports in use or
-// not to be opened, the field options and drive-sim's own command line.
+// Runs that are not one family's load: clearing a Nym drive, files refused, ports unopened or
+// busy, a drive that vanishes or never answers, the field options and drive-sim's command line.
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -58,7 +57,7 @@ struct Ending {
   const char* name;
   const char* family;                // drive-sim's --family; nullptr: no drive
   std::vector<std::string> options;  // before the file; "PTY": a pseudo-terminal of the test's own
-  const char* contents;              // of none.s; nullptr: no file; "/": a directory
+  const char* contents;              // of none.s; nullptr: none (a directory in Directory)
   const char* out;  // after the identity; without a drive, the port as the failure line names it
   const char* err;  // standard error; without a drive, what it holds after "Cannot open "
 };
@@ -73,7 +72,7 @@ struct Ending {
 // clang-format off
 const Ending ENDINGS[] = {
     {"MissingFile", "nym", {}, nullptr, "Can't open file none.s\r\n", ""},
-    {"Directory", "nym", {}, "/", "Can't open file none.s\r\n", ""},
+    {"Directory", "nym", {}, nullptr, "Can't open file none.s\r\n", ""},
     {"NotSRecords", "nym", {}, "hello\n", "Error (file:1) : not an S-record found\r\n", ""},
     {"BeyondTheArea", "tl3xx", {"/a"}, "S1050000AABB94\nS2060300000102F3\n",
      "Error (file:2) : record does not fit in the flash image area\r\n", ""},
@@ -113,10 +112,8 @@ TEST_P(EndsWithStatusOne, AndSaysWhy) {
   TempDir dir;
   testing::PseudoTerminal pty;
   ASSERT_TRUE(name != "PermissionDenied" || chmod(pty.slavePath().c_str(), 0) == 0);
-  if (e.contents != nullptr && std::string(e.contents) == "/")
-    std::filesystem::create_directory(dir.File("none.s"));
-  else if (e.contents != nullptr)
-    dir.Write("none.s", std::string(e.contents));
+  if (name == "Directory") std::filesystem::create_directory(dir.File("none.s"));
+  if (e.contents != nullptr) dir.Write("none.s", std::string(e.contents));
   std::optional<Drive> drive;
   if (e.family != nullptr) drive.emplace(dir, e.family);
   std::vector<std::string> arguments;
@@ -137,12 +134,10 @@ TEST_P(EndsWithStatusOne, AndSaysWhy) {
 INSTANTIATE_TEST_SUITE_P(Table, EndsWithStatusOne, ::testing::ValuesIn(ENDINGS), RowName);
 
 // A paced drive, so that a load lasts about a second and can be met midway.
-const std::vector<std::string> PACED = {"--pace", "--baud", "38400"};
-
 TEST(Runs, VanishedDriveEndsTheRun) {
   TempDir dir;
   dir.Write("nym_sample.s", Example("nym_sample.s"));
-  Drive drive(dir, "nym", PACED);
+  Drive drive(dir, "nym", {"--pace", "--baud", "38400"});
   auto loader = StartLoader(dir, &drive, {"nym_sample.s"});
   ASSERT_TRUE(loader->WaitForStdout("   3 of   13 sectors updated", 30s));
   drive.Kill();
@@ -157,7 +152,7 @@ TEST(Runs, VanishedDriveEndsTheRun) {
 TEST(Runs, BusyPortIsNotOpenedTwice) {
   TempDir dir;
   dir.Write("nym_sample.s", Example("nym_sample.s"));
-  Drive drive(dir, "nym", PACED);
+  Drive drive(dir, "nym", {"--pace", "--baud", "38400"});
   auto first = StartLoader(dir, &drive, {"nym_sample.s"});
   ASSERT_TRUE(first->WaitForStdout("Updating firmware:", 30s));
   const Result second = Load(dir, &drive, {"nym_sample.s"});
@@ -198,10 +193,9 @@ TEST(Runs, DISABLED_LONG_SilentDriveExhaustsTheAttempts) {
                       "Failed to establish connection with selected device\r\n\r\n"));
 }
 
-// ---- the field options: a run with them prints what the same run without
-// them prints (or, where they change the run, the stated text), the trace
-// goes to standard error only, /e turns a mismatch into status 2, and
-// neither /n nor a refused /r sends the drive anything.
+// ---- the field options: a run with them prints what the same run without them prints (or, where
+// they change the run, the stated text), the trace goes to standard error only, /e turns a
+// mismatch into status 2, and neither /n nor a refused /r sends the drive anything.
 
 struct Tool {
   const char* name;

@@ -1,9 +1,8 @@
 #pragma once
 
-// A program run by a test or a benchmark: standard input empty, standard
-// output and error kept in memory, every wait bounded, and dead with the
-// process that started it, so a hanging program fails a test instead of
-// stalling the suite.
+// A program run by a test or a benchmark: standard input empty, output kept
+// in memory, every wait bounded, and dead with the process that started it,
+// so a hanging program fails a test instead of stalling the suite.
 
 #include <chrono>
 #include <string>

@@ -16,8 +16,7 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes ReadFile(const std::string& path);  // empty when it cannot be read
 
 // Made under $TMPDIR (or /tmp), removed with all it holds unless
-// KELVANE_TEST_KEEP is set (to look at a failure); path() is empty when it
-// could not be made.
+// KELVANE_TEST_KEEP is set (to look at a failure); path() empty: not made.
 class TempDir {
  public:
   TempDir();

@@ -12,9 +12,7 @@ suite=$(realpath "${KELVANE_NATIVE_BUILD:-$here/../../build}")/bin/kelvane_e2e_t
 windows_build=$(realpath "${KELVANE_WINDOWS_BUILD:-$here/../../build-windows}")
 com=${KELVANE_WINE_COM:-7}
 die() { echo "run_e2e.sh: $*" >&2; exit 2; }
-for file in "$suite" "$windows_build/bin/kelvane.exe"; do
-  [[ -f $file ]] || die "$file not found; build it first"
-done
+[[ -f $suite && -f $windows_build/bin/kelvane.exe ]] || die "build $suite and kelvane.exe first"
 [[ $com =~ ^[0-9]$ ]] || die "KELVANE_WINE_COM must be one digit"
 # shellcheck source=tests/wine/wine_prefix.sh
 source "$here/wine_prefix.sh"
