@@ -63,8 +63,7 @@ Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::str
   sim_ = std::make_unique<ChildProcess>(argv, dir.path());
   // Its first line is the pseudo-terminal's path.
   EXPECT_TRUE(sim_->WaitForStdout("\n", 10s)) << sim_->Stderr();
-  const std::string out = sim_->Stdout();
-  pty_ = out.substr(0, out.find('\n'));
+  pty_ = sim_->Stdout().substr(0, sim_->Stdout().find('\n'));
 }
 
 Bytes Drive::Stop() {

@@ -54,18 +54,24 @@ std::string Written(const Family& f, int to = -1) {
          (to < 0 ? UPDATED : "");
 }
 
-// The verify pass up to block `to` (all, with its verdict, when -1): a
-// digest drive compares digests instead of reading the blocks back.
-std::string Verified(const Family& f, bool match, const std::map<int, int>& errors = {},
-                     int to = -1) {
+// The verify pass and its verdict: a digest drive compares digests instead of
+// reading the blocks back.
+std::string Verified(const Family& f, bool match, const std::map<int, int>& errors = {}) {
   const std::string mismatch = std::string("Firmware in the ") + f.drive +
                                " drive does not much the file " + f.sample + "\r\n";
   std::string text = "Verifying firmware:\r\n";
   if (Digest(f))
     return text + (match ? "Unit MD5 : " MD5 "\n\n" + std::string(VERIFIED + 2)
                          : "Unit doesn't have any valid firmware\n\n" + mismatch);
-  text += Pass("verifyed", f.unit, f.count, 0, to, errors);
-  return to >= 0 ? text : text + (match ? VERIFIED : "\r\n" + mismatch);
+  return text + Pass("verifyed", f.unit, f.count, 0, -1, errors) +
+         (match ? VERIFIED : "\r\n" + mismatch);
+}
+
+// A load whose verify pass met communication error `code` reading block `at`.
+std::string ReadFailed(const Family& f, int at, int code) {
+  return Written(f) + "Verifying firmware:\r\n" + Pass("verifyed", f.unit, f.count, 0, at) +
+         "FLASH verification failed on " + (*f.unit == 's' ? "sector " : "block ") +
+         std::to_string(at) + " because of communication error " + std::to_string(code) + "\r\n";
 }
 
 std::string Firmware(const Family& f, bool valid) {
@@ -157,21 +163,15 @@ std::vector<Fault> FaultRows() {
        Written(nym, 2) + "FLASH update failed on sector 2 : error code 34\r\n", 2},
       {"NymWriteLate", NYM, {"--late", "4"}, 0, 1,
        Written(nym, 2) + "FLASH update failed on sector 2 : error code 16\r\n", 3},
-      {"NymReadRefused", NYM, {"--read-status", "2:0x21"}, 0, 1, Written(nym) +
-       Verified(nym, false, {}, 1) +
-       "FLASH verification failed on sector 1 because of communication error 33\r\n", -1},
-      {"NymReadBadChecksum", NYM, {"--bad-payload-checksum", "16"}, 0, 1, Written(nym) +
-       Verified(nym, false, {}, 1) +
-       "FLASH verification failed on sector 1 because of communication error 1\r\n", -1},
+      {"NymReadRefused", NYM, {"--read-status", "2:0x21"}, 0, 1, ReadFailed(nym, 1, 33), -1},
+      {"NymReadBadChecksum", NYM, {"--bad-payload-checksum", "16"}, 0, 1, ReadFailed(nym, 1, 1), -1},
       {"NymShortRead", NYM, {"--short-read", "1:100"}, 0, 0,
        Written(nym) + Verified(nym, false, {{0, 156}}), -1},
       {"NymCellWillNotProgram", NYM, {"--stuck", "0x2105:0"}, 0, 0,
        Written(nym) + Verified(nym, false, {{1, 1}}), -1, 0x2105},
       {"Tl3xxWriteRefused", TL3XX, {"--write-status", "2:0x21"}, 0, 1,
        Written(tl3xx, 1) + "FLASH update failed on sector 1\r\n", 1},
-      {"Tl3xxReadRefused", TL3XX, {"--read-status", "1:0x21"}, 0, 1, Written(tl3xx) +
-       Verified(tl3xx, false, {}, 0) +
-       "FLASH verification failed on sector 0 because of communication error 33\r\n", -1},
+      {"Tl3xxReadRefused", TL3XX, {"--read-status", "1:0x21"}, 0, 1, ReadFailed(tl3xx, 0, 33), -1},
       {"Series27ChecksumWriteRefused", S27, {"--write-status", "20:0x21"}, 0, 1,
        checksum + "Firmware checksum update failed on sector 479\r\n", 19},
       {"Series27ChecksumReadRefused", S27, {"--read-status", "1:0x21"}, 0, 1,
@@ -181,9 +181,7 @@ std::vector<Fault> FaultRows() {
        0x1DF00},
       {"Tk720WriteRefused", TK720, {"--write-status", "5:0x21"}, 0, 1,
        Written(tk720, 4) + "FLASH update failed on block 4\r\n", 4},
-      {"Tk720ReadRefused", TK720, {"--read-status", "3:0x24"}, 0, 1, Written(tk720) +
-       Verified(tk720, false, {}, 2) +
-       "FLASH verification failed on block 2 because of communication error 36\r\n", -1},
+      {"Tk720ReadRefused", TK720, {"--read-status", "3:0x24"}, 0, 1, ReadFailed(tk720, 2, 36), -1},
       {"DigestWriteRefused", DIGEST, {"--write-status", "1:0x21"}, 0, 1,
        Written(digest, 0) + "FLASH update failed on block 0\r\n", 0},
       {"DigestVerifyIdentifyRefused", DIGEST, {"--identify-status", "2:0x21"}, 0, 1,
