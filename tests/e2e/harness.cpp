@@ -48,19 +48,14 @@ std::string Env(const char* name) {
   return std::getenv(name) != nullptr ? std::getenv(name) : "";
 }
 
-bool UnderWine() {
-  return !Env("KELVANE_WINE_EXE").empty();
-}
-
 Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments)
     : dir_(dir) {
-  std::vector<std::string> argv = {
-      DRIVE_SIM_BIN, "--family",         family, "--flash-out", dir.File("sim.flash"),
-      "--log",       dir.File("sim.log")};
+  arguments.insert(arguments.begin(), {DRIVE_SIM_BIN, "--family", family, "--flash-out",
+                                       dir.File("sim.flash"), "--log", dir.File("sim.log")});
   // Wine leaves the terminal's settings as it finds them, as a COM port has none.
-  if (UnderWine()) argv.insert(argv.end(), {"--link", Env("KELVANE_WINE_COM_LINK"), "--raw-line"});
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  sim_ = std::make_unique<ChildProcess>(argv, dir.path());
+  if (UnderWine())
+    arguments.insert(arguments.end(), {"--link", Env("KELVANE_WINE_COM_LINK"), "--raw-line"});
+  sim_ = std::make_unique<ChildProcess>(arguments, dir.path());
   // Its first line is the pseudo-terminal's path.
   EXPECT_TRUE(sim_->WaitForStdout("\n", 10s)) << sim_->Stderr();
   pty_ = sim_->Stdout().substr(0, sim_->Stdout().find('\n'));
@@ -99,15 +94,17 @@ Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::strin
          << ::testing::PrintToString(run.out.substr(from, 600));
 }
 
-std::string Head(const Drive& drive, const std::string& family, const std::string& firmware,
-                 int failures) {
+std::string Head(const Drive& drive, const std::string& family, bool valid, int failures) {
   char forty[1024] = {};
   if (const auto v = FORTY_BYTE_DRIVES.find(family); v != FORTY_BYTE_DRIVES.end())
     std::snprintf(forty, sizeof forty, FORTY_BYTES, v->second[0], v->second[1], v->second[2],
                   v->second[3], v->second[4], v->second[5]);
   const std::string identity = *forty != '\0' ? forty : IDENTITIES.at(family);
   return BANNER + drive.PortLine() + Countdown(failures) +
-         "Connection with device established.\r\n\r\nDevice details:\r\n" + identity + firmware +
+         "Connection with device established.\r\n\r\nDevice details:\r\n" + identity +
+         (family != "tk720-digest" ? ""
+          : valid                  ? "Device contains valid firmware.\n"
+                                   : "Device doesn't have any valid firmware\n") +
          "\r\n";
 }
 

@@ -23,7 +23,9 @@ using testing::ChildProcess;
 using testing::TempDir;
 
 std::string Env(const char* name);  // empty when unset
-bool UnderWine();
+inline bool UnderWine() {
+  return !Env("KELVANE_WINE_EXE").empty();
+}
 // Table rows name their cases (gtest takes letters and digits only).
 inline auto RowName = [](const auto& info) {
   std::string name = info.param.name;
@@ -67,9 +69,9 @@ inline const char* const BANNER =
 inline const char* const UPDATED = "\r\nFirmware was successufully updated\r\n";
 inline const char* const VERIFIED = "\r\nFirmware was successufully verifyed\r\n";
 // Banner, port line, `failures` failed identify attempts, the link, the
-// identity of the family's default drive-sim drive, `firmware` (a digest
-// drive's word on its firmware) and the empty line.
-std::string Head(const Drive& drive, const std::string& family, const std::string& firmware = "",
+// identity of the family's default drive-sim drive, what a digest drive says
+// of its firmware (`valid` or not) and the empty line.
+std::string Head(const Drive& drive, const std::string& family, bool valid = false,
                  int failures = 0);
 // "updated" or "verifyed" lines of blocks `from` .. `to` - 1 out of `count`;
 // `errors` maps a block to its differing bytes.

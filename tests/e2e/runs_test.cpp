@@ -172,8 +172,7 @@ TEST(Runs, PortIsRawDuringTheRunAndAsFoundAfterIt) {
   termios found{}, during{}, after{};
   ASSERT_EQ(tcgetattr(pty.master(), &found), 0);
   auto loader = StartLoader(dir, nullptr, {"/c" + pty.slavePath(), "none.s"});
-  const Bytes identify = {0x55, 0xAA, 0x00, 0x00, 0x10, 0x10};
-  ASSERT_EQ(pty.Receive(identify.size()), identify);
+  ASSERT_EQ(pty.Receive(6), (Bytes{0x55, 0xAA, 0x00, 0x00, 0x10, 0x10}));  // an identify
   ASSERT_EQ(tcgetattr(pty.master(), &during), 0);
   EXPECT_EQ(during.c_lflag & (ICANON | ECHO | ISIG), 0u);
   EXPECT_EQ(during.c_iflag & (ICRNL | IXON), 0u);
@@ -267,9 +266,8 @@ const Tool TOOLS[] = {
 };
 // clang-format on
 
-// The loader's whole output with `arguments` against a fresh drive, its
-// terminal's name in the port line read as <pty>, and whether the drive heard
-// a byte: runs on two drives compare whole.
+// The loader's output with `arguments` against a fresh drive, the terminal in its port line read
+// as <pty> (runs on two drives compare whole), and whether the drive heard a byte.
 std::pair<Result, bool> RunAgainst(const Tool& t, const std::vector<std::string>& arguments) {
   TempDir dir;
   for (const char* sample :

@@ -62,8 +62,8 @@ bool ChildProcess::Reap(bool block) {
   int waitStatus = 0;
   ::rusage usage{};
   pid_t done;
-  while ((done = wait4(pid_, &waitStatus, block ? 0 : WNOHANG, &usage)) < 0 && errno == EINTR) {
-  }
+  do done = wait4(pid_, &waitStatus, block ? 0 : WNOHANG, &usage);
+  while (done < 0 && errno == EINTR);
   if (done == 0) return false;
   status_ = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
   cpuSeconds_ = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
