@@ -218,7 +218,7 @@ const Tool TOOLS[] = {
     // over is dropped, not taken for the first block's.
     {"TraceLoad", "nym", {"--late", "1"}, {"nym_sample.s"}, {"/t"}, 0, nullptr,
      {"ms -> IDENTIFY  55 AA 00 00 10 10", "ms -- 200 ms of silence, no reply to IDENTIFY",
-      "ms <- IDENTIFY  AA 55 28 00 10 00 38 ", "ms -- 48 bytes of a late reply discarded\n",
+      "ms <- IDENTIFY  AA 55 28 00 10 00 38 ", "ms -- 48 bytes of a late reply discarded",
       "ms -> WRITE_BLOCK  55 AA 04 01 11 16 00 00 00 00 ",
       "ms <- WRITE_BLOCK  AA 55 00 00 11 00 11", "ms <- READ_BLOCK  AA 55 00 01 12 00 13 "}},
     {"TraceBadChecksumAndNoise", "nym", {"--bad-payload-checksum", "1", "--noise", "2:3"},
