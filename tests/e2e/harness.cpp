@@ -9,11 +9,6 @@ namespace kelvane::e2e {
 
 namespace {
 
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
 // The identity lines of drive-sim's default drive of each family: the 40-byte
 // identity of three families, with its extended part the same in all three.
 const char* const FORTY_BYTES =
@@ -43,50 +38,27 @@ const std::map<std::string, std::string> IDENTITIES = {
      "   macAddress                   00 1b 5c 3a 07 d2\n   checksum                     5a3c\n"}};
 
 // Where two texts or flash contents first differ.
-template <typename Text>
-std::size_t FirstDifference(const Text& a, const Text& b) {
-  std::size_t at = 0;
-  while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
-  return at;
-}
-
-std::string Escape(const std::string& text) {
-  std::string escaped;
-  for (char c : text) escaped += c == '\r' ? "\\r" : c == '\n' ? "\\n\n" : std::string(1, c);
-  return escaped;
+std::size_t FirstDifference(const auto& a, const auto& b) {
+  return std::size_t(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
 }
 
 }  // namespace
 
-bool UnderWine() {
-  return !Env("KELVANE_WINE_EXE").empty();
+std::string Env(const char* name) {
+  return std::getenv(name) != nullptr ? std::getenv(name) : "";
 }
 
 Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments)
     : dir_(dir) {
-  std::vector<std::string> argv = {
-      DRIVE_SIM_BIN, "--family",         family, "--flash-out", dir.File("sim.flash"),
-      "--log",       dir.File("sim.log")};
+  arguments.insert(arguments.begin(), {DRIVE_SIM_BIN, "--family", family, "--flash-out",
+                                       dir.File("sim.flash"), "--log", dir.File("sim.log")});
   // Wine leaves the terminal's settings as it finds them, as a COM port has none.
-  if (UnderWine()) argv.insert(argv.end(), {"--link", Env("KELVANE_WINE_COM_LINK"), "--raw-line"});
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  sim_ = std::make_unique<ChildProcess>(argv, dir.path());
+  if (UnderWine())
+    arguments.insert(arguments.end(), {"--link", Env("KELVANE_WINE_COM_LINK"), "--raw-line"});
+  sim_ = std::make_unique<ChildProcess>(arguments, dir.path());
   // Its first line is the pseudo-terminal's path.
   EXPECT_TRUE(sim_->WaitForStdout("\n", 10s)) << sim_->Stderr();
-  const std::string out = sim_->Stdout();
-  pty_ = out.substr(0, out.find('\n'));
-}
-
-std::string Drive::Port() const {
-  return "/c" + (UnderWine() ? Env("KELVANE_WINE_COM") : pty_);
-}
-
-std::string Drive::Name() const {
-  return UnderWine() ? "COM" + Env("KELVANE_WINE_COM") : pty_;
-}
-
-std::string Drive::PortLine(int baud) const {
-  return Name() + " open at " + std::to_string(baud) + " baud\r\n";
+  pty_ = sim_->Stdout().substr(0, sim_->Stdout().find('\n'));
 }
 
 Bytes Drive::Stop() {
@@ -118,36 +90,28 @@ Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::strin
   return ::testing::AssertionFailure()
          << "status " << run.status << " (expected " << status << "); output differs at byte " << at
          << "\n--- expected from byte " << from << ":\n"
-         << Escape(out.substr(from, 600)) << "\n--- got:\n"
-         << Escape(run.out.substr(from, 600));
+         << ::testing::PrintToString(out.substr(from, 600)) << "\n--- got:\n"
+         << ::testing::PrintToString(run.out.substr(from, 600));
 }
 
-const char* const BANNER =
-    "\r\n Ostrel firmware loader\r\n                                            Version "
-    "2.03\r\n\r\n";
-const char* const UPDATED = "\r\nFirmware was successufully updated\r\n";
-const char* const VERIFIED = "\r\nFirmware was successufully verifyed\r\n";
-
-std::string Head(const Drive& drive, const std::string& family, const std::string& firmware,
-                 int failures) {
-  std::string identity;
-  if (const auto forty = FORTY_BYTE_DRIVES.find(family); forty != FORTY_BYTE_DRIVES.end()) {
-    const auto& v = forty->second;
-    char lines[1024];
-    std::snprintf(lines, sizeof lines, FORTY_BYTES, v[0], v[1], v[2], v[3], v[4], v[5]);
-    identity = lines;
-  } else {
-    identity = IDENTITIES.at(family);
-  }
+std::string Head(const Drive& drive, const std::string& family, bool valid, int failures) {
+  char forty[1024] = {};
+  if (const auto v = FORTY_BYTE_DRIVES.find(family); v != FORTY_BYTE_DRIVES.end())
+    std::snprintf(forty, sizeof forty, FORTY_BYTES, v->second[0], v->second[1], v->second[2],
+                  v->second[3], v->second[4], v->second[5]);
+  const std::string identity = *forty != '\0' ? forty : IDENTITIES.at(family);
   return BANNER + drive.PortLine() + Countdown(failures) +
-         "Connection with device established.\r\n\r\nDevice details:\r\n" + identity + firmware +
+         "Connection with device established.\r\n\r\nDevice details:\r\n" + identity +
+         (family != "tk720-digest" ? ""
+          : valid                  ? "Device contains valid firmware.\n"
+                                   : "Device doesn't have any valid firmware\n") +
          "\r\n";
 }
 
-std::string Countdown(int failures, int from) {
+std::string Countdown(int failures) {
   std::string countdown;
   char line[64];
-  for (int n = from; n > from - failures; --n) {
+  for (int n = 1000; n > 1000 - failures; --n) {
     std::snprintf(line, sizeof line, "Trying to establish link with device %4d\r", n);
     countdown += line;
   }
@@ -159,12 +123,11 @@ std::string Pass(const char* done, const char* unit, int count, int from, int to
   std::string text;
   char line[96];
   for (int k = from; k < (to < 0 ? count : to); ++k) {
-    if (const auto error = errors.find(k); error != errors.end()) {
+    if (const auto error = errors.find(k); error != errors.end())
       std::snprintf(line, sizeof line, " %s %4d has %4d errorneous location(s)\r\n",
                     unit[0] == 's' ? "Sector" : "Block", k + 1, error->second);
-    } else {
+    else
       std::snprintf(line, sizeof line, "%4d of %4d %s %s\r", k + 1, count, unit, done);
-    }
     text += line;
   }
   return text;

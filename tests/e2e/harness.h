@@ -1,9 +1,8 @@
 #pragma once
 
 // The real kelvane against the real drive-sim on a pseudo-terminal, each test
-// in a directory of its own. Under Wine (KELVANE_WINE_* set by
-// tests/wine/run_e2e.sh) kelvane.exe runs instead, on COM<n>, which Wine maps
-// to the link drive-sim makes to its pseudo-terminal.
+// in a directory of its own; under Wine (tests/wine/run_e2e.sh) kelvane.exe
+// on COM<n>, which Wine maps to drive-sim's link to its pseudo-terminal.
 
 #include <gtest/gtest.h>
 
@@ -11,7 +10,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "tests/support/child_process.h"
@@ -24,16 +22,11 @@ using testing::Bytes;
 using testing::ChildProcess;
 using testing::TempDir;
 
-bool UnderWine();
-
-// Table rows show by their names (in an unnamed namespace: `using e2e::PrintTo;`).
-template <typename Row>
-requires requires(const Row& r) {
-  std::string_view(r.name);
+std::string Env(const char* name);  // empty when unset
+inline bool UnderWine() {
+  return !Env("KELVANE_WINE_EXE").empty();
 }
-void PrintTo(const Row& row, std::ostream* out) {
-  *out << row.name;
-}
+// Table rows name their cases (gtest takes letters and digits only).
 inline auto RowName = [](const auto& info) {
   std::string name = info.param.name;
   std::erase(name, '-');
@@ -44,9 +37,10 @@ inline auto RowName = [](const auto& info) {
 class Drive {
  public:
   Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments = {});
-  std::string Port() const;  // the loader's option: /c<pty>, or /c<n> under Wine
-  std::string Name() const;  // as the loader names it: the pty's path, or COM<n>
-  std::string PortLine(int baud = 38400) const;
+  // The loader's option and its name for the port: the pty's path, or COM<n>.
+  std::string Port() const { return "/c" + (UnderWine() ? Env("KELVANE_WINE_COM") : pty_); }
+  std::string Name() const { return UnderWine() ? "COM" + Env("KELVANE_WINE_COM") : pty_; }
+  std::string PortLine() const { return Name() + " open at 38400 baud\r\n"; }
   Bytes Stop();  // SIGTERM; the flash drive-sim saved on its way out
   bool Heard() const { return !testing::ReadFile(dir_.File("sim.log")).empty(); }
   void Kill() { sim_->Kill(); }  // drops the line as a pulled cable would
@@ -59,36 +53,33 @@ class Drive {
 
 struct Result {
   int status = -1;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 // The loader in `dir` with the drive's port option first (when given) and
-// `arguments`; killed, and the test failed, after two minutes.
+// `arguments`; Load kills it, and fails the test, after two minutes.
 std::unique_ptr<ChildProcess> StartLoader(const TempDir& dir, const Drive* drive,
                                           const std::vector<std::string>& arguments);
 Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::string>& arguments);
-
 // Exit status and standard output byte for byte; else the text around the difference.
 ::testing::AssertionResult Ran(const Result& run, int status, const std::string& out);
 
-// ---- texts as the loader prints them
-extern const char* const BANNER;
-extern const char* const UPDATED;
-extern const char* const VERIFIED;
-// Banner, port line, connection lines, "Device details:", the identity of
-// the family's drive as drive-sim makes it by default, `firmware` (what a
-// digest drive says of its firmware) and the empty line; `failures` failed
-// identify attempts before the link.
-std::string Head(const Drive& drive, const std::string& family, const std::string& firmware = "",
+inline const char* const BANNER =
+    "\r\n Ostrel firmware loader\r\n                                            Version "
+    "2.03\r\n\r\n";
+inline const char* const UPDATED = "\r\nFirmware was successufully updated\r\n";
+inline const char* const VERIFIED = "\r\nFirmware was successufully verifyed\r\n";
+// Banner, port line, `failures` failed identify attempts, the link, the
+// identity of the family's default drive-sim drive, what a digest drive says
+// of its firmware (`valid` or not) and the empty line.
+std::string Head(const Drive& drive, const std::string& family, bool valid = false,
                  int failures = 0);
-// One pass's progress: "updated" or "verifyed" lines of blocks `from` ..
-// `to` - 1 out of `count`; `errors` maps a block to its differing bytes.
+// "updated" or "verifyed" lines of blocks `from` .. `to` - 1 out of `count`;
+// `errors` maps a block to its differing bytes.
 std::string Pass(const char* done, const char* unit, int count, int from = 0, int to = -1,
                  const std::map<int, int>& errors = {});
 // "Trying to establish link with device" from 1000 down, `failures` times.
-std::string Countdown(int failures, int from = 1000);
+std::string Countdown(int failures);
 
-// ---- flash
 std::size_t FlashSize(const std::string& family);
 Bytes Golden(const std::string& name);
 Bytes Example(const std::string& name);

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The programs as a user gets them: installed into a temporary prefix, run
-# from a directory that holds nothing of the source tree, one loading the
-# installed Nym sample into the other; and the installed manual pages render
-# without a warning.
+# The programs as installed into a temporary prefix, run from a directory
+# outside the source tree, one loading the installed Nym sample into the
+# other; and the installed manual pages render without a warning.
 #   tests/install/installed_programs.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1 source=$2

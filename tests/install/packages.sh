@@ -1,14 +1,13 @@
 #!/usr/bin/env bash
 # What the three packages hold, file by file, with the version in every name;
-# the static archive's programs need no shared library, and the Windows
-# program is stripped and carries its version resource.
+# the static programs need no shared library, kelvane.exe is stripped and
+# carries its version resource.
 #   tests/install/packages.sh DIR     (what scripts/make-packages wrote)
 set -euo pipefail
 dir=$1
 root=$(dirname "$0")/../..
 version=$(sed -n 's/^project(kelvane VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
-pages=man1/kelvane.1
-[[ -f $root/man/drive-sim.1 ]] && pages+=" man1/drive-sim.1"
+pages="man1/kelvane.1 man1/drive-sim.1"
 work=$(mktemp -d /tmp/kelvane-packages-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -41,8 +40,7 @@ unzip -Z1 "$zip" | grep -v '/$' | same "$top/kelvane.exe $top/README.md
   $(sed "s|examples/|$top/examples/|g" <<<"$samples")" "$zip"
 unzip -q "$zip" -d "$work"
 exe=$work/$top/kelvane.exe
-cp "$exe" "$work/stripped.exe"
-x86_64-w64-mingw32-strip "$work/stripped.exe"
+x86_64-w64-mingw32-strip -o "$work/stripped.exe" "$exe"
 cmp -s "$exe" "$work/stripped.exe" || fail "kelvane.exe is not stripped"
 # The version resource's strings are UTF-16: "ProductVersion", then the version.
 iconv -f UTF-16LE -t UTF-8 -c <"$exe" 2>/dev/null | tr -d '\0' | grep -a -q "ProductVersion$version" ||

@@ -57,14 +57,13 @@ ChildProcess::~ChildProcess() {
   if (err_ >= 0) close(err_);
 }
 
-// True once it ended (and was counted), false while it runs.
 bool ChildProcess::Reap(bool block) {
   if (pid_ <= 0) return true;
   int waitStatus = 0;
   ::rusage usage{};
   pid_t done;
-  while ((done = wait4(pid_, &waitStatus, block ? 0 : WNOHANG, &usage)) < 0 && errno == EINTR) {
-  }
+  do done = wait4(pid_, &waitStatus, block ? 0 : WNOHANG, &usage);
+  while (done < 0 && errno == EINTR);
   if (done == 0) return false;
   status_ = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
   cpuSeconds_ = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
@@ -74,20 +73,11 @@ bool ChildProcess::Reap(bool block) {
   return true;
 }
 
-bool ChildProcess::Wait(std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!Reap(false)) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
-bool ChildProcess::WaitForStdout(std::string_view text, std::chrono::milliseconds limit) {
+bool ChildProcess::WaitFor(const std::string_view* text, std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {
-    const bool ended = Reap(false);  // one more look after it ended
-    if (Stdout().find(text) != std::string::npos) return true;
+    const bool ended = Reap(false);  // one more look at the output after it ended
+    if (text != nullptr ? Stdout().find(*text) != std::string::npos : ended) return true;
     if (ended || std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }

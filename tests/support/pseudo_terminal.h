@@ -1,8 +1,7 @@
 #pragma once
 
-// A pseudo-terminal pair of the test's own, a real serial device: the code
-// under test opens the slave path as its port, the test plays the far end on
-// the master.
+// A pseudo-terminal pair, a real serial device: the code under test opens the
+// slave path as its port, the test plays the far end on the master.
 
 #include <cstdint>
 #include <span>
@@ -13,9 +12,8 @@ namespace kelvane::testing {
 
 class PseudoTerminal {
  public:
-  // The port as the kernel makes a terminal: cooked, with echo, CR to LF and
-  // XON/XOFF, as a real port may come, so only the opener's own settings
-  // make it carry bytes unchanged.
+  // Cooked, with echo, CR to LF and XON/XOFF, as a real port may come: only
+  // the opener's own settings make it carry bytes unchanged.
   enum class Setup { AsItComes };
 
   explicit PseudoTerminal(Setup setup = Setup::AsItComes);
@@ -25,13 +23,11 @@ class PseudoTerminal {
 
   const std::string& slavePath() const { return slavePath_; }  // empty: none made
   int master() const { return master_; }
-
-  // Writes what the terminal takes of `bytes`; how much that was.
+  // How much of `bytes` the terminal took.
   std::size_t Write(std::span<const std::uint8_t> bytes) const;
   // Up to `count` bytes written to the slave; fewer after `quietMs` of quiet.
   std::vector<std::uint8_t> Receive(std::size_t count, int quietMs = 5000) const;
-  // The far end goes away: the slave's opener sees the line hang up.
-  void Hangup();
+  void Hangup();  // the slave's opener sees the line hang up
 
  private:
   int master_ = -1;

@@ -13,12 +13,10 @@ namespace kelvane::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The whole file; empty when it cannot be read.
-Bytes ReadFile(const std::string& path);
+Bytes ReadFile(const std::string& path);  // empty when it cannot be read
 
-// Made under $TMPDIR (or /tmp) and removed with all it holds, unless
-// KELVANE_TEST_KEEP is set (to look at a failure). Its path is empty when it
-// could not be made.
+// Made under $TMPDIR (or /tmp), removed with all it holds unless
+// KELVANE_TEST_KEEP is set (to look at a failure); path() empty: not made.
 class TempDir {
  public:
   TempDir();
@@ -28,7 +26,7 @@ class TempDir {
 
   const std::string& path() const { return path_; }
   std::string File(std::string_view name) const { return path_ + "/" + std::string(name); }
-  // Write the file `name`; its path.
+  // Each writes the file `name` and returns its path.
   std::string Write(std::string_view name, std::span<const std::uint8_t> bytes) const;
   std::string Write(std::string_view name, std::string_view text) const;
 

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# The native end-to-end suite with the Windows build under Wine: with
-# KELVANE_WINE_* set, each case starts kelvane.exe on COM<n> instead of the
-# native loader, and its drive-sim links the one path Wine maps COM<n> to, so
-# the .exe opens the simulated drive just as it opens a real COM port. The
+# The native end-to-end suite with kelvane.exe under Wine on COM<n>, which
+# Wine maps to the one path each case's drive-sim links to its terminal; the
 # cases share that path, so they run one after another.
 #   tests/wine/run_e2e.sh [gtest options...]
 #   KELVANE_NATIVE_BUILD   native build with bin/kelvane_e2e_tests (default build)
@@ -13,10 +11,9 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 suite=$(realpath "${KELVANE_NATIVE_BUILD:-$here/../../build}")/bin/kelvane_e2e_tests
 windows_build=$(realpath "${KELVANE_WINDOWS_BUILD:-$here/../../build-windows}")
 com=${KELVANE_WINE_COM:-7}
-for file in "$suite" "$windows_build/bin/kelvane.exe"; do
-  [[ -f $file ]] || { echo "run_e2e.sh: $file not found; build it first" >&2; exit 2; }
-done
-[[ $com =~ ^[0-9]$ ]] || { echo "run_e2e.sh: KELVANE_WINE_COM must be one digit" >&2; exit 2; }
+die() { echo "run_e2e.sh: $*" >&2; exit 2; }
+[[ -f $suite && -f $windows_build/bin/kelvane.exe ]] || die "build $suite and kelvane.exe first"
+[[ $com =~ ^[0-9]$ ]] || die "KELVANE_WINE_COM must be one digit"
 # shellcheck source=tests/wine/wine_prefix.sh
 source "$here/wine_prefix.sh"
 link_dir=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-wine.XXXXXX")
@@ -31,7 +28,7 @@ wineserver -p >/dev/null 2>&1 # one server for the whole suite
 wine reg query 'HKLM\Software\Wine\Ports' /v "COM$com" >/dev/null
 mapped() { [[ $(readlink "$WINEPREFIX/dosdevices/com$com" || true) == "$link_dir/com" ]]; }
 for _ in $(seq 50); do mapped && break; sleep 0.2; done
-mapped || { echo "run_e2e.sh: COM$com is not mapped to $link_dir/com" >&2; exit 2; }
+mapped || die "COM$com is not mapped to $link_dir/com"
 
 export KELVANE_WINE_EXE=$windows_build/bin/kelvane.exe KELVANE_WINE_COM=$com
 export KELVANE_WINE_COM_LINK=$link_dir/com

@@ -1,8 +1,7 @@
 # shellcheck shell=bash disable=SC2154  # windows_build comes from the caller
-# Sourced by the scripts beside it: a private Wine prefix for the Windows
-# build (KELVANE_WINEPREFIX, default <windows build>/wineprefix), kept for the
-# next run since making it takes a while, and locked for the calling script,
-# since the COM mapping and the wineserver are the whole prefix's.
+# Sourced by the scripts beside it: a private Wine prefix (KELVANE_WINEPREFIX,
+# default <windows build>/wineprefix), kept since making it takes a while, and
+# locked, since the COM mapping and the wineserver are the whole prefix's.
 for tool in wine wineserver wineboot flock; do
   command -v "$tool" >/dev/null || { echo "${0##*/}: '$tool' is not installed" >&2; exit 2; }
 done
