@@ -6,7 +6,6 @@
 #include <array>
 #include <climits>
 #include <string>
-#include <vector>
 
 #include "image/checksummed_image.h"
 #include "image/digest_stamped_image.h"
@@ -17,7 +16,7 @@
 namespace kelvane {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using unit::Bytes;
 using unit::Hex;
 
 std::string HexText(std::span<const std::uint8_t> bytes) {
@@ -27,95 +26,54 @@ std::string HexText(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
-// OpenSSL's MD5, the independent reference for our own.
-std::string OpenSslMd5(const std::uint8_t* data, std::size_t length) {
-  std::array<std::uint8_t, 16> digest{};
-  EVP_Digest(data, length, digest.data(), nullptr, EVP_md5(), nullptr);
-  return HexText(digest);
-}
-
-Bytes Counting(std::size_t length) {
-  Bytes bytes(length);
-  for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<std::uint8_t>(i);
-  return bytes;
-}
-
 const std::string EMPTY = "File is empty. Nothing to load.\r\n";
 const std::string SHORT = "File is too short for the image header. Nothing to load.\r\n";
 
-// Header F1E2D3C4 and the word count, the file from byte 8 on, 0xFF up to a
-// whole word, then the check word that makes the big-endian words sum to zero;
-// erased flash after it to the end of the last block.
-TEST(BinaryImages, ChecksummedImage) {
+// The end-to-end loads show both images for a file of whole words; here the
+// padding of a file that ends mid-word, and the refusals. Checksummed: header
+// F1E2D3C4, word count, the file from byte 8, 0xFF to a whole word, the word
+// that makes the big-endian sum zero, erased flash to the end of the block.
+// Digest-stamped: the digest (over byte 20 on, hand-checked), time stamp LSB
+// first, length MSB first, the file from byte 24.
+TEST(BinaryImages, PaddedToWholeWordsOrRefused) {
   struct Case {
+    bool stamped;
     Bytes file;
-    Bytes image;  // empty: refused with `printed`
-    std::string printed = "";
+    Bytes image;  // checksummed: all of it; stamped: bytes 16 to 23; empty: refused
+    std::string printed;
   };
+  const std::string STAMPED = "Image size : 12\nFile MD5 : EA26453A2641CE4E268B1AF1E330A8D2\n\n";
   const Case cases[] = {
-      {Bytes(8, 0x40), Hex("F1 E2 D3 C4 00 00 00 03 0E 1D 2C 39")},
-      {Counting(16), Hex("F1 E2 D3 C4 00 00 00 05 08 09 0A 0B 0C 0D 0E 0F FA 07 14 1D")},
-      {Bytes(9, 0), Hex("F1 E2 D3 C4 00 00 00 04 00 FF FF FF 0D 1D 2C 39")},
-      {{}, {}, EMPTY},
-      {Bytes(7, 0), {}, SHORT},
+      {false, Bytes(9, 0), Hex("F1 E2 D3 C4 00 00 00 04 00 FF FF FF 0D 1D 2C 39"), ""},
+      {false, {}, {}, EMPTY},
+      {false, Bytes(7, 0), {}, SHORT},
+      {true, Bytes(30, 0), Hex("78 56 34 12 00 00 00 0C"), STAMPED},
+      {true, {}, {}, EMPTY},
+      {true, Bytes(23, 0), {}, SHORT},
   };
   for (const Case& c : cases) {
     testing::TempDir dir;
     unit::Output out;
-    ChecksummedImage image;
-    const int result = PrepareChecksummedImage(
-        dir.Write("fw.bin", std::string(c.file.begin(), c.file.end())).c_str(), image, out.get());
-    EXPECT_EQ(result, c.image.empty() ? 1 : 0) << c.file.size();
-    EXPECT_EQ(out.text(), c.printed) << c.file.size();
+    const std::string name = dir.Write("fw.bin", std::string(c.file.begin(), c.file.end()));
+    ChecksummedImage sum;
+    DigestStampedImage stamped;
+    const int result = c.stamped
+                           ? PrepareDigestStampedImage(name.c_str(), 0x12345678, stamped, out.get())
+                           : PrepareChecksummedImage(name.c_str(), sum, out.get());
+    const std::string row = std::to_string(c.stamped) + " " + std::to_string(c.file.size());
+    EXPECT_EQ(result, c.image.empty() ? 1 : 0) << row;
+    EXPECT_EQ(out.text(), c.printed) << row;
     if (result != 0) continue;
-    EXPECT_EQ(Bytes(image.bytes.begin(), image.bytes.begin() + image.length), c.image);
-    ASSERT_EQ(image.bytes.size(), c.file.size() + 512);
-    EXPECT_TRUE(std::all_of(image.bytes.begin() + image.length, image.bytes.end(),
+    const std::vector<std::uint8_t>& bytes = c.stamped ? stamped.bytes : sum.bytes;
+    const auto image = bytes.begin() + (c.stamped ? 16 : 0);
+    EXPECT_EQ(Bytes(image, image + c.image.size()), c.image) << row;
+    const int length = c.stamped ? stamped.length : sum.length;
+    EXPECT_EQ(length, c.stamped ? 32 : 16) << row;
+    EXPECT_TRUE(std::all_of(bytes.begin() + (c.stamped ? 30 : 16), bytes.end(),
                             [](std::uint8_t b) { return b == 0xFF; }));
-  }
-}
-
-// Digest, time stamp (least significant byte first), length field (most
-// significant first), the file from byte 24 on; the digest covers the length
-// field and everything after it up to a whole word, never the time stamp.
-TEST(BinaryImages, DigestStampedImage) {
-  struct Case {
-    Bytes file;
-    const char* stampAndLength;  // null: refused with `printed`
-    std::string md5 = "";        // empty: OpenSSL's digest of the image from byte 20 on
-    std::string printed = "";
-  };
-  const Case cases[] = {
-      {Bytes(32, 0), "78 56 34 12 00 00 00 0C", "E1AA110F246A7A3D9332A6D5F672DBC8"},
-      {Bytes(30, 0), "78 56 34 12 00 00 00 0C", "EA26453A2641CE4E268B1AF1E330A8D2"},
-      {Bytes(24, 9), "78 56 34 12 00 00 00 04"},
-      {Counting(1000), "78 56 34 12 00 00 03 D4"},
-      {{}, nullptr, "", EMPTY},
-      {Bytes(23, 0), nullptr, "", SHORT},
-  };
-  for (const Case& c : cases) {
-    testing::TempDir dir;
-    unit::Output out;
-    DigestStampedImage image;
-    const int result = PrepareDigestStampedImage(
-        dir.Write("fw.bin", std::string(c.file.begin(), c.file.end())).c_str(), 0x12345678, image,
-        out.get());
-    EXPECT_EQ(result, c.stampAndLength == nullptr ? 1 : 0) << c.file.size();
-    if (result != 0) {
-      EXPECT_EQ(out.text(), c.printed) << c.file.size();
-      continue;
+    if (!c.stamped) {
+      EXPECT_EQ(bytes.size(), c.file.size() + 512);
     }
-    const std::size_t length = (c.file.size() + 3) / 4 * 4;
-    ASSERT_EQ(image.length, static_cast<int>(length));
-    const std::string md5 =
-        c.md5.empty() ? OpenSslMd5(image.bytes.data() + 20, length - 20) : c.md5;
-    EXPECT_EQ(HexText(image.digest()), md5) << c.file.size();
-    EXPECT_EQ(Bytes(image.bytes.begin() + 16, image.bytes.begin() + 24), Hex(c.stampAndLength));
-    EXPECT_TRUE(std::equal(c.file.begin() + 24, c.file.end(), image.bytes.begin() + 24));
-    EXPECT_TRUE(std::all_of(image.bytes.begin() + c.file.size(), image.bytes.end(),
-                            [](std::uint8_t b) { return b == 0xFF; }));
-    EXPECT_EQ(out.text(),
-              "Image size : " + std::to_string(length - 20) + "\nFile MD5 : " + md5 + "\n\n");
   }
 }
 
@@ -144,16 +102,18 @@ TEST(BinaryImages, Md5AgainstRfc1321AndOpenSsl) {
        "1234567890123456789012345678901234567890",
        "57EDF4A22BE3C955AC49DA2E2107B67A"},
   };
-  std::array<std::uint8_t, 16> digest{};
+  std::array<std::uint8_t, 16> digest{}, reference{};
   for (const auto& [text, expected] : rfc) {
     Md5Digest(digest, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     EXPECT_EQ(HexText(digest), expected) << '"' << text << '"';
   }
-  // Every length where the padding moves into another 64-byte block.
-  const Bytes data = Counting(1100);
+  // Against OpenSSL at every length where the padding moves into another block.
+  Bytes data(1100);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
   for (std::size_t length = 0; length <= data.size(); length += length % 64 < 56 ? 7 : 1) {
     Md5Digest(digest, std::span(data.data(), length));
-    EXPECT_EQ(HexText(digest), OpenSslMd5(data.data(), length)) << length;
+    EVP_Digest(data.data(), length, reference.data(), nullptr, EVP_md5(), nullptr);
+    EXPECT_EQ(digest, reference) << length;
   }
 }
 

