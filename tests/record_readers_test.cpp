@@ -106,8 +106,6 @@ TEST(RecordReaders, RecordStream) {
   std::string full;
   for (int i = 0; i < 5224; ++i) full += S2Line(47);
   const Case cases[] = {
-      {"S2 and S8 with header", "S00600004844521B\nS2080000100102030499\nS804000000FB\n", 0, "",
-       Hex("32 08 00 00 10 01 02 03 04 99 38 04 00 00 00 FB FF FF")},
       {"S3 and S7", "\nS3070000000000AB01\n\nS70500000000FA\n", 0, "",
        Hex("33 07 00 00 00 00 00 AB 01 37 05 00 00 00 00 FA FF FF")},
       {"no records", "S0030000FC\n", 0, "", Hex("FF FF")},

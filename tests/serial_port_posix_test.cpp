@@ -37,9 +37,8 @@ Function Real(const char* name) {
 extern "C" int tcgetattr(int fd, termios* line) {
   static const auto real = Real<int (*)(int, termios*)>("tcgetattr");
   const int result = real(fd, line);
-  if (result == 0 && lineFramedSevenEvenOne) {
-    line->c_cflag = (line->c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS7 | PARENB;
-  }
+  if (result == 0 && lineFramedSevenEvenOne)
+    line->c_cflag = (line->c_cflag & ~CSIZE) | CS7 | PARENB;
   return result;
 }
 
@@ -57,17 +56,14 @@ using Bytes = std::vector<std::uint8_t>;
 // termios2 of <asm/termbits.h>, which cannot share a unit with <termios.h>.
 struct KernelLine {
   tcflag_t flags[4];
-  cc_t discipline;
-  cc_t characters[19];
-  speed_t inputRate;
-  speed_t outputRate;
+  cc_t discipline, characters[19];
+  speed_t inputRate, outputRate;
 };
 
 void ExpectRate(const testing::PseudoTerminal& line, speed_t rate) {
   KernelLine kernel{};
   ASSERT_EQ(ioctl(line.master(), _IOR('T', 0x2A, KernelLine), &kernel), 0);
-  EXPECT_EQ(kernel.inputRate, rate);
-  EXPECT_EQ(kernel.outputRate, rate);
+  EXPECT_EQ(std::pair(kernel.inputRate, kernel.outputRate), std::pair(rate, rate));
 }
 
 // A port as it often comes, cooked for a terminal, becomes raw 8N1.
@@ -159,8 +155,7 @@ TEST(SerialPortPosix, SignalsDoNotEndTheWaitForTheDrive) {
   SerialPort port;
   ASSERT_EQ(port.OpenPath(line.slavePath().c_str(), 38400), 1);
   const pthread_t loader = pthread_self();
-  // Signals keep coming for a tenth of the loader's silence limit, so that
-  // some of them meet it waiting; then the drive's byte arrives.
+  // Signals for a tenth of the silence limit, then the drive's byte.
   std::thread drive([&] {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
     while (std::chrono::steady_clock::now() < until) pthread_kill(loader, SIGUSR1);
