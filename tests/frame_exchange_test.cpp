@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <tuple>
 
 #include "link/drive_commands.h"
 #include "sim/frame_codec.h"
@@ -17,19 +18,13 @@ using unit::Hex;
 
 // Request frames as the drives expect them on the line, written out by hand.
 TEST(FrameExchange, RequestsGoOutAsTheDrivesExpect) {
-  struct Case {
-    const char* name;
-    int command;
-    Bytes payload;
-    Bytes frame;
-  };
   std::array<std::uint8_t, 8> read{};
   const auto Read = [&](std::uint32_t address, ByteOrder order, std::uint32_t length,
                         std::size_t fieldBytes) {
     return Bytes(read.begin(),
                  read.begin() + BuildReadBlockRequest(read, address, order, length, fieldBytes));
   };
-  const Case cases[] = {
+  const std::tuple<const char*, int, Bytes, Bytes> cases[] = {
       {"identify", CMD_IDENTIFY, {}, Hex("55 AA 00 00 10 10")},
       {"Nym read-back of sector 736", CMD_READ_BLOCK,
        Read(0x30000, ByteOrder::MostSignificantFirst, 256, 2),
@@ -38,10 +33,10 @@ TEST(FrameExchange, RequestsGoOutAsTheDrivesExpect) {
        Read(0x4100, ByteOrder::LeastSignificantFirst, 256, 4),
        Hex("55 AA 08 00 12 1A 00 41 00 00 00 01 00 00 42")},
   };
-  for (const Case& c : cases) {
+  for (const auto& [name, command, payload, expected] : cases) {
     std::array<std::uint8_t, MAX_REQUEST_FRAME> frame{};
-    const std::size_t length = EncodeRequestFrame(0xAA55, c.command, c.payload, frame);
-    EXPECT_EQ(Bytes(frame.begin(), frame.begin() + length), c.frame) << c.name;
+    const std::size_t length = EncodeRequestFrame(0xAA55, command, payload, frame);
+    EXPECT_EQ(Bytes(frame.begin(), frame.begin() + length), expected) << name;
   }
   // A read length beyond its field is never sent.
   EXPECT_EQ(BuildReadBlockRequest(read, 0, ByteOrder::LeastSignificantFirst, 0xFFFF, 2), 6u);
@@ -77,7 +72,6 @@ TEST(FrameExchange, ReceiverTakesWholeFramesOnly) {
       {"AA AA 55 is not a preamble", Hex("AA AA 55 00 00 11 00 11"), RECEIVING, {}},
       {"header only", Bytes(reply.begin(), reply.begin() + 7), RECEIVING, {}},
       {"payload checksum missing", Bytes(reply.begin(), reply.end() - 1), RECEIVING, {}},
-      {"silence", {}, RECEIVING, {}},
   };
   for (const Case& c : cases) {
     ReplyBuffer buffer;
