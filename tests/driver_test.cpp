@@ -14,11 +14,11 @@ namespace kelvane {
 namespace {
 
 using unit::Bytes;
+using unit::Cat;
 using unit::Hex;
 
 const std::string USAGE =
-    " Use: Kelvane [options] filename\r\n"
-    "\r\n"
+    " Use: Kelvane [options] filename\r\n\r\n"
     "    /cX     - COM port number               (default 1)\r\n"
     "    /bXXXXX - Baud rate                     (default 38400)\r\n"
     "    /v      - Only verify firmware          (default load and verify)\r\n"
@@ -28,8 +28,7 @@ const std::string USAGE =
     "    /s      - new TK720 firmware with md5 * (defaults to Nym family)\r\n"
     "    /d      - clear entire flash\r\n"
     "    /p      - clear parameters section only\r\n"
-    "    /h/?    - This help screen\r\n"
-    "\r\n"
+    "    /h/?    - This help screen\r\n\r\n"
     "    * requires binary image file. Not S-record !\r\n";
 
 // The options that differ from the defaults, as " port=3 file=fw.s".
@@ -106,12 +105,6 @@ TEST(DriveFamilies, UnreadableFileEndsTheRunBeforeTheDriveIsTouched) {
   }
 }
 
-// The reply cut to, or zero-filled up to, `size` bytes.
-Bytes Sized(Bytes reply, std::size_t size) {
-  reply.resize(size, 0);
-  return reply;
-}
-
 // Nym layout, least significant byte first: revision 0123, NYM, B02, current
 // 0250, serial 123456; reserved BEEF, personality block size 512, MAC,
 // reserved 0007, date code 20240131, manufacturing code -7, test station 42.
@@ -132,10 +125,10 @@ const std::string NUL3(3, '\0');
 // The end-to-end runs show each layout for one full reply; here a signed
 // field, and short replies, which read as zero where the drive sent nothing.
 TEST(IdentityRecords, ShortRepliesAndSignedFields) {
+  const auto Sized = [](Bytes reply, std::size_t size) { return reply.resize(size, 0), reply; };
   const std::pair<Bytes, std::string> nym[] = {
       {NYM_REPLY, NYM_BASIC + NYM_EXTENDED},
-      {unit::Cat(
-           {Sized(NYM_REPLY, 16), Bytes(4, 0), Bytes(NYM_REPLY.begin() + 20, NYM_REPLY.end())}),
+      {Cat(Cat(Sized(NYM_REPLY, 16), Bytes(4, 0)), Bytes(NYM_REPLY.begin() + 20, NYM_REPLY.end())),
        NYM_BASIC},  // no personality block
       {Sized(NYM_REPLY, 39), NYM_BASIC},
       {Sized(NYM_REPLY, 13), " Monitor revision:       0000\r\n Model code:             " + NUL3 +

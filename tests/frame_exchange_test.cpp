@@ -43,9 +43,8 @@ TEST(FrameExchange, RequestsGoOutAsTheDrivesExpect) {
   EXPECT_EQ(BuildReadBlockRequest(read, 0, ByteOrder::LeastSignificantFirst, 0x10000, 2), 0u);
 }
 
-// Replies built by drive-sim's codec or by hand, fed to the receiver byte by
-// byte. `result` is the LinkResult once a frame completed, RECEIVING when the
-// bytes never make one.
+// Replies built by drive-sim's codec or by hand, fed byte by byte: the
+// LinkResult once a frame completed, RECEIVING while none did.
 TEST(FrameExchange, ReceiverTakesWholeFramesOnly) {
   struct Case {
     const char* name;
@@ -64,10 +63,9 @@ TEST(FrameExchange, ReceiverTakesWholeFramesOnly) {
       {"drive status 7", Hex("AA 55 00 00 11 07 18"), 7, {}},
       {"drive status with payload", sim::BuildReplyFrame(18, 3, identity), 3, identity},
       {"bad payload checksum", corrupted, LINK_DATA_CHECKSUM, {}},
-      {"bad header checksum, then the reply", Cat({sim::BuildBadHeaderFrame(16, 0, 4), reply}),
+      {"bad header checksum, then the reply", Cat(sim::BuildBadHeaderFrame(16, 0, 4), reply),
        LINK_OK, identity},
-      {"length 300 cannot be a reply", Cat({Hex("AA 55 2C 01 12 00 3F"), reply}), LINK_OK,
-       identity},
+      {"length 300 cannot be a reply", Cat(Hex("AA 55 2C 01 12 00 3F"), reply), LINK_OK, identity},
       {"length 299 is the longest reply", sim::BuildReplyFrame(18, 0, longest), LINK_OK, longest},
       {"AA AA 55 is not a preamble", Hex("AA AA 55 00 00 11 00 11"), RECEIVING, {}},
       {"header only", Bytes(reply.begin(), reply.begin() + 7), RECEIVING, {}},

@@ -17,8 +17,7 @@
 #include "tests/support/temp_dir.h"
 #include "unit_support.h"
 
-// The images the loader builds from a firmware file, and the blocks it sends
-// them in.
+// Firmware files made into images, and the blocks those go to the drive in.
 namespace kelvane {
 namespace {
 
@@ -202,7 +201,7 @@ TEST(BinaryImages, Md5AgainstRfc1321AndOpenSsl) {
 // an image ending on a block boundary is followed by a block of 0xFF; the
 // TK720 families send the image rounded up to whole blocks. The last block's
 // addresses show each family's block size, base and read-back offset.
-TEST(BlockPasses, BlockCountsAndAddresses) {
+TEST(BlockPasses, BlockCountsAddressesAndErroneousLocations) {
   const std::tuple<const BlockFamily&, int, int, std::uint32_t, std::uint32_t> cases[] = {
       {NYM_FAMILY, 255, 1, 0x0, 0x2000},
       {NYM_FAMILY, 512, 3, 0x200, 0x2200},
@@ -220,10 +219,7 @@ TEST(BlockPasses, BlockCountsAndAddresses) {
     EXPECT_EQ(WriteAddress(blocks, count - 1), lastWrite) << length;
     EXPECT_EQ(ReadBackAddress(blocks, count - 1), lastReadBack) << length;
   }
-}
-
-// A read-back reply shorter than the block counts every missing byte.
-TEST(BlockPasses, CountErroneousLocations) {
+  // A read-back reply shorter than the block counts every missing byte.
   const std::tuple<const char*, int> replies[] = {
       {"01 02 03 04", 0}, {"01 FF 03 00", 2}, {"01 FF", 3}, {"", 4}, {"01 02 03 04 05", 0}};
   for (const auto& [reply, count] : replies)

@@ -1,13 +1,12 @@
 #pragma once
 
-// Bytes written as hex, and output captured from a std::FILE*. The temporary
-// directory and the pseudo-terminal are the shared ones in tests/support/.
+// Bytes written as hex, and what a function prints to its std::FILE*. The
+// temporary directory and the pseudo-terminal are in tests/support/.
 
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -23,13 +22,11 @@ inline Bytes Hex(const std::string& text) {
   return bytes;
 }
 
-inline Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
+inline Bytes Cat(Bytes first, const Bytes& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
 }
 
-// What a function prints to its std::FILE*, byte for byte.
 struct Output {
   char* data = nullptr;
   std::size_t size = 0;
