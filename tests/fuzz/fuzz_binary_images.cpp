@@ -1,7 +1,6 @@
-// Arbitrary binary files built into both TK720 images: each image must be
-// whole 32-bit words, inside its buffer, and the checksummed one must sum to 0.
+// Any file built into both TK720 images: whole 32-bit words inside the
+// buffer, and the checksummed one sums to 0.
 #include <cstdint>
-#include <cstdio>
 
 #include "image/checksummed_image.h"
 #include "image/digest_stamped_image.h"
@@ -9,10 +8,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   kelvane::fuzz::DiskFile file(data, size);
-  kelvane::fuzz::NullOutput out;
+  kelvane::fuzz::File out(kelvane::fuzz::Sink());
 
   kelvane::ChecksummedImage checksummed;
-  if (kelvane::PrepareChecksummedImage(file.name(), checksummed, out.get()) == 0) {
+  if (kelvane::PrepareChecksummedImage(file.name.c_str(), checksummed, out.get()) == 0) {
     if (checksummed.length % 4 != 0 ||
         static_cast<std::size_t>(checksummed.length) + 256 > checksummed.bytes.size())
       __builtin_trap();
@@ -24,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   kelvane::DigestStampedImage stamped;
-  if (kelvane::PrepareDigestStampedImage(file.name(), 0x12345678, stamped, out.get()) == 0) {
+  if (kelvane::PrepareDigestStampedImage(file.name.c_str(), 0x12345678, stamped, out.get()) == 0) {
     if (stamped.length % 4 != 0 || static_cast<std::size_t>(stamped.length) > stamped.bytes.size())
       __builtin_trap();
   }

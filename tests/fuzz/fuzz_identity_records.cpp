@@ -1,5 +1,4 @@
-// Identity replies of every length and content, decoded and printed in all
-// three layouts.
+// Identity replies of any length and content, in all three layouts.
 #include <cstdint>
 #include <span>
 
@@ -7,7 +6,7 @@
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  kelvane::fuzz::NullOutput out;
+  kelvane::fuzz::File out(kelvane::fuzz::Sink());
   std::span<const std::uint8_t> reply(data, size);
   kelvane::PrintNymIdentity(kelvane::DecodeNymIdentity(reply), out.get());
   kelvane::PrintSeries27Identity(kelvane::DecodeSeries27Identity(reply), out.get());

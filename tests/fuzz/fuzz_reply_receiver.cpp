@@ -1,5 +1,4 @@
-// Arbitrary line noise fed to the reply receiver byte by byte: it must never
-// store past the reply buffer and must report only the results it defines.
+// Line noise byte by byte: no store past the buffer, only defined results.
 #include <cstdint>
 
 #include "link/frame_exchange.h"

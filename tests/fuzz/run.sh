@@ -1,16 +1,13 @@
 #!/usr/bin/env bash
-# A bounded fuzz pass: every committed input of each target replayed, then
-# SECONDS of fuzzing per target on a scratch copy of its corpus, one process
-# at a time. A finding stops it with status 1 and keeps the input (printed).
-#   tests/fuzz/run.sh SECONDS [TARGET...]
+# tests/fuzz/run.sh SECONDS [TARGET...]: each target's corpus replayed, then
+# SECONDS of fuzzing on a scratch copy; a finding gives status 1, input kept.
 #   KELVANE_FUZZ_BUILD  build directory (default build-fuzz, made with clang++)
 #   KELVANE_FUZZ_RUNS   also stop each target after this many executions
 #   KELVANE_FUZZ_MERGE  1: merge new coverage into the committed corpus
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 [[ ${1:-} =~ ^[0-9]+$ ]] || { echo "usage: $0 SECONDS [TARGET...]" >&2; exit 2; }
-seconds=$1
-shift
+seconds=$1 && shift
 targets=("${@:-word_image record_stream reply_receiver identity_records binary_images}")
 read -ra targets <<<"${targets[*]}"
 build=${KELVANE_FUZZ_BUILD:-build-fuzz}
@@ -23,10 +20,8 @@ for target in "${targets[@]}"; do
   binary=$build/bin/fuzz_$target corpus=tests/fuzz/corpus/$target scratch=$work/$target
   mkdir -p "$scratch/corpus" "$scratch/artifacts"
   if ! "$binary" -runs=0 "$corpus" >"$scratch/replay.log" 2>&1; then
-    echo "fuzz_$target: a committed input fails" >&2
-    tail -n 30 "$scratch/replay.log" >&2
-    status=1
-    continue
+    echo "fuzz_$target: a committed input fails" >&2 && tail -n 30 "$scratch/replay.log" >&2
+    status=1 && continue
   fi
   cp -r "$corpus/." "$scratch/corpus/"
   limit=(-max_total_time="$seconds")
@@ -35,13 +30,10 @@ for target in "${targets[@]}"; do
     -artifact_prefix="$scratch/artifacts/" "$scratch/corpus" >"$scratch/fuzz.log" 2>&1; then
     echo "fuzz_$target: FINDING, input kept in $scratch/artifacts/" >&2
     grep -m 5 -E "ERROR|SUMMARY|Test unit written" "$scratch/fuzz.log" >&2 || true
-    status=1
-    continue
+    status=1 && continue
   fi
   echo "fuzz_$target: $(sed -n 's/^stat::number_of_executed_units: *//p' "$scratch/fuzz.log") executions, no finding"
-  if [[ ${KELVANE_FUZZ_MERGE:-0} == 1 ]]; then
-    "$binary" -merge=1 "$corpus" "$scratch/corpus" >"$scratch/merge.log" 2>&1
-  fi
+  [[ ${KELVANE_FUZZ_MERGE:-0} != 1 ]] || "$binary" -merge=1 "$corpus" "$scratch/corpus" >"$scratch/merge.log" 2>&1
 done
 ((status != 0)) || rm -rf "$work"
 exit $status

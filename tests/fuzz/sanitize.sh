@@ -1,13 +1,7 @@
 #!/usr/bin/env bash
-# The whole test suite once more, everything (the loader, drive-sim and the
-# tests) built with AddressSanitizer and UndefinedBehaviorSanitizer.
-#
-#   tests/fuzz/sanitize.sh [BUILD_DIR]      (default build-asan)
-#
-# Every sanitizer report goes to a file of its own and ends the process with
-# status 86, a status no run of the loader has, so a test that expects a
-# failure cannot mistake a report for it. The script fails when any test
-# fails or any report was written, and prints the reports.
+# The whole test suite built with ASan and UBSan: tests/fuzz/sanitize.sh [BUILD_DIR]
+# A report ends its process with status 86, which no run of the loader has, so
+# a test expecting a failure cannot take it for one; any report fails the script.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -21,12 +15,7 @@ export UBSAN_OPTIONS="exitcode=86:log_path=$reports/ubsan:print_stacktrace=1:hal
 
 status=0
 (cd "$build" && ctest --output-on-failure -j2) || status=1
-if compgen -G "$reports/*" >/dev/null; then
-  echo "sanitizer reports:" >&2
-  cat "$reports"/* >&2
-  status=1
-else
-  echo "sanitizers: no reports"
-fi
+if compgen -G "$reports/*" >/dev/null; then cat "$reports"/* >&2 && status=1
+else echo "sanitizers: no reports"; fi
 rm -rf "$reports"
 exit $status

@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <array>
+#include <span>
+#include <string>
+#include <tuple>
+
+#include "flash/block_families.h"
+#include "flash/block_passes.h"
+#include "image/checksummed_image.h"
+#include "image/digest_stamped_image.h"
+#include "image/md5_digest.h"
+#include "image/record_stream.h"
+#include "image/word_image.h"
+#include "tests/support/temp_dir.h"
+#include "unit_support.h"
+
+// Firmware files made into images, and the blocks those go to the drive in.
+namespace kelvane {
+namespace {
+
+using unit::Bytes;
+using unit::Hex;
+
+// An S2 line of `count` bytes after the count, all data zero.
+std::string S2Line(int count) {
+  char head[16];
+  std::snprintf(head, sizeof head, "S2%02X", count);
+  return head + std::string(2 * count, '0') + "\n";
+}
+
+struct Case {
+  const char* name;
+  std::string file;
+  int result;
+  std::string printed;
+  Bytes image = {};  // checked when given
+};
+
+// Reads the case's file, with either line end, into the family's erased
+// area: the TL3xx and 27 series as a word image, the Nym as a record stream.
+void Check(const Case& c, const BlockFamily& family) {
+  for (const char* ending : {"\n", "\r\n"}) {
+    std::string text;
+    for (char ch : c.file) text += ch == '\n' ? std::string(ending) : std::string(1, ch);
+    std::FILE* file = fmemopen(text.data(), text.size(), "rb");
+    unit::Output out, err;
+    Bytes area(family.imageArea, 0xFF);
+    int length = 0;
+    const int result =
+        &family == &NYM_FAMILY
+            ? ReadRecordStream(file, area, length, out.get(), err.get())
+            : ReadWordImage(file, area, family.maxImageLength, length, out.get(), err.get());
+    std::fclose(file);
+    const std::string name = c.name + std::string(ending[0] == '\r' ? " (CR LF)" : " (LF)");
+    EXPECT_EQ(result, c.result) << name;
+    EXPECT_EQ(out.text(), c.printed) << name;
+    if (result == 0 && !c.image.empty()) {
+      EXPECT_EQ(Bytes(area.begin(), area.begin() + length), c.image) << name;
+    }
+  }
+}
+
+constexpr const char* TOO_BIG = "record does not fit in the flash image area\r\n";
+
+std::string Error(int line, const std::string& text) {
+  return "Error (file:" + std::to_string(line) + ") : " + text;
+}
+
+TEST(RecordReaders, WordImage) {
+  const auto size = [](int length, const char* checksum) {
+    return "\r\nFirmware size: " + std::to_string(length) + " checksum " + checksum + "\r\n";
+  };
+  const auto odd = [](int length) {
+    return "\r\nWarning : input file has odd number of bytes (" + std::to_string(length) +
+           ") when\r\n          Atmel Flash organized as 16 bit word's array !\r\n";
+  };
+  const Case tl3xx[] = {
+      {"odd length gets a zero byte", "S1060000010203AA\n", 0, odd(3) + size(8, "00000204"),
+       Hex("01 02 03 00 04 02 00 00")},
+      {"S2 after a gap of erased flash", "S2060000040A0B00\n", 0, size(10, "00020b08"),
+       Hex("FF FF FF FF 0A 0B 08 0B 02 00")},
+      {"header, count and start records", "S0030000FC\n\nS1050000AABB00\nS5030001FB\nS9030010EC\n",
+       0, "Warning (file:5) : starting execution address is not zero\r\n" + size(6, "0000bbaa"),
+       Hex("AA BB AA BB 00 00")},
+      {"S3 refused on its line", "S1050000AABB00\n\nS30600000000AA00\n", 1,
+       Error(3, "3 and 4 byte address field S-records are not supported\r\n")},
+      {"not a record", "S1050000AABB00\nX1050000AABB00\n", 1,
+       Error(2, "not an S-record found\r\n")},
+      {"198 characters, the longest line", S2Line(97), 0, odd(93) + size(98, "00000000")},
+      {"TL3xx image of 65918 bytes", "S206010178123400\n", 0, size(65918, "80bbb356")},
+      {"TL3xx image of 65920 bytes", "S1050000AABB00\nS20601017A123400\n", 1, Error(2, TOO_BIG)},
+      {"TL3xx data ending at odd byte 65915", "S20501017AAB00\nS9030000FC\n", 1, Error(1, TOO_BIG)},
+  };
+  const Case series27[] = {
+      {"27 series image of 122622 bytes", "S20601DEF8123400\n", 0, size(122622, "ef7b4496")},
+      {"27 series image of 122624 bytes", "S20601DEFA123400\n", 1, Error(1, TOO_BIG)},
+  };
+  for (const Case& c : tl3xx) Check(c, TL3XX_FAMILY);
+  for (const Case& c : series27) Check(c, SERIES27_FAMILY);
+}
+
+TEST(RecordReaders, RecordStream) {
+  // The stream may hold 255999 bytes, its FF FF included, so that the sector
+  // past its end still lies inside the 256000-byte area: 5224 records of 49
+  // bytes, then one of 21 (or 22, one too many).
+  std::string full;
+  for (int i = 0; i < 5224; ++i) full += S2Line(47);
+  const Case cases[] = {
+      {"S3 and S7", "\nS3070000000000AB01\n\nS70500000000FA\n", 0, "",
+       Hex("33 07 00 00 00 00 00 AB 01 37 05 00 00 00 00 FA FF FF")},
+      {"no records", "S0030000FC\n", 0, "", Hex("FF FF")},
+      {"S1 refused", "S2080000100102030499\nS1050000AABB00\n", 1,
+       Error(2, "2 byte address field S-record is not supported\r\n")},
+      {"S9 refused", "\n\nS9030000FC\n", 1,
+       Error(3, "2 byte address field S-record is not supported\r\n")},
+      {"file cut short in its last line", "S2080000100102030499\nS2080000", 1,
+       Error(2, "not an S-record found\r\n")},
+      {"stream of 255999 bytes", full + S2Line(19), 0, "", {}},
+      {"stream of 256000 bytes", full + S2Line(20) + "S804000000FB\n", 1, Error(5225, TOO_BIG)},
+  };
+  for (const Case& c : cases) Check(c, NYM_FAMILY);
+}
+
+std::string HexText(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  for (std::uint8_t b : bytes) text += {"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
+  return text;
+}
+
+// The end-to-end loads show both images for a file of whole words; here the
+// padding of a file that ends mid-word, and the refusals. Checksummed: header
+// F1E2D3C4, word count, the file from byte 8, 0xFF to a whole word, the word
+// that makes the big-endian sum zero, erased flash to the end of the block.
+// Digest-stamped: the digest (over byte 20 on, hand-checked), time stamp LSB
+// first, length MSB first, the file from byte 24.
+TEST(BinaryImages, PaddedToWholeWordsOrRefused) {
+  const std::string STAMPED = "Image size : 12\nFile MD5 : EA26453A2641CE4E268B1AF1E330A8D2\n\n",
+                    EMPTY = "File is empty. Nothing to load.\r\n";
+  // Checksummed: the whole image; stamped: bytes 16 to 23; none: refused.
+  const std::tuple<bool, Bytes, Bytes, std::string> cases[] = {
+      {false, Bytes(9, 0), Hex("F1 E2 D3 C4 00 00 00 04 00 FF FF FF 0D 1D 2C 39"), ""},
+      {false, {}, {}, EMPTY},
+      {true, Bytes(30, 0), Hex("78 56 34 12 00 00 00 0C"), STAMPED},
+      {true, {}, {}, EMPTY},
+      {true, Bytes(23, 0), {}, "File is too short for the image header. Nothing to load.\r\n"},
+  };
+  for (const auto& [isStamped, file, expected, printed] : cases) {
+    testing::TempDir dir;
+    unit::Output out;
+    const std::string name = dir.Write("fw.bin", std::string(file.begin(), file.end()));
+    ChecksummedImage sum;
+    DigestStampedImage stamped;
+    const int result = isStamped
+                           ? PrepareDigestStampedImage(name.c_str(), 0x12345678, stamped, out.get())
+                           : PrepareChecksummedImage(name.c_str(), sum, out.get());
+    const std::string row = std::to_string(isStamped) + " " + std::to_string(file.size());
+    EXPECT_EQ(result, expected.empty() ? 1 : 0) << row;
+    EXPECT_EQ(out.text(), printed) << row;
+    if (result != 0) continue;
+    const std::vector<std::uint8_t>& bytes = isStamped ? stamped.bytes : sum.bytes;
+    const auto image = bytes.begin() + (isStamped ? 16 : 0);
+    EXPECT_EQ(Bytes(image, image + expected.size()), expected) << row;
+    const int length = isStamped ? stamped.length : sum.length;
+    EXPECT_EQ(length, isStamped ? 32 : 16) << row;
+    EXPECT_TRUE(std::all_of(bytes.begin() + (isStamped ? 30 : 16), bytes.end(),
+                            [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_EQ(bytes.size(), isStamped ? bytes.size() : file.size() + 512);
+  }
+}
+
+TEST(BinaryImages, Md5AgainstRfc1321AndOpenSsl) {
+  const std::pair<std::string, const char*> rfc[] = {
+      {"", "D41D8CD98F00B204E9800998ECF8427E"},
+      {"abc", "900150983CD24FB0D6963F7D28E17F72"},
+      {"message digest", "F96B697D7CB7938D525A2F31AAF161D0"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+       "D174AB98D277D9F5A5611C2C9F419D9F"},
+      {"1234567890123456789012345678901234567890"
+       "1234567890123456789012345678901234567890",
+       "57EDF4A22BE3C955AC49DA2E2107B67A"},
+  };
+  std::array<std::uint8_t, 16> digest{}, reference{};
+  for (const auto& [text, expected] : rfc) {
+    Md5Digest(digest, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    EXPECT_EQ(HexText(digest), expected) << '"' << text << '"';
+  }
+  // Against OpenSSL at every length where the padding moves into another block.
+  Bytes data(1100);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
+  for (std::size_t length = 0; length <= data.size(); length += length % 64 < 56 ? 7 : 1) {
+    Md5Digest(digest, std::span(data.data(), length));
+    EVP_Digest(data.data(), length, reference.data(), nullptr, EVP_md5(), nullptr);
+    EXPECT_EQ(digest, reference) << length;
+  }
+}
+
+// The S-record families send the whole blocks the image fills plus one, so
+// an image ending on a block boundary is followed by a block of 0xFF; the
+// TK720 families send the image rounded up to whole blocks. The last block's
+// addresses show each family's block size, base and read-back offset.
+TEST(BlockPasses, BlockCountsAddressesAndErroneousLocations) {
+  const std::tuple<const BlockFamily&, int, int, std::uint32_t, std::uint32_t> cases[] = {
+      {NYM_FAMILY, 255, 1, 0x0, 0x2000},
+      {NYM_FAMILY, 512, 3, 0x200, 0x2200},
+      {NYM_FAMILY, 255999, 1000, 0x3E700, 0x40700},
+      {TL3XX_FAMILY, 128, 2, 0x80, 0x80},
+      {TL3XX_FAMILY, 65918, 515, 0x10100, 0x10100},
+      {SERIES27_FAMILY, 122622, 479, 0x1DE00, 0x1DE00},
+      {TK720_FAMILY, 256, 1, 0x4000, 0x4000},
+      {TK720_FAMILY, 257, 2, 0x4100, 0x4100},
+      {TK720_DIGEST_FAMILY, 512, 2, 0x8100, 0x8100},
+  };
+  for (const auto& [blocks, length, blockCount, lastWrite, lastReadBack] : cases) {
+    const int count = BlockCount(blocks, length);
+    EXPECT_EQ(count, blockCount) << length;
+    EXPECT_EQ(WriteAddress(blocks, count - 1), lastWrite) << length;
+    EXPECT_EQ(ReadBackAddress(blocks, count - 1), lastReadBack) << length;
+  }
+  // A read-back reply shorter than the block counts every missing byte.
+  const std::tuple<const char*, int> replies[] = {
+      {"01 02 03 04", 0}, {"01 FF 03 00", 2}, {"01 FF", 3}, {"", 4}, {"01 02 03 04 05", 0}};
+  for (const auto& [reply, count] : replies)
+    EXPECT_EQ(CountErroneousLocations(Hex("01 02 03 04"), Hex(reply)), count) << reply;
+}
+
+}  // namespace
+}  // namespace kelvane
