@@ -7,8 +7,8 @@
 #include "driver/port_listing.h"
 #include "link/drive_commands.h"
 #include "link/frame_exchange.h"
-#include "link/link_trace.h"
 #include "link/late_replies.h"
+#include "link/link_trace.h"
 
 namespace kelvane {
 

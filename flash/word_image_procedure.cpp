@@ -54,8 +54,7 @@ int PrepareWordImage(const RunOptions& options, const BlockFamily& family, Prepa
   image.bytes.assign(family.imageArea, 0xFF);
   FirmwareFile file = OpenNamedFirmwareFile(options, out);
   if (!file) return 1;
-  if (ReadWordImage(file.get(), image.bytes, family.maxImageLength, image.length, out,
-                    err) != 0)
+  if (ReadWordImage(file.get(), image.bytes, family.maxImageLength, image.length, out, err) != 0)
     return 1;
   image.fileName = FileNameForDisplay(options);
   image.check = {.kind = CheckKind::WordImageChecksum,
