@@ -45,8 +45,13 @@ int PrepareNymImage(const RunOptions& options, const BlockFamily& family, Prepar
 
 int RunNymProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
                     std::FILE* out, std::FILE* err) {
+  return RunReadBackProcedure(port, options, family, PrepareNymImage, out, err);
+}
+
+int RunReadBackProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
+                         ImagePreparation prepare, std::FILE* out, std::FILE* err) {
   PreparedImage image;
-  if (PrepareNymImage(options, family, image, out, err) != 0) return PROCEDURE_FAILED;
+  if (prepare(options, family, image, out, err) != 0) return PROCEDURE_FAILED;
   const BlockRange range = image.range();
   if (!options.verifyOnly && RunWritePass(port, family, range, out) != 0) return PROCEDURE_FAILED;
   bool matched = false;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "flash/block_passes.h"
+#include "flash/prepared_image.h"
 #include "flash/run_options.h"
 #include "link/serial_port.h"
 
@@ -26,6 +27,11 @@ inline int Verdict(bool matched) {
 using FlashProcedure = int (*)(SerialPort& port, const RunOptions& options,
                                const BlockFamily& family, std::FILE* out, std::FILE* err);
 
+// Prepares the image, writes it (unless verify-only), reads every block back
+// and gives the verdict: the Nym and TK720 procedures, which differ only in
+// their images.
+int RunReadBackProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
+                         ImagePreparation prepare, std::FILE* out, std::FILE* err);
 int RunNymProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
                     std::FILE* out, std::FILE* err);
 // The TL3xx and the 27 series: a word image from S1/S2 records, and for the

@@ -29,14 +29,7 @@ int PrepareTK720Image(const RunOptions& options, const BlockFamily& family, Prep
 
 int RunTK720Procedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
                       std::FILE* out, std::FILE* err) {
-  PreparedImage image;
-  if (PrepareTK720Image(options, family, image, out, err) != 0) return PROCEDURE_FAILED;
-  const BlockRange range = image.range();
-  if (!options.verifyOnly && RunWritePass(port, family, range, out) != 0) return PROCEDURE_FAILED;
-  bool matched = false;
-  if (RunVerifyPass(port, family, range, matched, out) != 0) return PROCEDURE_FAILED;
-  PrintVerdict(family, matched, image.fileName, out);
-  return Verdict(matched);
+  return RunReadBackProcedure(port, options, family, PrepareTK720Image, out, err);
 }
 
 }  // namespace kelvane
