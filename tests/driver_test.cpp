@@ -74,6 +74,7 @@ TEST(CommandLine, ReadOptions) {
       {W, {"/verify/fw.s"}, "verify"},
       {W, {"/opt/fw.s"}, "", "Unknown option: /opt/fw.s\r\n"},
       {W, {"/c4", "/c/dev/pts/7"}, "port=4 device=/dev/pts/7"},
+      {P, {"/c/dev/pts/7", "/c3"}, "port=3"},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv{"/h"};  // the program's name is never read

@@ -102,6 +102,16 @@ std::string WithPty(std::string text, const testing::PseudoTerminal& pty) {
   return text;
 }
 
+// The command line alone: no argument is refused, /h alone is help.
+TEST(Runs, NoArgumentOrHelpAlone) {
+  TempDir dir;
+  EXPECT_TRUE(Ran(Load(dir, nullptr, {}), 1,
+                  BANNER + std::string("S-record file with firmware is not specified\r\n")));
+  const Result help = Load(dir, nullptr, {"/h"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(help.out.starts_with(BANNER + std::string(" Use: Kelvane [options] filename\r\n")));
+}
+
 class EndsWithStatusOne : public ::testing::TestWithParam<Ending> {};
 TEST_P(EndsWithStatusOne, AndSaysWhy) {
   const Ending& e = GetParam();
@@ -228,6 +238,10 @@ const Tool TOOLS[] = {
     {"StrictMismatch", "nym", {}, {"/v", "nym_sample.s"}, {"/E"}, 2, nullptr, {}},
     {"StrictDigestMismatch", "tk720-digest", {}, {"/s", "/v", "tk720_digest_sample.bin"}, {"/e"},
      2, nullptr, {}},
+    // Valid firmware, but not this file's: the drive's digest differs from the file's.
+    {"StrictDigestOtherFirmware", "tk720-digest",
+     {"--identity-hex", std::string(224, '0') + std::string(32, '1') + std::string(48, '0')},
+     {"/s", "/v", "tk720_digest_sample.bin"}, {"/e"}, 2, nullptr, {}},
     // The sectors match but the drive will not boot: a mismatch for a script.
     {"StrictChecksumSector", "27", {"--stuck", "0x1DF00:0"}, {"/9", "series27_sample.s"}, {"/e"},
      2, nullptr, {}},
