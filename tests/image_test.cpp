@@ -118,6 +118,7 @@ TEST(RecordReaders, RecordStream) {
        Error(3, "2 byte address field S-record is not supported\r\n")},
       {"file cut short in its last line", "S2080000100102030499\nS2080000", 1,
        Error(2, "not an S-record found\r\n")},
+      {"second digit not hex", "S20800001001020G0499\n", 1, Error(1, "not an S-record found\r\n")},
       {"stream of 255999 bytes", full + S2Line(19), 0, "", {}},
       {"stream of 256000 bytes", full + S2Line(20) + "S804000000FB\n", 1, Error(5225, TOO_BIG)},
   };
@@ -140,14 +141,16 @@ TEST(BinaryImages, PaddedToWholeWordsOrRefused) {
   const std::string STAMPED = "Image size : 12\nFile MD5 : EA26453A2641CE4E268B1AF1E330A8D2\n\n",
                     EMPTY = "File is empty. Nothing to load.\r\n";
   // Checksummed: the whole image; stamped: bytes 16 to 23; none: refused.
-  const std::tuple<bool, Bytes, Bytes, std::string> cases[] = {
-      {false, Bytes(9, 0), Hex("F1 E2 D3 C4 00 00 00 04 00 FF FF FF 0D 1D 2C 39"), ""},
-      {false, {}, {}, EMPTY},
-      {true, Bytes(30, 0), Hex("78 56 34 12 00 00 00 0C"), STAMPED},
-      {true, {}, {}, EMPTY},
-      {true, Bytes(23, 0), {}, "File is too short for the image header. Nothing to load.\r\n"},
+  const std::tuple<bool, Bytes, Bytes, std::string, int> cases[] = {
+      {false, Bytes(9, 0), Hex("F1 E2 D3 C4 00 00 00 04 00 FF FF FF 0D 1D 2C 39"), "", 16},
+      {false, {}, {}, EMPTY, 0},
+      {true, Bytes(30, 0), Hex("78 56 34 12 00 00 00 0C"), STAMPED, 32},
+      {true, Bytes(24, 0), Hex("78 56 34 12 00 00 00 04"),  // the header alone: MD5 of 00 00 00 04
+       "Image size : 4\nFile MD5 : EA4959EB64A1F09BE580D950964F3843\n\n", 24},
+      {true, {}, {}, EMPTY, 0},
+      {true, Bytes(23, 0), {}, "File is too short for the image header. Nothing to load.\r\n", 0},
   };
-  for (const auto& [isStamped, file, expected, printed] : cases) {
+  for (const auto& [isStamped, file, expected, printed, imageLength] : cases) {
     testing::TempDir dir;
     unit::Output out;
     const std::string name = dir.Write("fw.bin", std::string(file.begin(), file.end()));
@@ -164,7 +167,7 @@ TEST(BinaryImages, PaddedToWholeWordsOrRefused) {
     const auto image = bytes.begin() + (isStamped ? 16 : 0);
     EXPECT_EQ(Bytes(image, image + expected.size()), expected) << row;
     const int length = isStamped ? stamped.length : sum.length;
-    EXPECT_EQ(length, isStamped ? 32 : 16) << row;
+    EXPECT_EQ(length, imageLength) << row;
     EXPECT_TRUE(std::all_of(bytes.begin() + (isStamped ? 30 : 16), bytes.end(),
                             [](std::uint8_t b) { return b == 0xFF; }));
     EXPECT_EQ(bytes.size(), isStamped ? bytes.size() : file.size() + 512);
