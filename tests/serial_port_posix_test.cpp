@@ -89,7 +89,7 @@ TEST(SerialPortPosix, CookedLineBecomesRawEightNoneOne) {
       {"ICRNL", raw.c_iflag & ICRNL, 0},     {"ECHO", raw.c_lflag & ECHO, 0},
       {"ICANON", raw.c_lflag & ICANON, 0},   {"ISIG", raw.c_lflag & ISIG, 0},
       {"OPOST", raw.c_oflag & OPOST, 0},     {"VMIN", raw.c_cc[VMIN], 0},
-      {"VTIME", raw.c_cc[VTIME], 0},
+      {"VTIME", raw.c_cc[VTIME], 0},         {"B115200", cfgetospeed(&raw), B115200},
   };
   for (const auto& [name, set, expected] : flags) EXPECT_EQ(set, expected) << name;
   ExpectRate(line, 115200);
@@ -103,13 +103,13 @@ TEST(SerialPortPosix, CookedLineBecomesRawEightNoneOne) {
   Bytes received(special.size());
   for (std::uint8_t& byte : received) port.ReadByte(byte);
   EXPECT_EQ(received, special);
+  line.Hangup();  // the adapter pulled: the write fails instead of spinning
+  EXPECT_FALSE(port.Write(special));
 }
 
-// COM1 to COM9 are ttyS0 to ttyS8; other numbers are refused before any
-// device is tried, which without serial hardware shows in errno. A loader
-// started as a session leader without a terminal, as a service is, must not
-// take the drive's line for its controlling terminal: a hang-up would end it
-// with a signal instead of the failure message.
+// COM1 to COM9 are ttyS0 to ttyS8 (other numbers are refused before any device
+// is tried). A loader started as a session leader, as a service is, must not
+// take the drive's line for its controlling terminal: a hang-up would kill it.
 TEST(SerialPortPosix, OpensComOneToNineAtAnyRateNeverAsTheControllingTerminal) {
   for (int number : {0, 1, 9, 10, -48}) {
     SerialPort port;
@@ -128,9 +128,13 @@ TEST(SerialPortPosix, OpensComOneToNineAtAnyRateNeverAsTheControllingTerminal) {
   int status = -1;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_EQ(status, 0);
-  SerialPort port;
-  ASSERT_EQ(port.OpenPath(line.slavePath().c_str(), 250000), 1);
+  auto port = std::make_unique<SerialPort>();
+  ASSERT_EQ(port->OpenPath(line.slavePath().c_str(), 250000), 1);
   ExpectRate(line, 250000);
+  port.reset();  // gives the line back, free for the next program to open
+  const int slave = open(line.slavePath().c_str(), O_RDWR | O_NOCTTY);
+  int exclusive = 1;
+  EXPECT_TRUE(ioctl(slave, TIOCGEXCL, &exclusive) == 0 && exclusive == 0 && close(slave) == 0);
 }
 
 // A signal the loader leaves to its default handling elsewhere (a terminal

@@ -318,17 +318,18 @@ TEST_P(FieldOptions, ChangeOnlyWhatTheyAreFor) {
 }
 INSTANTIATE_TEST_SUITE_P(Table, FieldOptions, ::testing::ValuesIn(TOOLS), RowName);
 
-// /l on a fake machine: a UART at ttyS0 but none behind ttyS1, a USB adapter
+// /l on a fake machine: a UART at ttyS0 but none behind ttyS1 or ttyS2, a USB adapter
 // with its by-id link, an ACM modem; then a machine with no port at all.
 TEST(FieldOptions, ListsTheSerialPortsOfTheMachine) {
   if (UnderWine()) GTEST_SKIP() << "tests/wine/check_exe.sh lists the registry's ports";
   TempDir root;
   namespace fs = std::filesystem;
   const fs::path tty = root.File("sys/class/tty"), usb = root.File("sys/devices/usb1/1-1");
-  for (const char* port : {"ttyS0/device", "ttyS1/device", "ttyS2", "ttyACM10/device", "ttyUSB0"})
+  for (const char* port : {"ttyS0/device", "ttyS1/device", "ttyS2", "ttyACM10/device", "ttyUSB0",
+                           "tty1/device"})  // tty1: a console, no serial port
     fs::create_directories(tty / port);
-  root.Write("sys/class/tty/ttyS0/type", "4\n");
-  root.Write("sys/class/tty/ttyS1/type", "0\n");
+  for (const char* type : {"ttyS0/type 4", "ttyS1/type 0", "ttyS2/type 4"})  // ttyS2: no device
+    root.Write("sys/class/tty/" + std::string(type, 10), std::string(type + 11) + "\n");
   fs::create_directories(usb / "1-1:1.0/ttyUSB0");
   root.Write("sys/devices/usb1/1-1/manufacturer", "Brisk Devices\n");
   root.Write("sys/devices/usb1/1-1/product", "USB serial cable\n");
