@@ -14,10 +14,18 @@ bool IsDevicePathForm(const char* argument) {
   return (argument[1] == 'c' || argument[1] == 'C') && (argument[2] == '/' || argument[2] == '\\');
 }
 
+// /j<file> names the journal, whatever path follows the letter
+// (/j/var/log/line.jsonl, /jlogs/line.jsonl); a firmware file in a top
+// directory whose name starts with j is named //jobs/fw.s.
+bool IsJournalPathForm(const char* argument) {
+  return argument[1] == 'j' || argument[1] == 'J';
+}
+
 // On POSIX an argument such as /home/user/fw.s is an absolute file path, not
 // an option: a second "/" tells it apart from every option the loader knows.
 bool IsPosixFilePath(const char* argument) {
-  return std::strchr(argument + 1, '/') != nullptr && !IsDevicePathForm(argument);
+  return std::strchr(argument + 1, '/') != nullptr && !IsDevicePathForm(argument) &&
+         !IsJournalPathForm(argument);
 }
 
 // The decimal value at the start of `text`, as the C library reads it, kept
@@ -112,6 +120,14 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
     case 'l':
     case 'L':
       options.listPorts = true;
+      break;
+    case 'j':
+    case 'J':
+      if (argument[2] == '\0') {
+        std::fprintf(out, "Option /j takes the journal's file name: /jline.jsonl\r\n");
+        return OptionsOutcome::Refused;
+      }
+      options.journalPath = std::string(argument + 2);
       break;
     case 'h':
     case 'H':

@@ -1,13 +1,13 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <span>
 
 #include "flash/block_passes.h"
 #include "flash/prepared_image.h"
 #include "flash/procedures.h"
 #include "flash/run_options.h"
+#include "flash/run_report.h"
 
 namespace kelvane {
 
@@ -16,11 +16,12 @@ namespace kelvane {
 // addresses and image limits are the block family's).
 struct DriveFamily {
   DeviceFamily family;
-  // As a dry run names it.
+  // As a dry run names it, and as a journal does.
   const char* name;
-  void (*showIdentity)(std::span<const std::uint8_t> reply, std::FILE* out);
+  const char* journalName;
+  DriveIdentity (*describeIdentity)(std::span<const std::uint8_t> reply);
   FlashProcedure procedure;
-  // The image preparation the procedure starts with.
+  // The image preparation, done once before any port is opened.
   ImagePreparation prepare;
   const BlockFamily* blocks;
 };

@@ -1,5 +1,8 @@
 #include "driver/dry_run.h"
 
+#include <ctime>
+
+#include "driver/console_report.h"
 #include "flash/checksum_sector.h"
 
 namespace kelvane {
@@ -36,8 +39,10 @@ void PrintCheckValue(const CheckValue& check, std::FILE* out) {
 int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* out,
               std::FILE* err) {
   const BlockFamily& blocks = *family.blocks;
-  PreparedImage image;
-  if (family.prepare(options, blocks, image, out, err) != 0) return 1;
+  const PreparedImage image =
+      family.prepare(options, blocks, static_cast<std::uint32_t>(std::time(nullptr)));
+  ConsoleReport console(out, err);
+  if (!TellFileMessages(image, console)) return 1;
   const int last = image.total - 1;
   // Only a Nym drive is ever erased; the clear option stands in for its file.
   const bool clears = family.family == DeviceFamily::Nym && options.clearMode != ClearMode::None;
@@ -46,7 +51,7 @@ int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* o
   PrintLabel("Family:", out);
   std::fprintf(out, "%s\r\n", family.name);
   PrintLabel("File:", out);
-  std::fprintf(out, "%s\r\n", clears ? "none, the flash is cleared" : image.fileName);
+  std::fprintf(out, "%s\r\n", clears ? "none, the flash is cleared" : image.fileName.c_str());
   PrintLabel("Image bytes:", out);
   std::fprintf(out, "%d\r\n", image.length);
   PrintLabel(options.verifyOnly ? "Blocks to verify:" : "Blocks to write:", out);

@@ -1,14 +1,14 @@
 #include "driver/run_sequence.h"
 
-#include <optional>
+#include <chrono>
+#include <ctime>
 
+#include "driver/console_report.h"
 #include "driver/drive_families.h"
+#include "driver/drive_run.h"
 #include "driver/dry_run.h"
+#include "driver/journal.h"
 #include "driver/port_listing.h"
-#include "link/drive_commands.h"
-#include "link/frame_exchange.h"
-#include "link/late_replies.h"
-#include "link/link_trace.h"
 
 namespace kelvane {
 
@@ -16,62 +16,70 @@ namespace {
 
 constexpr const char* NO_FIRMWARE_FILE = "S-record file with firmware is not specified\r\n";
 
-// The failure message keeps its one line; what the system said, and the
-// device that was tried (/c9 is /dev/ttyS8 on Linux), go to `err`.
-void TellWhyNotOpen(const SerialPort& port, std::FILE* err) {
-  std::fprintf(err, "Cannot open %s\n", port.DescribeOpenFailure().c_str());
-  std::fflush(err);
-}
-
-// Opens the COM port or, with /c<path>, the named serial device, and says so.
-// Returns false after the failure message.
-bool OpenPort(SerialPort& port, const RunOptions& options, std::FILE* out, std::FILE* err) {
-  if (options.devicePath) {
-    const char* path = options.devicePath->c_str();
-    if (port.OpenPath(path, options.baudRate) != 1) {
-      std::fprintf(out, "Failed to open %s port\r\n", path);
-      std::fflush(out);
-      TellWhyNotOpen(port, err);
-      return false;
-    }
-    std::fprintf(out, "%s open at %d baud\r\n", path, options.baudRate);
-  } else {
-    if (port.Open(options.portNumber, options.baudRate) != 1) {
-      std::fprintf(out, "Failed to open COM%d port\r\n", options.portNumber);
-      std::fflush(out);
-      TellWhyNotOpen(port, err);
-      return false;
-    }
-    std::fprintf(out, "COM%d open at %d baud\r\n", options.portNumber, options.baudRate);
-  }
-  std::fflush(out);
-  return true;
+const char* OperationOf(const RunOptions& options) {
+  if (options.verifyOnly) return "verify";
+  // Only the Nym drive is erased; the other families load their file.
+  if (options.family == DeviceFamily::Nym && options.clearMode == ClearMode::EntireFlash)
+    return "clear";
+  if (options.family == DeviceFamily::Nym && options.clearMode == ClearMode::ParametersSection)
+    return "clear-parameters";
+  return "load";
 }
 
 }  // namespace
 
-int EstablishLink(SerialPort& port, int attempts, std::span<const std::uint8_t>& identity,
-                  std::FILE* out) {
-  // A drive that is powering up or busy may miss a few requests; any failed
-  // exchange counts as one attempt, and only the identify request is retried.
-  for (int remaining = attempts; remaining > 0; --remaining) {
-    if (TransactEmpty(port, CMD_IDENTIFY, identity) == LINK_OK) {
-      // A failed attempt may have failed only by being answered late: its
-      // reply, or the rest of a long noise, is still coming and would be
-      // read as the answer to the procedure's first request.
-      if (remaining < attempts) DiscardLateReplies(port);
-      return 0;
-    }
-    std::fprintf(out, "Trying to establish link with device %4d\r", remaining);
-    std::fflush(out);
+bool OpenJournal(JournalFile& journal, const std::string& path, std::FILE* err) {
+  std::string reason;
+  if (journal.Open(path, reason)) return true;
+  std::fprintf(err, "Cannot open the journal %s for appending: %s; nothing was sent to a drive\n",
+               path.c_str(), reason.c_str());
+  std::fflush(err);
+  return false;
+}
+
+JournalEntry StartJournalEntry(const RunOptions& options, const DriveFamily& family,
+                               const PreparedImage& image, const char* program,
+                               std::chrono::system_clock::time_point start) {
+  JournalEntry entry;
+  entry.start = start;
+  entry.program = program;
+  entry.host = HostName();
+  entry.port = PortNameOf(options);
+  entry.baud = options.baudRate;
+  entry.family = family.journalName;
+  entry.operation = OperationOf(options);
+  const bool clears = family.family == DeviceFamily::Nym && options.clearMode != ClearMode::None;
+  if (!clears) entry.file = options.fileName;
+  entry.fileSha256 = image.fileSha256;
+  if (!image.refused) {
+    entry.imageBytes = image.length;
+    entry.blocks = image.total - image.first;
   }
-  std::fputs("Failed to establish connection with selected device\r\n\r\n", out);
-  return 1;
+  return entry;
+}
+
+void FinishJournalEntry(JournalEntry& entry, const DriveOutcome& outcome,
+                        const JournalRecorder& recorder, int status) {
+  entry.seconds =
+      std::chrono::duration<double>(std::chrono::system_clock::now() - entry.start).count();
+  if (!outcome.device.empty()) entry.device = outcome.device;
+  entry.drive = recorder.drive;
+  entry.verdict = outcome.verdict;
+  entry.error = recorder.error;
+  entry.status = status;
+}
+
+bool AppendJournalLine(JournalFile& journal, const JournalEntry& entry, const std::string& path,
+                       std::FILE* err) {
+  if (journal.Append(JournalLine(entry))) return true;
+  std::fprintf(err, "Cannot append to the journal %s: the run is not recorded\n", path.c_str());
+  std::fflush(err);
+  return false;
 }
 
 int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE* out,
-               std::FILE* err) {
-  SerialPort port;
+               std::FILE* err, const StopFlag* stop) {
+  const auto start = std::chrono::system_clock::now();
   RunOptions options;
   PrintBanner(out);
   if (arguments.size() < 2) {
@@ -91,23 +99,32 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   }
   const DriveFamily& family = LookUpDriveFamily(options.family);
   if (options.dryRun) return RunDryRun(options, family, out, err);
-  std::optional<LinkTrace> trace;
-  if (options.traceLink) port.trace = &trace.emplace(err);
-  if (!OpenPort(port, options, out, err)) return 1;
+  // A line must not flash a drive it cannot record.
+  JournalFile journal;
+  if (options.journalPath && !OpenJournal(journal, *options.journalPath, err)) return 1;
 
-  std::span<const std::uint8_t> identity;
-  if (EstablishLink(port, options.linkAttempts, identity, out) != 0) return 1;
-  std::fputs("Connection with device established.\r\n\r\n", out);
-  std::fputs("Device details:\r\n", out);
-  family.showIdentity(identity, out);
-  std::fputs("\r\n", out);
+  // The file is read and its image made before the port is opened; what
+  // reading it said is told where the procedure reads its file, after the
+  // drive's identity, as it always was.
+  const PreparedImage image =
+      family.prepare(options, *family.blocks, static_cast<std::uint32_t>(std::time(nullptr)));
+  ConsoleReport console(out, err);
+  JournalRecorder recorder;
+  ReportFanOut report({&console, &recorder});
+  const DriveOutcome drive = RunDrive({.options = options,
+                                       .family = family,
+                                       .image = image,
+                                       .report = report,
+                                       .stop = stop,
+                                       .trace = options.traceLink ? err : nullptr});
   std::fflush(out);
-
-  const int verdict = family.procedure(port, options, *family.blocks, out, err);
-  std::fflush(out);
-  if (verdict == PROCEDURE_FAILED) return 1;
-  // The classic run ends a mismatch with status 0 and tells it in words only.
-  return verdict == PROCEDURE_MISMATCH && options.strictStatus ? 2 : 0;
+  int status = ExitStatusOf(drive.verdict, options.strictStatus);
+  if (options.journalPath) {
+    JournalEntry entry = StartJournalEntry(options, family, image, "kelvane", start);
+    FinishJournalEntry(entry, drive, recorder, status);
+    if (!AppendJournalLine(journal, entry, *options.journalPath, err) && status == 0) status = 1;
+  }
+  return status;
 }
 
 }  // namespace kelvane

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <array>
-
-#include "link/frame_exchange.h"
+#include <cstdio>
 
 namespace kelvane {
 
@@ -52,83 +51,90 @@ int CountErroneousLocations(std::span<const std::uint8_t> expected,
   return errors;
 }
 
-int WriteFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
-                    std::span<const std::uint8_t> data) {
+LinkResult WriteFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
+                           std::span<const std::uint8_t> data) {
   std::array<std::uint8_t, MAX_REQUEST_PAYLOAD> request{};
   const std::size_t length = BuildWriteBlockRequest(request, address, family.order, data);
   std::span<const std::uint8_t> reply;
   return Transact(port, CMD_WRITE_BLOCK, std::span(request.data(), length), reply);
 }
 
-int ReadFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
-                   std::uint32_t length, std::span<const std::uint8_t>& reply) {
+LinkResult ReadFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
+                          std::uint32_t length, std::span<const std::uint8_t>& reply) {
   std::array<std::uint8_t, MAX_READ_REQUEST> request{};
   const std::size_t requestLength =
       BuildReadBlockRequest(request, address, family.order, length, family.readLengthFieldBytes);
   return Transact(port, CMD_READ_BLOCK, std::span(request.data(), requestLength), reply);
 }
 
-int RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
-                 std::FILE* out) {
-  const int total = range.total;
-  std::array<std::uint8_t, MAX_BLOCK_SIZE> scratch{};
-  std::fputs("Updating firmware:\r\n", out);
-  for (int block = range.first; block < total; ++block) {
-    const auto data = BlockBytes(family, range.image, block, scratch);
-    const int result = WriteFlashBlock(port, family, WriteAddress(family, block), data);
-    if (result != LINK_OK) {
-      if (family.writeFailureShowsCode) {
-        std::fprintf(out, "FLASH update failed on %s %d : error code %d\r\n", family.unit, block,
-                     result);
-      } else {
-        std::fprintf(out, "FLASH update failed on %s %d\r\n", family.unit, block);
-      }
-      return 1;
-    }
-    std::fprintf(out, "%4d of %4d %ss updated\r", block + 1, total, family.unit);
-    std::fflush(out);
-  }
-  std::fputs("\r\nFirmware was successufully updated\r\n", out);
-  return 0;
+PassWords WordsOf(const BlockFamily& family) {
+  return {.unit = family.unit, .unitTitle = family.unitTitle};
 }
 
-int RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
-                  bool& matched, std::FILE* out) {
+PassEnd RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
+                     RunReport& report, const StopFlag* stop) {
   const int total = range.total;
+  const PassWords words = WordsOf(family);
+  std::array<std::uint8_t, MAX_BLOCK_SIZE> scratch{};
+  report.PassStarted(Pass::Write, total, words);
+  for (int block = range.first; block < total; ++block) {
+    if (StopAsked(stop)) {
+      report.Interrupted(Pass::Write, block, words);
+      return PassEnd::Interrupted;
+    }
+    const auto data = BlockBytes(family, range.image, block, scratch);
+    const LinkResult result = WriteFlashBlock(port, family, WriteAddress(family, block), data);
+    if (!result.ok()) {
+      char line[96];
+      if (family.writeFailureShowsCode) {
+        std::snprintf(line, sizeof line, "FLASH update failed on %s %d : error code %d\r\n",
+                      family.unit, block, result.code());
+      } else {
+        std::snprintf(line, sizeof line, "FLASH update failed on %s %d\r\n", family.unit, block);
+      }
+      report.Failed(Failure(Stage::Write, line, block, result.code()));
+      return PassEnd::Failed;
+    }
+    report.BlockDone(Pass::Write, block, total, words);
+  }
+  report.PassFinished(Pass::Write);
+  return PassEnd::Completed;
+}
+
+PassEnd RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
+                      bool& matched, RunReport& report, const StopFlag* stop) {
+  const int total = range.total;
+  const PassWords words = WordsOf(family);
   std::array<std::uint8_t, MAX_BLOCK_SIZE> scratch{};
   matched = true;
-  std::fputs("Verifying firmware:\r\n", out);
+  report.PassStarted(Pass::Verify, total, words);
   for (int block = range.first; block < total; ++block) {
+    if (StopAsked(stop)) {
+      report.Interrupted(Pass::Verify, block, words);
+      return PassEnd::Interrupted;
+    }
     std::span<const std::uint8_t> reply;
-    const int result = ReadFlashBlock(port, family, ReadBackAddress(family, block),
-                                      static_cast<std::uint32_t>(family.blockSize), reply);
-    if (result != LINK_OK) {
-      std::fprintf(out, "FLASH verification failed on %s %d because of communication error %d\r\n",
-                   family.unit, block, result);
-      return 1;
+    const LinkResult result = ReadFlashBlock(port, family, ReadBackAddress(family, block),
+                                             static_cast<std::uint32_t>(family.blockSize), reply);
+    if (!result.ok()) {
+      char line[128];
+      std::snprintf(line, sizeof line,
+                    "FLASH verification failed on %s %d because of communication error %d\r\n",
+                    family.unit, block, result.code());
+      report.Failed(Failure(Stage::Read, line, block, result.code()));
+      return PassEnd::Failed;
     }
     const int errors =
         CountErroneousLocations(BlockBytes(family, range.image, block, scratch), reply);
     if (errors > 0) {
-      std::fprintf(out, " %s %4d has %4d errorneous location(s)\r\n", family.unitTitle, block + 1,
-                   errors);
+      report.BlockMismatch(block, errors, words);
       matched = false;
     } else {
-      std::fprintf(out, "%4d of %4d %ss verifyed\r", block + 1, total, family.unit);
+      report.BlockDone(Pass::Verify, block, total, words);
     }
-    std::fflush(out);
   }
-  return 0;
-}
-
-void PrintVerdict(const BlockFamily& family, bool matched, const char* fileName, std::FILE* out) {
-  if (matched) {
-    std::fputs("\r\nFirmware was successufully verifyed\r\n", out);
-  } else {
-    std::fprintf(out, "\r\nFirmware in the %s drive does not much the file %s\r\n",
-                 family.driveName, fileName);
-  }
-  std::fflush(out);
+  report.PassFinished(Pass::Verify);
+  return PassEnd::Completed;
 }
 
 }  // namespace kelvane

@@ -38,6 +38,8 @@ struct RunOptions {
   bool dryRun = false;
   // /l: the serial ports this machine has, nothing opened.
   bool listPorts = false;
+  // /j<file>: a line of JSON appended to this journal for the run.
+  std::optional<std::string> journalPath;
 };
 
 // The file name as messages show it: "(null)" when none was given.

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "image/file_messages.h"
+
 namespace kelvane {
 
 // Room after the file's bytes in a TK720 image buffer: the pad bytes, the
@@ -15,8 +17,9 @@ inline constexpr std::size_t BINARY_IMAGE_SLACK = 512;
 // file's length plus BINARY_IMAGE_SLACK and 0xFF (erased flash) wherever the
 // file does not reach. A file shorter than `headerLength` bytes leaves no room
 // for the header the loader writes over its start and is refused. Returns 0
-// with the file's length in `fileLength`, or 1 after printing why to `out`.
+// with the file's length in `fileLength`, or 1 after saying why in `out`.
 int LoadBinaryImageFile(const char* fileName, std::size_t headerLength,
-                        std::vector<std::uint8_t>& bytes, std::size_t& fileLength, std::FILE* out);
+                        std::vector<std::uint8_t>& bytes, std::size_t& fileLength,
+                        FileMessages& out);
 
 }  // namespace kelvane

@@ -15,7 +15,7 @@ constexpr std::size_t HEADER_BYTES = 8;
 
 }  // namespace
 
-int PrepareChecksummedImage(const char* fileName, ChecksummedImage& image, std::FILE* out) {
+int PrepareChecksummedImage(const char* fileName, ChecksummedImage& image, FileMessages& out) {
   std::size_t fileLength = 0;
   if (LoadBinaryImageFile(fileName, HEADER_BYTES, image.bytes, fileLength, out) != 0) return 1;
   std::vector<std::uint8_t>& bytes = image.bytes;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "image/file_messages.h"
+
 namespace kelvane {
 
 inline constexpr std::uint32_t CHECKSUMMED_IMAGE_MAGIC = 0xF1E2D3C4;
@@ -17,6 +19,6 @@ struct ChecksummedImage {
 
 // Builds the image from the binary file `fileName`. Returns 0, or 1 after
 // printing why to `out` (nothing has been sent then).
-int PrepareChecksummedImage(const char* fileName, ChecksummedImage& image, std::FILE* out);
+int PrepareChecksummedImage(const char* fileName, ChecksummedImage& image, FileMessages& out);
 
 }  // namespace kelvane

@@ -84,7 +84,7 @@ RecordLineReader::Line RecordLineReader::Next() {
   }
 }
 
-void RecordLineReader::ExplainOverLongLine(std::FILE* err) {
+void RecordLineReader::ExplainOverLongLine(FileMessages& out) {
   if (!cut_ && !continued_) return;
   std::size_t length = wholeLineLength_;
   if (cut_) {
@@ -98,18 +98,22 @@ void RecordLineReader::ExplainOverLongLine(std::FILE* err) {
   }
   // Record lines have an even number of characters.
   const std::size_t longest = longestLine_ - 1;
-  std::fprintf(err, "Line %d is %zu characters long, longer than the %zu this drive family's ",
-               wholeLineNumber_, length, longest);
+  char head[96];
+  std::snprintf(head, sizeof head, "Line %d is %zu characters long, longer than the %zu",
+                wholeLineNumber_, length, longest);
   // An S1, S2 or S3 line holds 2, 3 or 4 address bytes beside the type, the
   // count and the checksum; what is left is the data objcopy is told of.
   if (wholeLineType_ >= '1' && wholeLineType_ <= '3') {
     const std::size_t addressBytes = static_cast<std::size_t>(wholeLineType_ - '0') + 1;
-    std::fprintf(err,
-                 "S-record reader takes: write shorter records (for objcopy, --srec-len=%zu or "
-                 "less)\n",
-                 (longest - 6 - 2 * addressBytes) / 2);
+    out.Explain(
+        "%s this drive family's S-record reader takes: write shorter records (for objcopy, "
+        "--srec-len=%zu or less)\n",
+        head, (longest - 6 - 2 * addressBytes) / 2);
   } else {
-    std::fputs("S-record reader takes: write shorter records (for objcopy, --srec-len)\n", err);
+    out.Explain(
+        "%s this drive family's S-record reader takes: write shorter records (for objcopy, "
+        "--srec-len)\n",
+        head);
   }
 }
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "image/file_messages.h"
+
 namespace kelvane {
 
 // Decodes two upper-case hex digits at `pair` into `byte`. A line feed or the
@@ -39,10 +41,10 @@ class RecordLineReader {
   char recordType() const { return buffer_[1]; }
 
   // After the text read was refused as not an S-record: when it is part of a
-  // line longer than this reader takes, says so on `err` in one line, with
+  // line longer than this reader takes, explains so in one line, with
   // the line's number and length and how to write shorter records. Reads the
   // rest of that line to measure it, so nothing is read after this.
-  void ExplainOverLongLine(std::FILE* err);
+  void ExplainOverLongLine(FileMessages& out);
 
  private:
   std::FILE* file_;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "driver/command_line.h"
+#include "driver/console_report.h"
 #include "driver/drive_families.h"
 #include "driver/identity_records.h"
 #include "unit_support.h"
@@ -91,17 +92,21 @@ TEST(CommandLine, ReadOptions) {
   }
 }
 
-// Every family's procedure opens its file before it sends anything: a file
-// that cannot be read ends the run with status 1 (the port was never opened).
-TEST(DriveFamilies, UnreadableFileEndsTheRunBeforeTheDriveIsTouched) {
+// Every family reads its file before any port is opened: a file that cannot
+// be read is refused, and the refusal is told (status 1) where the procedure
+// would have read it, without a byte sent.
+TEST(DriveFamilies, UnreadableFileIsRefusedBeforeTheDriveIsTouched) {
   for (int family = 0; family <= 4; ++family) {
     RunOptions options;
     options.family = static_cast<DeviceFamily>(family);
     options.fileName = "/nonexistent/fw";
     const DriveFamily& row = LookUpDriveFamily(options.family);
+    const PreparedImage image = row.prepare(options, *row.blocks, 0);
     SerialPort port;
     unit::Output out, err;
-    EXPECT_EQ(row.procedure(port, options, *row.blocks, out.get(), err.get()), 1) << family;
+    ConsoleReport console(out.get(), err.get());
+    EXPECT_EQ(row.procedure({port, options, *row.blocks, image, console}), Verdict::FileRefused)
+        << family;
     EXPECT_EQ(out.text(), "Can't open file /nonexistent/fw\r\n") << family;
   }
 }
@@ -137,17 +142,19 @@ TEST(IdentityRecords, ShortRepliesAndSignedFields) {
                                  "\r\n Current capability:     00.00 Amp\r\n"
                                  " Serial number           0\r\n"},
   };
+  const auto Shown = [](const DriveIdentity& identity) {
+    std::string text;
+    for (const IdentityLine& line : identity.lines) text += line.line;
+    return text;
+  };
   for (const auto& [reply, printed] : nym) {
-    unit::Output out;
-    ShowNymIdentity(reply, out.get());
-    EXPECT_EQ(out.text(), printed) << reply.size();
+    EXPECT_EQ(Shown(DescribeNymIdentity(reply)), printed) << reply.size();
   }
   // A digest drive's reply holds firmware from 152 bytes on.
   for (const auto& [length, printed] : {std::pair{151u, "Device doesn't have any valid firmware\n"},
                                         std::pair{152u, "Device contains valid firmware.\n"}}) {
-    unit::Output out;
-    PrintFirmwarePresence(length, out.get());
-    EXPECT_EQ(out.text(), printed) << length;
+    EXPECT_TRUE(Shown(DescribeTK720DigestIdentity(Bytes(length, 0x30))).ends_with(printed))
+        << length;
   }
 }
 
