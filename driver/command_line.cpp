@@ -21,11 +21,16 @@ bool IsJournalPathForm(const char* argument) {
   return argument[1] == 'j' || argument[1] == 'J';
 }
 
+// A station's /o<folder> likewise.
+bool IsTranscriptFolderForm(const char* argument, const StationOptions* station) {
+  return station != nullptr && (argument[1] == 'o' || argument[1] == 'O');
+}
+
 // On POSIX an argument such as /home/user/fw.s is an absolute file path, not
 // an option: a second "/" tells it apart from every option the loader knows.
-bool IsPosixFilePath(const char* argument) {
+bool IsPosixFilePath(const char* argument, const StationOptions* station) {
   return std::strchr(argument + 1, '/') != nullptr && !IsDevicePathForm(argument) &&
-         !IsJournalPathForm(argument);
+         !IsJournalPathForm(argument) && !IsTranscriptFolderForm(argument, station);
 }
 
 // The decimal value at the start of `text`, as the C library reads it, kept
@@ -53,7 +58,8 @@ bool ReadLinkAttempts(const char* text, int& attempts) {
 }
 
 // Applies one option.
-OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE* out) {
+OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE* out,
+                           StationOptions* station) {
   switch (argument[1]) {
     case 'c':
     case 'C':
@@ -65,6 +71,7 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
         options.portNumber = static_cast<signed char>(argument[2]) - '0';
         options.devicePath.reset();
       }
+      if (station != nullptr) station->ports.push_back({options.portNumber, options.devicePath});
       break;
     case 'b':
     case 'B':
@@ -129,9 +136,31 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
       }
       options.journalPath = std::string(argument + 2);
       break;
+    case 'u':
+    case 'U':
+      if (station == nullptr) {
+        std::fprintf(out, "Unknown option: %s\r\n", argument);
+        break;
+      }
+      // One backup file for many drives has no good name yet.
+      std::fprintf(out, "Option /u backs up one drive and is not for a station: %s\r\n", argument);
+      return OptionsOutcome::Refused;
+    case 'o':
+    case 'O':
+      if (station == nullptr) {
+        std::fprintf(out, "Unknown option: %s\r\n", argument);
+      } else if (argument[2] == '\0') {
+        std::fputs("Option /o takes the folder for the drives' transcripts: /otranscripts\r\n",
+                   out);
+        return OptionsOutcome::Refused;
+      } else {
+        station->transcriptFolder = std::string(argument + 2);
+      }
+      break;
     case 'h':
     case 'H':
     case '?':
+      if (station != nullptr) return OptionsOutcome::HelpShown;
       PrintUsage(out);
       return OptionsOutcome::HelpShown;
     default:
@@ -144,17 +173,17 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
 }  // namespace
 
 OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule,
-                           RunOptions& options, std::FILE* out) {
+                           RunOptions& options, std::FILE* out, StationOptions* station) {
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const char* argument = arguments[i];
     if (argument == nullptr) continue;
     bool isOption = argument[0] == '/';
-    if (isOption && rule == PathRule::Posix && IsPosixFilePath(argument)) isOption = false;
+    if (isOption && rule == PathRule::Posix && IsPosixFilePath(argument, station)) isOption = false;
     if (!isOption) {
       options.fileName = std::string(argument);
       continue;
     }
-    const OptionsOutcome outcome = ApplyOption(argument, options, out);
+    const OptionsOutcome outcome = ApplyOption(argument, options, out, station);
     if (outcome != OptionsOutcome::Run) return outcome;
   }
   return OptionsOutcome::Run;
