@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 
 namespace kelvane::e2e {
 
@@ -43,6 +44,50 @@ std::size_t FirstDifference(const auto& a, const auto& b) {
 }
 
 }  // namespace
+
+std::string JournalLines(const std::string& path) {
+  if (testing::ReadFile(path).empty()) return "";
+  ChildProcess python({"python3", "-c",
+                       "import json, sys\n"
+                       "lines = open(sys.argv[1], 'rb').read().decode('utf-8').split('\\n')\n"
+                       "assert lines[-1] == '', 'the last line ends with a line feed'\n"
+                       "print('--\\n'.join('\\n'.join(k + '=' + json.dumps(v, separators=(',', "
+                       "':')) for k, v in json.loads(l).items()) for l in lines[:-1]))",
+                       path});
+  EXPECT_TRUE(python.Wait(10s));
+  EXPECT_EQ(python.status(), 0) << python.Stderr();
+  return python.Stdout();
+}
+
+::testing::AssertionResult JournalHas(const std::string& journal, const std::string& program,
+                                      const std::vector<std::string>& expected) {
+  static const char* const KEYS[] = {
+      "time",        "seconds", "program", "version",   "host",  "port",
+      "device",      "baud",    "family",  "operation", "file",  "file_sha256",
+      "image_bytes", "blocks",  "drive",   "verdict",   "error", "status"};
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; at < journal.size(); at = end + 1) {
+    end = journal.find('\n', at);
+    lines.push_back(journal.substr(at, end - at));
+  }
+  auto failure = ::testing::AssertionFailure() << journal;
+  if (lines.size() != std::size(KEYS)) return failure << "\nis not one line of 18 keys";
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    if (!lines[i].starts_with(KEYS[i] + std::string("="))) return failure << "\nkey " << KEYS[i];
+  if (!std::regex_match(lines[0], std::regex(R"(time="20\d\d-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z")")))
+    return failure << "\nthe time";
+  std::vector<std::string> all = expected;
+  all.insert(all.end(), {"program=\"" + program + "\"", "version=\"2.03\""});
+  for (const std::string& line : all) {
+    const bool prefix = line.ends_with('*');
+    const std::string want = prefix ? line.substr(0, line.size() - 1) : line;
+    if (std::none_of(lines.begin(), lines.end(), [&](const std::string& got) {
+          return prefix ? got.starts_with(want) : got == want;
+        }))
+      return failure << "\nlacks " << line;
+  }
+  return ::testing::AssertionSuccess();
+}
 
 std::string Env(const char* name) {
   return std::getenv(name) != nullptr ? std::getenv(name) : "";

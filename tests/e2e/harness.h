@@ -80,6 +80,14 @@ std::string Pass(const char* done, const char* unit, int count, int from = 0, in
 // "Trying to establish link with device" from 1000 down, `failures` times.
 std::string Countdown(int failures);
 
+// Every line of the journal at `path` as Python's json module reads it: "key=value" lines, the
+// value re-encoded by it, lines apart by "--"; empty when there is no journal.
+std::string JournalLines(const std::string& path);
+// `journal` is one line of the 18 keys in their order, from `program`, with `expected` among them
+// (a value ending in * as a prefix) and the time in UTC with milliseconds.
+::testing::AssertionResult JournalHas(const std::string& journal, const std::string& program,
+                                      const std::vector<std::string>& expected);
+
 std::size_t FlashSize(const std::string& family);
 Bytes Golden(const std::string& name);
 Bytes Example(const std::string& name);
