@@ -67,7 +67,7 @@ std::string JournalLines(const std::string& path) {
       "image_bytes", "blocks",  "drive",   "verdict",   "error", "status"};
   std::vector<std::string> lines;
   for (std::size_t at = 0, end; at < journal.size(); at = end + 1) {
-    end = journal.find('\n', at);
+    end = std::min(journal.find('\n', at), journal.size());
     lines.push_back(journal.substr(at, end - at));
   }
   auto failure = ::testing::AssertionFailure() << journal;
@@ -118,6 +118,15 @@ std::unique_ptr<ChildProcess> StartLoader(const TempDir& dir, const Drive* drive
   std::vector<std::string> argv = {KELVANE_BIN};
   if (UnderWine()) argv = {"wine", Env("KELVANE_WINE_EXE")};
   if (drive != nullptr) argv.push_back(drive->Port());
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return std::make_unique<ChildProcess>(argv, dir.path());
+}
+
+std::unique_ptr<ChildProcess> StartStation(const TempDir& dir,
+                                           const std::vector<const Drive*>& drives,
+                                           const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv = {STATION_BIN};
+  for (const Drive* drive : drives) argv.push_back(drive->Port());
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   return std::make_unique<ChildProcess>(argv, dir.path());
 }

@@ -60,6 +60,10 @@ struct Result {
 std::unique_ptr<ChildProcess> StartLoader(const TempDir& dir, const Drive* drive,
                                           const std::vector<std::string>& arguments);
 Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::string>& arguments);
+// kelvane-station in `dir` with a port option for each of `drives`, then `arguments`.
+std::unique_ptr<ChildProcess> StartStation(const TempDir& dir,
+                                           const std::vector<const Drive*>& drives,
+                                           const std::vector<std::string>& arguments);
 // Exit status and standard output byte for byte; else the text around the difference.
 ::testing::AssertionResult Ran(const Result& run, int status, const std::string& out);
 
