@@ -11,7 +11,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" --strip >"$work/install.log"
-for file in bin/kelvane bin/drive-sim share/man/man1/kelvane.1 share/doc/kelvane/README.md \
+for file in bin/kelvane bin/kelvane-station bin/drive-sim share/man/man1/kelvane.1 \
+  share/man/man1/kelvane-station.1 share/doc/kelvane/README.md \
   share/doc/kelvane/examples/nym_sample.s share/doc/kelvane/examples/tk720_digest_sample.bin; do
   [[ -f $prefix/$file ]] || fail "$file not installed"
 done
@@ -31,6 +32,9 @@ status=0
 "$prefix/bin/kelvane" "/c$work/drive" fw.s >"$work/kelvane.out" || status=$?
 [[ $status -eq 0 && $(<"$work/kelvane.out") == *$'\r\nFirmware was successufully verifyed\r' ]] ||
   fail "kelvane exited with $status: $(cat "$work/kelvane.out")"
+"$prefix/bin/kelvane-station" "/c$work/drive" fw.s >"$work/station.out" || status=$?
+[[ $status -eq 0 && $(<"$work/station.out") == *$'\n1 drives: 1 verified, 0 mismatched, 0 failed' ]] ||
+  fail "kelvane-station exited with $status: $(cat "$work/station.out")"
 
 for page in "$prefix"/share/man/man1/*.1; do
   warnings=$( (MANWIDTH=80 man --warnings -l "$page" >/dev/null) 2>&1; groff -man -ww -z "$page" 2>&1)
