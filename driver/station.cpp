@@ -1,5 +1,6 @@
 #include "driver/station.h"
 
+#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -35,7 +36,10 @@ int StationStatusOf(Verdict verdict) {
 
 // "<folder>/<port name>.txt": the device path's directories joined by "_",
 // /dev/, Windows' \\.\ and a leading "/" left out (/dev/pts/3 gives
-// pts_3.txt, COM3 COM3.txt, /tmp/drive tmp_drive.txt).
+// pts_3.txt, /tmp/drive tmp_drive.txt, \\.\COM12 COM12.txt). Windows takes
+// COM1 to COM9 (and CON, AUX, LPT1, ...) as devices whatever the extension:
+// a file named COM3.txt would be the port itself, so those names begin with
+// "port-" on every system (port-COM3.txt).
 std::string TranscriptName(std::string port) {
   for (const char* prefix : {"/dev/", "\\\\.\\"}) {
     if (port.starts_with(prefix)) port.erase(0, std::string(prefix).size());
@@ -44,7 +48,12 @@ std::string TranscriptName(std::string port) {
   for (char& c : port) {
     if (c == '/' || c == '\\' || c == ':') c = '_';
   }
-  return port + ".txt";
+  std::string upper = port;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const bool numbered = upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
+                        upper[3] >= '1' && upper[3] <= '9';
+  const bool device = upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL";
+  return (numbered || device ? "port-" : "") + port + ".txt";
 }
 
 void PrintSummary(const std::vector<std::unique_ptr<DriveResult>>& results, std::FILE* out) {

@@ -22,7 +22,10 @@ struct FileMessage {
 
 class FileMessages {
  public:
-#if defined(__GNUC__)
+// MinGW's printf family here is the C99 one (%zu), which GCC checks as gnu_printf.
+#if defined(__MINGW32__)
+#define KELVANE_PRINTF_LIKE __attribute__((format(gnu_printf, 2, 3)))
+#elif defined(__GNUC__)
 #define KELVANE_PRINTF_LIKE __attribute__((format(printf, 2, 3)))
 #else
 #define KELVANE_PRINTF_LIKE

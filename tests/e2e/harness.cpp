@@ -93,13 +93,21 @@ std::string Env(const char* name) {
   return std::getenv(name) != nullptr ? std::getenv(name) : "";
 }
 
-Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments)
+Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments,
+             int wineCom)
     : dir_(dir) {
   arguments.insert(arguments.begin(), {DRIVE_SIM_BIN, "--family", family, "--flash-out",
                                        dir.File("sim.flash"), "--log", dir.File("sim.log")});
-  // Wine leaves the terminal's settings as it finds them, as a COM port has none.
-  if (UnderWine())
-    arguments.insert(arguments.end(), {"--link", Env("KELVANE_WINE_COM_LINK"), "--raw-line"});
+  // Wine leaves the terminal's settings as it finds them, as a COM port has none. The station's
+  // ports are KELVANE_WINE_STATION_COMS' digits, each linked from <link dir>/com<digit>.
+  if (UnderWine()) {
+    const std::string coms = Env("KELVANE_WINE_STATION_COMS");
+    const auto at = static_cast<std::size_t>(2 * (wineCom - 1));
+    com_ = wineCom == 0 ? Env("KELVANE_WINE_COM") : at < coms.size() ? coms.substr(at, 1) : "";
+    const std::string link = wineCom == 0 ? Env("KELVANE_WINE_COM_LINK")
+                                          : Env("KELVANE_WINE_LINK_DIR") + "/com" + com_;
+    arguments.insert(arguments.end(), {"--link", link, "--raw-line"});
+  }
   sim_ = std::make_unique<ChildProcess>(arguments, dir.path());
   // Its first line is the pseudo-terminal's path.
   EXPECT_TRUE(sim_->WaitForStdout("\n", 10s)) << sim_->Stderr();
@@ -126,6 +134,7 @@ std::unique_ptr<ChildProcess> StartStation(const TempDir& dir,
                                            const std::vector<const Drive*>& drives,
                                            const std::vector<std::string>& arguments) {
   std::vector<std::string> argv = {STATION_BIN};
+  if (UnderWine()) argv = {"wine", Env("KELVANE_WINE_STATION_EXE")};
   for (const Drive* drive : drives) argv.push_back(drive->Port());
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   return std::make_unique<ChildProcess>(argv, dir.path());

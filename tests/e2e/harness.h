@@ -36,10 +36,12 @@ inline auto RowName = [](const auto& info) {
 // One drive-sim of the test's own, saving its flash to sim.flash.
 class Drive {
  public:
-  Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments = {});
+  // Under Wine, `wineCom` 0 is the suite's COM port; 1 to 3 the station's others.
+  Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments = {},
+        int wineCom = 0);
   // The loader's option and its name for the port: the pty's path, or COM<n>.
-  std::string Port() const { return "/c" + (UnderWine() ? Env("KELVANE_WINE_COM") : pty_); }
-  std::string Name() const { return UnderWine() ? "COM" + Env("KELVANE_WINE_COM") : pty_; }
+  std::string Port() const { return "/c" + (UnderWine() ? com_ : pty_); }
+  std::string Name() const { return UnderWine() ? "COM" + com_ : pty_; }
   std::string PortLine() const { return Name() + " open at 38400 baud\r\n"; }
   Bytes Stop();  // SIGTERM; the flash drive-sim saved on its way out
   bool Heard() const { return !testing::ReadFile(dir_.File("sim.log")).empty(); }
@@ -49,6 +51,7 @@ class Drive {
   const TempDir& dir_;
   std::unique_ptr<ChildProcess> sim_;
   std::string pty_;
+  std::string com_;  // under Wine, the COM port's digit
 };
 
 struct Result {
