@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "driver/console_report.h"
 #include "driver/drive_families.h"
 #include "driver/identity_records.h"
+#include "driver/journal.h"
 #include "unit_support.h"
 
 // What the loader reads from its command line and prints of the drive.
@@ -155,6 +157,29 @@ TEST(IdentityRecords, ShortRepliesAndSignedFields) {
                                         std::pair{152u, "Device contains valid firmware.\n"}}) {
     EXPECT_TRUE(Shown(DescribeTK720DigestIdentity(Bytes(length, 0x30))).ends_with(printed))
         << length;
+  }
+}
+
+// A file name goes into the journal as JSON escapes (expected values per RFC 8259 and the Unicode
+// code charts): UTF-8 characters as their code points, any byte that is no part of one as \u00XX.
+TEST(Journal, FileNamesBecomeAsciiJson) {
+  const std::pair<std::string, std::string> names[] = {
+      {"a\"b\\c", R"(a\"b\\c)"},
+      {"\x01\x7F", R"(\u0001\u007f)"},
+      {"\xC3\xA9", R"(\u00e9)"},                // U+00E9
+      {"\xE2\x82\xAC", R"(\u20ac)"},            // U+20AC
+      {"\xF0\x9F\x98\x80", R"(\ud83d\ude00)"},  // U+1F600, a surrogate pair
+      {"\xFF", R"(\u00ff)"},
+      {"\xC0\x80", R"(\u00c0\u0080)"},            // overlong
+      {"\xED\xA0\x80", R"(\u00ed\u00a0\u0080)"},  // a surrogate's own code
+      {"\xE2\x82", R"(\u00e2\u0082)"},            // cut short
+  };
+  for (const auto& [name, escaped] : names) {
+    JournalEntry entry;
+    entry.file = name;
+    const std::string line = JournalLine(entry);
+    EXPECT_NE(line.find("\"file\":\"" + escaped + "\","), std::string::npos) << line;
+    EXPECT_TRUE(std::all_of(line.begin(), line.end(), [](char c) { return c > 0 && c != 0x7F; }));
   }
 }
 
