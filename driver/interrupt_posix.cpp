@@ -1,9 +1,7 @@
 #include <signal.h>
-#include <unistd.h>
 
 #include <atomic>
 
-#include "driver/drive_run.h"
 #include "driver/interrupt.h"
 
 namespace kelvane {
@@ -16,11 +14,10 @@ namespace {
 std::atomic<StopFlag*> registered{nullptr};
 
 void OnInterrupt(int /*signal*/) {
-  StopFlag* stop = registered.load();
-  if (stop == nullptr) return;
-  // The first Ctrl-C asks the runs to stop at a block boundary; a second
-  // one means now.
-  if (stop->exchange(true)) _exit(INTERRUPTED_STATUS);
+  // The first Ctrl-C asks the runs to stop at a block boundary. The handler
+  // was reset as it was entered (SA_RESETHAND), so a second one ends the
+  // process at once, as an unhandled Ctrl-C does.
+  if (StopFlag* stop = registered.load()) stop->store(true);
 }
 
 }  // namespace
@@ -32,7 +29,7 @@ void StopOnInterrupt(StopFlag& stop) {
   sigemptyset(&action.sa_mask);
   // Interrupted system calls resume: a run notices the stop between blocks,
   // at most one 200 ms read time-out later.
-  action.sa_flags = SA_RESTART;
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 }

@@ -2,7 +2,6 @@
 
 #include <atomic>
 
-#include "driver/drive_run.h"
 #include "driver/interrupt.h"
 
 namespace kelvane {
@@ -19,9 +18,8 @@ BOOL WINAPI OnControl(DWORD event) {
   StopFlag* stop = registered.load();
   if (stop == nullptr) return FALSE;
   // The first Ctrl-C asks the runs to stop at a block boundary; a second
-  // one means now.
-  if (stop->exchange(true)) ExitProcess(INTERRUPTED_STATUS);
-  return TRUE;
+  // one is left to the system's own handler, which ends the process at once.
+  return stop->exchange(true) ? FALSE : TRUE;
 }
 
 }  // namespace
