@@ -170,8 +170,9 @@ std::vector<Fault> FaultRows() {
        checksum + "Firmware checksum update failed on sector 479\r\n", 19},
       {"Series27ChecksumReadRefused", S27, {"--read-status", "1:0x21"}, 0, 1,
        checksum + "Failed to read sector with firmware checksum and length\r\n", -1},
+      // Its boot code would not start the firmware: no success verdict.
       {"Series27ChecksumCellWillNotProgram", S27, {"--stuck", "0x1DF00:0"}, 0, 0, checksum +
-       "Firmware checksum sector 479 has 1 errorneous location(s)\r\n" + Verified(s27, true), -1,
+       "Firmware checksum sector 479 has 1 errorneous location(s)\r\n" + Verified(s27, false), -1,
        0x1DF00},
       {"Tk720WriteRefused", TK720, {"--write-status", "5:0x21"}, 0, 1,
        Written(tk720, 4) + "FLASH update failed on block 4\r\n", 4},

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <thread>
 
 #include "sim/frame_codec.h"
 #include "tests/e2e/harness.h"
@@ -68,6 +69,10 @@ struct Ending {
 #define NOT_S "Error (file:2) : not an S-record found\r\n"
 #define LONGER " characters long, longer than the "
 #define SHORTER " this drive family's S-record reader takes: write shorter records (for objcopy, "
+#define NO_FIRMWARE "File holds no firmware records. Nothing to load.\r\n"
+#define RECORD_OPTIONS                                                                  \
+  "S-records are loaded without a family option (Nym), with /a (TL3xx) or with /9 (27 " \
+  "series)\r\n"
 
 // clang-format off
 const Ending ENDINGS[] = {
@@ -83,6 +88,25 @@ const Ending ENDINGS[] = {
     {"WordImageLineTooLong", "tl3xx", {"/a"}, "S1620000" HEX_64 HEX_64
      "00000000000000000000000000000000000000000000000000000000000000" "9D\n",
      NOT_S, "Line 1 is 200" LONGER "198" SHORTER "--srec-len=94 or less)\n"},
+    // Lines of one character too many, and of records that end in a carriage return alone.
+    {"NymLineOneTooLong", "nym", {}, "S0030000FC\nS32F" HEX_64 "0000000000000000000000000000000\n",
+     "Error (file:3) : not an S-record found\r\n", "Line 2 is 99" LONGER "98" SHORTER
+     "--srec-len=42 or less)\n"},
+    {"CarriageReturnsAlone", "27", {"/9"}, "S1050000AABB94\rS1050002CCDD50\rS9030000FC\r",
+     "Error (file:1) : not an S-record found\r\n",
+     "Line 1 holds records that end in a carriage return alone: end each with a line feed (LF or "
+     "CR LF)\n"},
+    // Never an empty firmware for a file that holds none: a binary image given as S-records,
+    // files of no data record, and S-records given as a binary image.
+    {"BinaryImageAsRecords", "nym", {}, "", "Error (file:1) : not an S-record found\r\n",
+     "Line 1 holds a NUL byte, which no S-record file does: this looks like a binary image, which "
+     "only the TK720 options /m and /s take\n"},
+    {"EmptyFile", "nym", {}, "", NO_FIRMWARE, ""},
+    {"HeaderAndCountOnly", "27", {"/9"}, "S0030000FC\n\nS5030000FC\n", NO_FIRMWARE, ""},
+    {"RecordsForTk720", "tk720", {"/m"}, "S00600004844521B\r\nS1050000AABB94\r\n",
+     "File none.s is an S-record file, not a binary image: " RECORD_OPTIONS, ""},
+    {"RecordsForTk720Digest", "tk720-digest", {"/s"}, "S00600004844521B\nS9030000FC\n",
+     "File none.s is an S-record file, not a binary image: " RECORD_OPTIONS, ""},
     {"MissingDevice", nullptr, {"/c/dev/ttyUSB-none"}, nullptr, "/dev/ttyUSB-none",
      "/dev/ttyUSB-none: no such device\n"},
     {"ComNineIsTtyS8", nullptr, {"/c9"}, nullptr, "COM9", "/dev/ttyS8: no such device\n"},
@@ -102,14 +126,18 @@ std::string WithPty(std::string text, const testing::PseudoTerminal& pty) {
   return text;
 }
 
-// The command line alone: no argument is refused, /h alone is help.
+// The command line alone: no argument is refused, /h alone is help, and so are --help and -h
+// as users of other programs type them; --version shows the banner, which names the version.
 TEST(Runs, NoArgumentOrHelpAlone) {
   TempDir dir;
   EXPECT_TRUE(Ran(Load(dir, nullptr, {}), 1,
                   BANNER + std::string("S-record file with firmware is not specified\r\n")));
-  const Result help = Load(dir, nullptr, {"/h"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_TRUE(help.out.starts_with(BANNER + std::string(" Use: Kelvane [options] filename\r\n")));
+  for (const char* help : {"/h", "--help", "-h"}) {
+    const Result run = Load(dir, nullptr, {help});
+    EXPECT_EQ(run.status, 0) << help;
+    EXPECT_TRUE(run.out.starts_with(BANNER + std::string(" Use: Kelvane [options] filename\r\n")));
+  }
+  EXPECT_TRUE(Ran(Load(dir, nullptr, {"--version"}), 0, BANNER));
 }
 
 class EndsWithStatusOne : public ::testing::TestWithParam<Ending> {};
@@ -124,6 +152,7 @@ TEST_P(EndsWithStatusOne, AndSaysWhy) {
   ASSERT_TRUE(name != "PermissionDenied" || chmod(pty.slavePath().c_str(), 0) == 0);
   if (name == "Directory") std::filesystem::create_directory(dir.File("none.s"));
   if (e.contents != nullptr) dir.Write("none.s", std::string(e.contents));
+  if (name == "BinaryImageAsRecords") dir.Write("none.s", Example("tk720_sample.bin"));
   std::optional<Drive> drive;
   if (e.family != nullptr) drive.emplace(dir, e.family);
   std::vector<std::string> arguments;
@@ -159,6 +188,23 @@ TEST(Runs, VanishedDriveEndsTheRun) {
   EXPECT_TRUE(out.ends_with(" : error code 16\r\n") || out.ends_with(" : error code 18\r\n"));
 }
 
+// A loader killed mid-run leaves the reply to its last request on the line; the next run must
+// not take it for the answer to its own first request, or every later reply is one behind.
+TEST(Runs, RunAfterAKilledRunReadsItsOwnReplies) {
+  TempDir dir;
+  dir.Write("nym_sample.s", Example("nym_sample.s"));
+  Drive drive(dir, "nym", {"--pace", "--baud", "38400"});
+  auto killed = StartLoader(dir, &drive, {"/d"});
+  ASSERT_TRUE(killed->WaitForStdout("   3 of  992 sectors updated", 30s));
+  killed->Kill();
+  ASSERT_TRUE(killed->Wait(10s));
+  std::this_thread::sleep_for(300ms);  // the last reply is on the line by now
+  EXPECT_TRUE(Ran(Load(dir, &drive, {"nym_sample.s"}), 0,
+                  Head(drive, "nym") + "Updating firmware:\r\n" + Pass("updated", "sectors", 13) +
+                      UPDATED + "Verifying firmware:\r\n" + Pass("verifyed", "sectors", 13) +
+                      VERIFIED));
+}
+
 TEST(Runs, BusyPortIsNotOpenedTwice) {
   TempDir dir;
   dir.Write("nym_sample.s", Example("nym_sample.s"));
@@ -186,8 +232,14 @@ TEST(Runs, PortIsRawDuringTheRunAndAsFoundAfterIt) {
   ASSERT_EQ(tcgetattr(pty.master(), &during), 0);
   EXPECT_EQ(during.c_lflag & (ICANON | ECHO | ISIG), 0u);
   EXPECT_EQ(during.c_iflag & (ICRNL | IXON), 0u);
+  // A reply too short for an identity answers another request (a write's, left by a loader
+  // stopped before it read it): a failed attempt, and the next one is answered.
+  pty.Write(sim::BuildReplyFrame(0x11, 0, {}));
+  ASSERT_EQ(pty.Receive(6), (Bytes{0x55, 0xAA, 0x00, 0x00, 0x10, 0x10}));
   pty.Write(sim::BuildReplyFrame(0x10, 0, Bytes(40, 0x30)));
   ASSERT_TRUE(loader->Wait(10s));
+  EXPECT_NE(loader->Stdout().find("device 1000\rConnection with device established."),
+            std::string::npos);
   EXPECT_TRUE(loader->Stdout().ends_with("Can't open file none.s\r\n")) << loader->Stdout();
   ASSERT_EQ(tcgetattr(pty.master(), &after), 0);
   EXPECT_EQ(std::memcmp(&after, &found, sizeof found), 0);
@@ -259,24 +311,23 @@ const Tool TOOLS[] = {
     {"AttemptsMissing", "nym", {}, {"nym_sample.s"}, {"/r"}, 1, REFUSED_R "/r\r\n", {}, false},
     {"DryRunNym", "nym", {}, {"nym_sample.s"}, {"/n"}, 0,
      DRY_RUN "Nym\r\n File:             nym_sample.s\r\n Image bytes:      3089\r\n"
-     " Blocks to write:  13 sectors, 0 to 12 (0x0 to 0xC00)\r\n" BY_READING, {}, false},
+     " Blocks to write:  13 sectors, 1 to 13 of 13 (0x0 to 0xC00)\r\n" BY_READING, {}, false},
     {"DryRunClearParameters", "nym", {}, {"/p"}, {"/N"}, 0,
      "Setting flash to 0xFF\r\n" DRY_RUN "Nym\r\n File:             none, the flash is cleared\r\n"
-     " Image bytes:      253800\r\n"
-     " Blocks to write:  256 sectors, 736 to 991 (0x2E000 to 0x3DF00)\r\n"
+     " Image bytes:      65536\r\n"
+     " Blocks to write:  256 sectors, 737 to 992 of 992 (0x2E000 to 0x3DF00)\r\n"
      " Erases:           0x2E000 to 0x3DFFF\r\n" BY_READING, {}, false},
     {"DryRunSeries27", "27", {}, {"/9", "/v", "series27_sample.s"}, {"/n"}, 0,
      "\r\nFirmware size: 4612 checksum 0563ed3b\r\n" DRY_RUN "27 series\r\n"
      " File:             series27_sample.s\r\n Image bytes:      4612\r\n"
-     " Blocks to verify: 19 sectors, 0 to 18 (0x0 to 0x1200)\r\n"
+     " Blocks to verify: 19 sectors, 1 to 19 of 19 (0x0 to 0x1200)\r\n"
      " Checksum sector:  479 at 0x1DF00\r\n Check value:      word image checksum 0563ed3b\r\n",
      {}, false},
     {"DryRunTk720", "tk720", {}, {"/m", "tk720_sample.bin"}, {"/n"}, 0,
      DRY_RUN "TK720\r\n File:             tk720_sample.bin\r\n Image bytes:      3004\r\n"
-     " Blocks to write:  12 blocks, 0 to 11 (0x4000 to 0x4B00)\r\n"
+     " Blocks to write:  12 blocks, 1 to 12 of 12 (0x4000 to 0x4B00)\r\n"
      " Check value:      check word 96DFB63B\r\n", {}, false},
-    {"DryRunRefusedFile", "nym", {}, {"bad.s"}, {"/n"}, 1,
-     "Error (file:1) : not an S-record found\r\n", {}, false},
+    {"DryRunRefusedFile", "nym", {}, {"bad.s"}, {"/n"}, 1, NO_FIRMWARE, {}, false},
 };
 // clang-format on
 
@@ -287,7 +338,7 @@ std::pair<Result, bool> RunAgainst(const Tool& t, const std::vector<std::string>
   for (const char* sample :
        {"nym_sample.s", "series27_sample.s", "tk720_sample.bin", "tk720_digest_sample.bin"})
     dir.Write(sample, Example(sample));
-  dir.Write("bad.s", std::string("hello\n"));
+  dir.Write("bad.s", std::string("S0030000FC\n"));
   Drive drive(dir, t.family, t.sim);
   Result run = Load(dir, &drive, arguments);
   drive.Stop();
@@ -366,9 +417,10 @@ const SimLine SIM_LINES[] = {
     {"Version", {"--version"}, 0, "drive-sim 2.03\n"},
     {"BaudWithoutPace", {"--baud", "14400"}, 2, "--baud needs --pace"},
     {"AnyBaudPaced", {"--baud", "14400", "--pace"}, -1, "served 0 requests, injected 0 faults"},
-    {"SlowPaceWarned", {"--baud", "9600", "--pace"}, -1, "takes 276 ms on the wire"},
+    {"SlowPaceWarned", {"--baud", "9600", "--pace"}, -1, "takes 290 ms on the wire"},
     {"UnknownFamily", {"--family", "nym2"}, 2, "--family: 'nym2' is not a family"},
     {"StuckOutsideTheFlash", {"--stuck", "0x40800:0"}, 2, "lies outside the 0x40800-byte flash"},
+    {"FlashOutNowhere", {"--flash-out", "/none/f"}, 2, "--flash-out: cannot write /none/f: No such"},
     {"LogsAndSumsUp", {"--log", "-", "--write-status", "2:0x22"}, -1,
      "served 3 requests, injected 1 faults; flash saved to ",
      "IDENTIFY status 0\nWRITE 0x00000000 256 status 0\nWRITE 0x00000100 256 status 34\n"},
