@@ -70,9 +70,6 @@ struct Ending {
 #define LONGER " characters long, longer than the "
 #define SHORTER " this drive family's S-record reader takes: write shorter records (for objcopy, "
 #define NO_FIRMWARE "File holds no firmware records. Nothing to load.\r\n"
-#define RECORD_OPTIONS                                                                  \
-  "S-records are loaded without a family option (Nym), with /a (TL3xx) or with /9 (27 " \
-  "series)\r\n"
 
 // clang-format off
 const Ending ENDINGS[] = {
@@ -104,9 +101,8 @@ const Ending ENDINGS[] = {
     {"EmptyFile", "nym", {}, "", NO_FIRMWARE, ""},
     {"HeaderAndCountOnly", "27", {"/9"}, "S0030000FC\n\nS5030000FC\n", NO_FIRMWARE, ""},
     {"RecordsForTk720", "tk720", {"/m"}, "S00600004844521B\r\nS1050000AABB94\r\n",
-     "File none.s is an S-record file, not a binary image: " RECORD_OPTIONS, ""},
-    {"RecordsForTk720Digest", "tk720-digest", {"/s"}, "S00600004844521B\nS9030000FC\n",
-     "File none.s is an S-record file, not a binary image: " RECORD_OPTIONS, ""},
+     "File none.s is an S-record file, not a binary image: S-records are loaded without a family "
+     "option (Nym), with /a (TL3xx) or with /9 (27 series)\r\n", ""},
     {"MissingDevice", nullptr, {"/c/dev/ttyUSB-none"}, nullptr, "/dev/ttyUSB-none",
      "/dev/ttyUSB-none: no such device\n"},
     {"ComNineIsTtyS8", nullptr, {"/c9"}, nullptr, "COM9", "/dev/ttyS8: no such device\n"},
@@ -188,35 +184,27 @@ TEST(Runs, VanishedDriveEndsTheRun) {
   EXPECT_TRUE(out.ends_with(" : error code 16\r\n") || out.ends_with(" : error code 18\r\n"));
 }
 
-// A loader killed mid-run leaves the reply to its last request on the line; the next run must
-// not take it for the answer to its own first request, or every later reply is one behind.
-TEST(Runs, RunAfterAKilledRunReadsItsOwnReplies) {
+// One loader per drive: a second is refused while the first runs. A loader killed mid-run leaves
+// the reply to its last request on the line; the next run must not take it for the answer to its
+// own first request, or every later reply would be one behind.
+TEST(Runs, BusyPortIsNotOpenedTwiceNorLeftToTheNextRunWithAReply) {
   TempDir dir;
   dir.Write("nym_sample.s", Example("nym_sample.s"));
   Drive drive(dir, "nym", {"--pace", "--baud", "38400"});
-  auto killed = StartLoader(dir, &drive, {"/d"});
-  ASSERT_TRUE(killed->WaitForStdout("   3 of  992 sectors updated", 30s));
-  killed->Kill();
-  ASSERT_TRUE(killed->Wait(10s));
+  auto first = StartLoader(dir, &drive, {"/d"});
+  ASSERT_TRUE(first->WaitForStdout("   3 of  992 sectors updated", 30s));
+  if (!UnderWine()) {  // Wine opens a COM port twice where Windows refuses
+    const Result second = Load(dir, &drive, {"nym_sample.s"});
+    EXPECT_TRUE(Ran(second, 1, BANNER + ("Failed to open " + drive.Name()) + " port\r\n"));
+    EXPECT_TRUE(second.err.ends_with(": in use by another program\n")) << second.err;
+  }
+  first->Kill();
+  ASSERT_TRUE(first->Wait(10s));
   std::this_thread::sleep_for(300ms);  // the last reply is on the line by now
   EXPECT_TRUE(Ran(Load(dir, &drive, {"nym_sample.s"}), 0,
                   Head(drive, "nym") + "Updating firmware:\r\n" + Pass("updated", "sectors", 13) +
                       UPDATED + "Verifying firmware:\r\n" + Pass("verifyed", "sectors", 13) +
                       VERIFIED));
-}
-
-TEST(Runs, BusyPortIsNotOpenedTwice) {
-  TempDir dir;
-  dir.Write("nym_sample.s", Example("nym_sample.s"));
-  Drive drive(dir, "nym", {"--pace", "--baud", "38400"});
-  auto first = StartLoader(dir, &drive, {"nym_sample.s"});
-  ASSERT_TRUE(first->WaitForStdout("Updating firmware:", 30s));
-  const Result second = Load(dir, &drive, {"nym_sample.s"});
-  EXPECT_TRUE(Ran(second, 1, BANNER + ("Failed to open " + drive.Name()) + " port\r\n"));
-  EXPECT_TRUE(second.err.ends_with(": in use by another program\n")) << second.err;
-  ASSERT_TRUE(first->Wait(60s));
-  EXPECT_EQ(first->status(), 0);
-  EXPECT_TRUE(first->Stdout().ends_with(VERIFIED));
 }
 
 // A terminal that comes cooked (echo, line editing) is a raw line while the
