@@ -59,13 +59,15 @@ int EstablishLink(SerialPort& port, int attempts, std::size_t shortestIdentity,
   // by a loader stopped before it read it), so the drive's replies now run
   // one behind.
   for (int remaining = attempts; remaining > 0; --remaining) {
-    if (TransactEmpty(port, CMD_IDENTIFY, identity) == LINK_OK &&
-        identity.size() >= shortestIdentity) {
-      // A failed attempt may have failed only by being answered late: its
-      // reply, or the rest of a long noise, is still coming and would be
-      // read as the answer to the procedure's first request.
-      if (remaining < attempts) DiscardLateReplies(port);
-      return 0;
+    if (TransactEmpty(port, CMD_IDENTIFY, identity) == LINK_OK) {
+      if (identity.size() >= shortestIdentity) {
+        // A failed attempt may have failed only by being answered late: its
+        // reply, or the rest of a long noise, is still coming and would be
+        // read as the answer to the procedure's first request.
+        if (remaining < attempts) DiscardLateReplies(port);
+        return 0;
+      }
+      if (port.trace != nullptr) port.trace->NoIdentity(identity.size(), shortestIdentity);
     }
     std::fprintf(out, "Trying to establish link with device %4d\r", remaining);
     std::fflush(out);

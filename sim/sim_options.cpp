@@ -95,6 +95,9 @@ Faults (N counts from 1 and may repeat):
                          reply to request N
   --noise N:COUNT        COUNT noise bytes (never 0xAA) before the reply to N
   --late N               send the reply to request N only after 300 ms
+  --stale-reply N        send an empty write reply before the reply to N, as
+                         a loader stopped before it read its last reply
+                         leaves one on the line
   --short-read N:LEN     answer the N-th read with only LEN payload bytes
   --stuck ADDR:VALUE     the flash byte at ADDR (a flash address, as read)
                          always reads VALUE: a cell that will not program

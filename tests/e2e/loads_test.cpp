@@ -144,6 +144,8 @@ std::vector<Fault> FaultRows() {
       // to the blocks' requests.
       {"LinkAfterLateReplyAndNoise", NYM, {"--late", "1", "--noise", "2:100"}, 1, 0, nymLoad, -1},
       {"LinkAfterNoiseBeyondTheByteBudget", NYM, {"--noise", "1:5000"}, 1, 0, nymLoad, -1},
+      // The reply left by a loader stopped mid-run is too short for an identity.
+      {"LinkAfterStaleReply", NYM, {"--stale-reply", "1"}, 1, 0, nymLoad, -1},
       // DOS tools end a text file with Ctrl-Z; nothing after it counts.
       {"NymFileEndsAtCtrlZ", NYM, {}, 0, 0, nymLoad, -1, 0, "\x1A"},
       {"Tl3xxFileEndsAtCtrlZ", TL3XX, {}, 0, 0, Written(tl3xx) + Verified(tl3xx, true), -1, 0,
