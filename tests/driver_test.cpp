@@ -75,7 +75,6 @@ TEST(CommandLine, ReadOptions) {
       {W, {"/opt/fw.s"}, "", "Unknown option: /opt/fw.s\r\n"},
       {W, {"/c4", "/c/dev/pts/7"}, "port=4 device=/dev/pts/7"},
       {P, {"/c/dev/pts/7", "/c3"}, "port=3"},
-      // As other programs take them, when the only file name and no file's.
       {P, {"/a", "--help"}, "family=1 file=--help", USAGE},
       {W, {"-?"}, "file=-?", USAGE},
       {P, {"-h", "fw.s"}, "file=fw.s"},

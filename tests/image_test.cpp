@@ -178,19 +178,18 @@ TEST(BinaryImages, PaddedToWholeWordsOrRefused) {
   }
 }
 
-// An S-record file given for a binary image opens with a record line; a
-// binary image does not, whatever text its first bytes hold.
+// An S-record file (the first three) opens with a record line; a binary image does not.
 TEST(BinaryImages, RecordFileToldApart) {
-  const std::pair<std::string, bool> cases[] = {{"S00600004844521B\r\nS1", true},
-                                                {"S9030000FC", true},
-                                                {"S1130000 ; text\n", true},
-                                                {"s00600004844521B\n", false},
-                                                {"SX0600\n", false},
-                                                {"S10\n", false},
-                                                {"S1130000\x01\n", false},
-                                                {std::string("S113\0\n", 6), false}};
-  for (const auto& [text, record] : cases)
-    EXPECT_EQ(BeginsWithRecordLine(Bytes(text.begin(), text.end())), record) << text;
+  const std::string cases[] = {"S00600004844521B\r\nS1",
+                               "S9030000FC",
+                               "S1130000 ; text\n",
+                               "s00600004844521B\n",
+                               "SX0600\n",
+                               "S10\n",
+                               "S1130000\x01\n",
+                               std::string("S113\0\n", 6)};
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(BeginsWithRecordLine(Bytes(cases[i].begin(), cases[i].end())), i < 3) << cases[i];
 }
 
 TEST(BinaryImages, Md5AgainstRfc1321AndOpenSsl) {

@@ -147,7 +147,6 @@ std::vector<Fault> FaultRows() {
       // The reply left by a loader stopped mid-run is too short for an identity.
       {"LinkAfterStaleReply", NYM, {"--stale-reply", "1"}, 1, 0, nymLoad, -1},
       // DOS tools end a text file with Ctrl-Z; nothing after it counts.
-      {"NymFileEndsAtCtrlZ", NYM, {}, 0, 0, nymLoad, -1, 0, "\x1A"},
       {"Tl3xxFileEndsAtCtrlZ", TL3XX, {}, 0, 0, Written(tl3xx) + Verified(tl3xx, true), -1, 0,
        "S9030000FC\x1AS1 no record\n"},
       {"LinkAfterRefusedIdentify", NYM, {"--identify-status", "1:0x21"}, 1, 0, nymLoad, -1},

@@ -84,7 +84,7 @@ const Ending ENDINGS[] = {
     {"WordImageLineTooLong", "tl3xx", {"/a"}, "S1620000" HEX_64 HEX_64
      "00000000000000000000000000000000000000000000000000000000000000" "9D\n",
      NOT_S, "Line 1 is 200" LONGER "198" SHORTER "--srec-len=94 or less)\n"},
-    // Lines of one character too many, and of records that end in a carriage return alone.
+    // Never an empty or partial firmware for a file that holds none, or not all of it.
     {"NymLineOneTooLong", "nym", {}, "S0030000FC\nS32F" HEX_64 "0000000000000000000000000000000\n",
      "Error (file:3) : not an S-record found\r\n", "Line 2 is 99" LONGER "98" SHORTER
      "--srec-len=42 or less)\n"},
@@ -92,8 +92,6 @@ const Ending ENDINGS[] = {
      "Error (file:1) : not an S-record found\r\n",
      "Line 1 holds records that end in a carriage return alone: end each with a line feed (LF or "
      "CR LF)\n"},
-    // Never an empty firmware for a file that holds none: a binary image given as S-records,
-    // files of no data record, and S-records given as a binary image.
     {"BinaryImageAsRecords", "nym", {}, "", "Error (file:1) : not an S-record found\r\n",
      "Line 1 holds a NUL byte, which no S-record file does: this looks like a binary image, which "
      "only the TK720 options /m and /s take\n"},
@@ -121,16 +119,14 @@ std::string WithPty(std::string text, const testing::PseudoTerminal& pty) {
   return text;
 }
 
-// The command line alone: no argument is refused, /h alone is help, and so are --help and -h
-// as users of other programs type them; --version shows the banner, which names the version.
+// No argument is refused; /h alone is help, as --help and -h are; --version shows the banner.
 TEST(Runs, NoArgumentOrHelpAlone) {
   TempDir dir;
   EXPECT_TRUE(Ran(Load(dir, nullptr, {}), 1,
                   BANNER + std::string("S-record file with firmware is not specified\r\n")));
   for (const char* help : {"/h", "--help", "-h"}) {
     const Result run = Load(dir, nullptr, {help});
-    EXPECT_EQ(run.status, 0) << help;
-    EXPECT_TRUE(run.out.starts_with(BANNER + std::string(" Use: Kelvane [options] filename\r\n")));
+    EXPECT_TRUE(run.status == 0 && run.out.starts_with(BANNER + std::string(" Use: Kelvane ")));
   }
   EXPECT_TRUE(Ran(Load(dir, nullptr, {"--version"}), 0, BANNER));
 }
@@ -183,9 +179,8 @@ TEST(Runs, VanishedDriveEndsTheRun) {
   EXPECT_TRUE(out.ends_with(" : error code 16\r\n") || out.ends_with(" : error code 18\r\n"));
 }
 
-// One loader per drive: a second is refused while the first runs. A loader killed mid-run leaves
-// the reply to its last request on the line; the next run must not take it for the answer to its
-// own first request, or every later reply would be one behind.
+// One loader per drive, and a killed one's last reply, left on the line, is not read by the next
+// run as the answer to its own first request (every later reply would be one behind).
 TEST(Runs, BusyPortIsNotOpenedTwiceNorLeftToTheNextRunWithAReply) {
   TempDir dir;
   dir.Write("nym_sample.s", Example("nym_sample.s"));
@@ -289,9 +284,6 @@ const Tool TOOLS[] = {
      false},
     {"AttemptsNotANumber", "nym", {}, {"nym_sample.s"}, {"/r5x"}, 1, REFUSED_R "/r5x\r\n", {},
      false},
-    {"DryRunNym", "nym", {}, {"nym_sample.s"}, {"/n"}, 0,
-     DRY_RUN "Nym\r\n File:             nym_sample.s\r\n Image bytes:      3089\r\n"
-     " Blocks to write:  13 sectors, 1 to 13 of 13 (0x0 to 0xC00)\r\n" BY_READING, {}, false},
     {"DryRunClearParameters", "nym", {}, {"/p"}, {"/N"}, 0,
      "Setting flash to 0xFF\r\n" DRY_RUN "Nym\r\n File:             none, the flash is cleared\r\n"
      " Image bytes:      65536\r\n"
