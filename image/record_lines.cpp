@@ -111,8 +111,8 @@ void RecordLineReader::ExplainRefusal(std::FILE* err) {
     // Old Macintosh tools end lines with a carriage return alone, which no
     // PC text-mode read takes for a line end: the records run into one line.
     std::fprintf(err,
-                 "Line %d holds records that end in a carriage return alone: end each with a line "
-                 "feed (LF or CR LF)\n",
+                 "Line %d holds records ended by a carriage return alone: end them with a line "
+                 "feed\n",
                  lineNumber_);
     return;
   }

@@ -114,7 +114,6 @@ TEST(RecordReaders, RecordStream) {
        Hex("33 07 00 00 00 00 00 AB 01 37 05 00 00 00 00 FA FF FF")},
       {"no data records", "S0030000FC\n\nS70500000000FA\n", 1,
        "File holds no firmware records. Nothing to load.\r\n"},
-      // A text file holds no NUL byte; a binary image does, even ahead of its line's text.
       {"NUL byte", std::string("S20400000000FB\0\n", 16), 1, Error(1, "not an S-record found\r\n")},
       {"S1 refused", "S2080000100102030499\nS1050000AABB00\n", 1,
        Error(2, "2 byte address field S-record is not supported\r\n")},

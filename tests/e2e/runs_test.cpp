@@ -75,8 +75,6 @@ struct Ending {
 const Ending ENDINGS[] = {
     {"MissingFile", "nym", {}, nullptr, "Can't open file none.s\r\n", ""},
     {"Directory", "nym", {}, nullptr, "Can't open file none.s\r\n", ""},
-    {"BeyondTheArea", "tl3xx", {"/a"}, "S1050000AABB94\nS2060300000102F3\n",
-     "Error (file:2) : record does not fit in the flash image area\r\n", ""},
     {"ShortBinary", "tk720", {"/m"}, "1234567",
      "File is too short for the image header. Nothing to load.\r\n", ""},
     {"NymLineTooLong", "nym", {}, "S0030000FC\nS34500000000" HEX_64 HEX_64 "BA\r\n",
@@ -90,8 +88,7 @@ const Ending ENDINGS[] = {
      "--srec-len=42 or less)\n"},
     {"CarriageReturnsAlone", "27", {"/9"}, "S1050000AABB94\rS1050002CCDD50\rS9030000FC\r",
      "Error (file:1) : not an S-record found\r\n",
-     "Line 1 holds records that end in a carriage return alone: end each with a line feed (LF or "
-     "CR LF)\n"},
+     "Line 1 holds records ended by a carriage return alone: end them with a line feed\n"},
     {"BinaryImageAsRecords", "nym", {}, "", "Error (file:1) : not an S-record found\r\n",
      "Line 1 holds a NUL byte, which no S-record file does: this looks like a binary image, which "
      "only the TK720 options /m and /s take\n"},
