@@ -74,9 +74,7 @@ int LoadBinaryImageFile(const char* fileName, std::size_t headerLength,
     return 1;
   }
   if (BeginsWithRecordLine(std::span(bytes).first(size))) {
-    std::fprintf(out,
-                 "File %s is an S-record file, not a binary image: S-records are loaded without a "
-                 "family option (Nym), with /a (TL3xx) or with /9 (27 series)\r\n",
+    std::fprintf(out, "File %s holds S-records: load it with no family option (Nym), /a or /9\r\n",
                  NameForDisplay(fileName));
     return 1;
   }

@@ -144,7 +144,6 @@ std::vector<Fault> FaultRows() {
       // to the blocks' requests.
       {"LinkAfterLateReplyAndNoise", NYM, {"--late", "1", "--noise", "2:100"}, 1, 0, nymLoad, -1},
       {"LinkAfterNoiseBeyondTheByteBudget", NYM, {"--noise", "1:5000"}, 1, 0, nymLoad, -1},
-      // The reply left by a loader stopped mid-run is too short for an identity.
       {"LinkAfterStaleReply", NYM, {"--stale-reply", "1"}, 1, 0, nymLoad, -1},
       // DOS tools end a text file with Ctrl-Z; nothing after it counts.
       {"Tl3xxFileEndsAtCtrlZ", TL3XX, {}, 0, 0, Written(tl3xx) + Verified(tl3xx, true), -1, 0,
@@ -171,7 +170,6 @@ std::vector<Fault> FaultRows() {
        checksum + "Firmware checksum update failed on sector 479\r\n", 19},
       {"Series27ChecksumReadRefused", S27, {"--read-status", "1:0x21"}, 0, 1,
        checksum + "Failed to read sector with firmware checksum and length\r\n", -1},
-      // Its boot code would not start the firmware: no success verdict.
       {"Series27ChecksumCellWillNotProgram", S27, {"--stuck", "0x1DF00:0"}, 0, 0, checksum +
        "Firmware checksum sector 479 has 1 errorneous location(s)\r\n" + Verified(s27, false), -1,
        0x1DF00},

@@ -95,8 +95,7 @@ const Ending ENDINGS[] = {
     {"EmptyFile", "nym", {}, "", NO_FIRMWARE, ""},
     {"HeaderAndCountOnly", "27", {"/9"}, "S0030000FC\n\nS5030000FC\n", NO_FIRMWARE, ""},
     {"RecordsForTk720", "tk720", {"/m"}, "S00600004844521B\r\nS1050000AABB94\r\n",
-     "File none.s is an S-record file, not a binary image: S-records are loaded without a family "
-     "option (Nym), with /a (TL3xx) or with /9 (27 series)\r\n", ""},
+     "File none.s holds S-records: load it with no family option (Nym), /a or /9\r\n", ""},
     {"MissingDevice", nullptr, {"/c/dev/ttyUSB-none"}, nullptr, "/dev/ttyUSB-none",
      "/dev/ttyUSB-none: no such device\n"},
     {"ComNineIsTtyS8", nullptr, {"/c9"}, nullptr, "COM9", "/dev/ttyS8: no such device\n"},
