@@ -74,7 +74,8 @@ int LoadBinaryImageFile(const char* fileName, std::size_t headerLength,
     return 1;
   }
   if (BeginsWithRecordLine(std::span(bytes).first(size))) {
-    std::fprintf(out, "File %s holds S-records: load it with no family option (Nym), /a or /9\r\n",
+    std::fprintf(out,
+                 "File %s is an S-record file: load it with no family option (Nym), /a or /9\r\n",
                  NameForDisplay(fileName));
     return 1;
   }
