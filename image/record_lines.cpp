@@ -57,14 +57,12 @@ RecordLineReader::Line RecordLineReader::Next() {
         break;
       }
       if (c == '\r') {
-        // CR LF is one line end, as a text-mode read on the PC sees it; a
-        // carriage return on its own is an ordinary character of the line.
+        // CR LF is one line end, as a text-mode read on the PC sees it, and so
+        // is a carriage return that ends the file; any other carriage return
+        // is a character of the line, which no record line holds.
         const int next = std::getc(file_);
-        if (next == '\n') {
-          c = '\n';
-        } else if (next != EOF) {
-          std::ungetc(next, file_);
-        }
+        if (next == '\n' || next == EOF || next == DOS_END_OF_FILE) c = '\n';
+        if (next != '\n' && next != EOF) std::ungetc(next, file_);
       }
       holdsNul_ = holdsNul_ || c == '\0';
       buffer_[count++] = static_cast<char>(c);

@@ -83,7 +83,7 @@ TEST(RecordReaders, WordImage) {
        Hex("01 02 03 00 04 02 00 00")},
       {"S2 after a gap of erased flash", "S2060000040A0B00\n", 0, size(10, "00020b08"),
        Hex("FF FF FF FF 0A 0B 08 0B 02 00")},
-      {"header, count and start records", "S0030000FC\n\nS1050000AABB00\nS5030001FB\nS9030010EC\n",
+      {"header, count and start records", "S0030000FC\n\nS1050000AABB00\nS5030001FB\nS9030010EC\r",
        0, "Warning (file:5) : starting execution address is not zero\r\n" + size(6, "0000bbaa"),
        Hex("AA BB AA BB 00 00")},
       {"S3 refused on its line", "S1050000AABB00\n\nS30600000000AA00\n", 1,

@@ -81,7 +81,6 @@ const Ending ENDINGS[] = {
     {"WordImageLineTooLong", "tl3xx", {"/a"}, "S1620000" HEX_64 HEX_64
      "00000000000000000000000000000000000000000000000000000000000000" "9D\n",
      NOT_S, "Line 1 is 200" LONGER "198" SHORTER "--srec-len=94 or less)\n"},
-    // Never an empty or partial firmware for a file that holds none, or not all of it.
     {"NymLineOneTooLong", "nym", {}, "S0030000FC\nS32F" HEX_64 "0000000000000000000000000000000\n",
      "Error (file:3) : not an S-record found\r\n", "Line 2 is 99" LONGER "98" SHORTER
      "--srec-len=42 or less)\n"},
