@@ -12,16 +12,16 @@ namespace kelvane {
 // read fails too.
 bool DecodeHexPair(std::uint8_t& byte, const char* pair);
 
+// Refuses a record file that holds no data record, after a line saying so to
+// `out`: loading it would leave the drive with no firmware. Returns 1.
+int RefuseFileWithoutFirmware(std::FILE* out);
+
 // Reads an S-record file the way both S-record readers need it: lines of at
 // most `longestLine` characters (the rest of a longer line comes as a line of
 // its own), every piece numbered from 1, blank lines skipped. A carriage return
 // before a line feed is dropped, and a DOS end-of-file byte (0x1A, Ctrl-Z)
 // ends the file whatever follows it, so files written by DOS and Windows
 // tools read the same on every platform.
-// Refuses a record file that holds no data record, after a line saying so to
-// `out`: loading it would leave the drive with no firmware. Returns 1.
-int RefuseFileWithoutFirmware(std::FILE* out);
-
 class RecordLineReader {
  public:
   enum class Line { Record, End, ReadError };
