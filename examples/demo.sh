@@ -50,5 +50,6 @@ status=0
 kill -TERM "$sim_pid"
 wait "$sim_pid" || true
 sim_pid=""
-echo "demo: the drive received $(wc -l <"$work/requests.log") requests; kelvane exited with $status"
+echo "demo: the drive received $(wc -l <"$work/requests.log") requests and keeps its flash in" \
+  "$build/demo-flash.bin; kelvane exited with $status"
 exit "$status"
