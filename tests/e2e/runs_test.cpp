@@ -268,8 +268,8 @@ const Tool TOOLS[] = {
     {"StrictFailure", "tl3xx", {"--write-status", "2:0x21"}, {"/a", "tl3xx_sample.s"}, {"/e"}, 1,
      nullptr, {}},
     {"AttemptsUpperBound", "nym", {}, {"nym_sample.s"}, {"/R9999"}, 0, nullptr, {}},
-    {"AttemptsCountDown", "nym", {"--silent"}, {"nym_sample.s"}, {"/r2"}, 1,
-     "Trying to establish link with device    2\rTrying to establish link with device    1\r"
+    {"AttemptsCountDown", "nym", {"--silent"}, {"nym_sample.s"}, {"/r1"}, 1,
+     "Trying to establish link with device    1\r"
      "Failed to establish connection with selected device\r\n\r\n", {}},
     {"AttemptsZero", "nym", {}, {"nym_sample.s"}, {"/r0"}, 1, REFUSED_R "/r0\r\n", {}, false},
     {"AttemptsTooMany", "nym", {}, {"nym_sample.s"}, {"/r10000"}, 1, REFUSED_R "/r10000\r\n", {},
