@@ -281,7 +281,7 @@ const Tool TOOLS[] = {
      " Image bytes:      65536\r\n"
      " Blocks to write:  256 sectors, 737 to 992 of 992 (0x2E000 to 0x3DF00)\r\n"
      " Erases:           0x2E000 to 0x3DFFF\r\n" BY_READING, {}, false},
-    {"DryRunSeries27", "27", {}, {"/9", "/v", "series27_sample.s"}, {"/n"}, 0,
+    {"DryRunSeries27", "27", {}, {"/9", "/v", "/d", "series27_sample.s"}, {"/n"}, 0,
      "\r\nFirmware size: 4612 checksum 0563ed3b\r\n" DRY_RUN "27 series\r\n"
      " File:             series27_sample.s\r\n Image bytes:      4612\r\n"
      " Blocks to verify: 19 sectors, 1 to 19 of 19 (0x0 to 0x1200)\r\n"
