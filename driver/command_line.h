@@ -16,8 +16,9 @@ namespace kelvane {
 enum class PathRule { Windows, Posix };
 
 // Refused: an option's value is out of range; the line saying so is printed
-// and the run ends with status 1 before any port is opened.
-enum class OptionsOutcome { Run, HelpShown, Refused };
+// and the run ends with status 1 before any port is opened. VersionShown: the
+// banner, which names the version, is all that was asked for.
+enum class OptionsOutcome { Run, HelpShown, VersionShown, Refused };
 
 // What only a station's command line holds: every /c adds a drive's port,
 // /o<folder> asks for a transcript of each drive.
@@ -32,9 +33,12 @@ struct StationOptions {
 
 // Reads the arguments (entry 0, the program's name, is skipped) into
 // `options`. Prints "Unknown option" lines and, when the help option is
-// reached, the usage screen, to `out`. With `station`, the arguments are a
-// station's: /c adds a port, /o names the transcripts' folder, /u is
-// refused, and the help option is left to the station to show.
+// reached, the usage screen, to `out`. As users of other programs type them,
+// -h, --help and -? show the usage screen too, and --version ends the run
+// after the banner, when that word is the only file name and no file has it.
+// With `station`, the arguments are a station's: /c adds a port, /o names
+// the transcripts' folder, /u is refused, and the help is left to the
+// station to show.
 OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule,
                            RunOptions& options, std::FILE* out, StationOptions* station = nullptr);
 

@@ -20,6 +20,9 @@ struct DriveFamily {
   const char* name;
   const char* journalName;
   DriveIdentity (*describeIdentity)(std::span<const std::uint8_t> reply);
+  // The shortest identify reply of the family's layout: a shorter reply is no
+  // identity but another request's, such as a late write reply.
+  std::size_t shortestIdentity;
   FlashProcedure procedure;
   // The image preparation, done once before any port is opened.
   ImagePreparation prepare;

@@ -13,21 +13,29 @@ std::string PortNameOf(const RunOptions& options) {
   return options.devicePath ? *options.devicePath : "COM" + std::to_string(options.portNumber);
 }
 
-LinkEnd EstablishLink(SerialPort& port, int attempts, std::span<const std::uint8_t>& identity,
-                      RunReport& report, const StopFlag* stop) {
+LinkEnd EstablishLink(SerialPort& port, int attempts, std::size_t shortestIdentity,
+                      std::span<const std::uint8_t>& identity, RunReport& report,
+                      const StopFlag* stop) {
   // A drive that is powering up or busy may miss a few requests; any failed
   // exchange counts as one attempt, and only the identify request is retried.
+  // So does a reply too short for an identity: nothing in a reply says which
+  // request it answers, and this one answers another's (a write's, say, sent
+  // by a loader stopped before it read it), so the drive's replies now run
+  // one behind.
   for (int remaining = attempts; remaining > 0; --remaining) {
     if (StopAsked(stop)) {
       report.Interrupted(std::nullopt, 0, {});
       return LinkEnd::Interrupted;
     }
     if (TransactEmpty(port, CMD_IDENTIFY, identity).ok()) {
-      // A failed attempt may have failed only by being answered late: its
-      // reply, or the rest of a long noise, is still coming and would be
-      // read as the answer to the procedure's first request.
-      if (remaining < attempts) DiscardLateReplies(port);
-      return LinkEnd::Established;
+      if (identity.size() >= shortestIdentity) {
+        // A failed attempt may have failed only by being answered late: its
+        // reply, or the rest of a long noise, is still coming and would be
+        // read as the answer to the procedure's first request.
+        if (remaining < attempts) DiscardLateReplies(port);
+        return LinkEnd::Established;
+      }
+      if (port.trace != nullptr) port.trace->NoIdentity(identity.size(), shortestIdentity);
     }
     report.LinkAttemptFailed(remaining);
   }
@@ -57,7 +65,8 @@ DriveOutcome RunDrive(const DriveJob& job) {
   job.report.PortOpened(name, options.baudRate);
 
   std::span<const std::uint8_t> identity;
-  switch (EstablishLink(port, options.linkAttempts, identity, job.report, job.stop)) {
+  switch (EstablishLink(port, options.linkAttempts, job.family.shortestIdentity, identity,
+                        job.report, job.stop)) {
     case LinkEnd::Established:
       break;
     case LinkEnd::GaveUp:

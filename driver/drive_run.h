@@ -27,12 +27,14 @@ std::string PortNameOf(const RunOptions& options);
 // How waiting for the drive ended.
 enum class LinkEnd { Established, GaveUp, Interrupted };
 
-// Sends the identify request until the drive answers, at most `attempts`
-// times, each failed attempt reported. On Established `identity` views the
-// reply. When an attempt failed first, the replies still on their way to it
-// are let pass before this returns.
-LinkEnd EstablishLink(SerialPort& port, int attempts, std::span<const std::uint8_t>& identity,
-                      RunReport& report, const StopFlag* stop);
+// Sends the identify request until the drive answers with an identity of at
+// least `shortestIdentity` bytes, at most `attempts` times, each failed
+// attempt reported. On Established `identity` views the reply. When an
+// attempt failed first, the replies still on their way to it are let pass
+// before this returns.
+LinkEnd EstablishLink(SerialPort& port, int attempts, std::size_t shortestIdentity,
+                      std::span<const std::uint8_t>& identity, RunReport& report,
+                      const StopFlag* stop);
 
 // One drive's run, the same in kelvane and in each of a station's threads:
 // open the port, establish the link, report the identity, run the family's

@@ -52,8 +52,11 @@ JournalEntry StartJournalEntry(const RunOptions& options, const DriveFamily& fam
   if (!clears) entry.file = options.fileName;
   entry.fileSha256 = image.fileSha256;
   if (!image.refused) {
-    entry.imageBytes = image.length;
+    // A clear sends erased sectors, not a file's image: its bytes are those
+    // of the sectors it sends, as a dry run counts them.
     entry.blocks = image.total - image.first;
+    entry.imageBytes =
+        clears ? *entry.blocks * static_cast<int>(family.blocks->blockSize) : image.length;
   }
   return entry;
 }
@@ -87,7 +90,7 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
     return 1;
   }
   const OptionsOutcome outcome = ReadOptions(arguments, rule, options, out);
-  if (outcome != OptionsOutcome::Run) return outcome == OptionsOutcome::HelpShown ? 0 : 1;
+  if (outcome != OptionsOutcome::Run) return outcome == OptionsOutcome::Refused ? 1 : 0;
   if (options.listPorts) {
     PrintSerialPorts(out);
     return 0;

@@ -18,6 +18,10 @@
 #include "driver/terminal.h"
 #include "image/firmware_file.h"
 
+#ifndef KELVANE_VERSION
+#define KELVANE_VERSION "2.03"
+#endif
+
 namespace kelvane {
 
 namespace {
@@ -50,8 +54,9 @@ std::string TranscriptName(std::string port) {
   }
   std::string upper = port;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  const bool numbered = upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
-                        upper[3] >= '1' && upper[3] <= '9';
+  const bool numbered = upper.size() == 4 &&
+                        (upper.starts_with("COM") || upper.starts_with("LPT")) && upper[3] >= '1' &&
+                        upper[3] <= '9';
   const bool device = upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL";
   return (numbered || device ? "port-" : "") + port + ".txt";
 }
@@ -123,6 +128,10 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
     return read == OptionsOutcome::HelpShown ? 0 : 1;
   }
   if (read == OptionsOutcome::Refused) return 1;
+  if (read == OptionsOutcome::VersionShown) {
+    std::fprintf(out, "kelvane-station %s\n", KELVANE_VERSION);
+    return 0;
+  }
   if (options.listPorts) {
     PrintSerialPorts(out);
     return 0;

@@ -16,8 +16,8 @@ namespace {
 
 // Writes (unless verify-only) the checksum sector, reads it back and says
 // whether it holds what was meant (`matched`). A difference is reported, not
-// fatal: the firmware sectors are still verified. False after a failed
-// exchange, reported.
+// fatal: the firmware sectors are still verified before the verdict. False
+// after a failed exchange, reported.
 bool UpdateChecksumSector(const ProcedureRun& run, bool& matched) {
   const PreparedImage& image = run.image;
   char line[128];
@@ -90,9 +90,9 @@ Verdict RunWordImageProcedure(const ProcedureRun& run) {
     if (written != PassEnd::Completed) return Ended(written);
     if (run.family.checksumSector) run.report.Note("Writing firmware checksum ...\r\n");
   }
-  // A checksum sector that reads back wrong leaves a drive that will not
-  // start the firmware: for the exit status that is a flash that does not
-  // match, whatever the sectors' own verdict.
+  // A checksum sector that reads back wrong leaves a drive whose boot code
+  // will not start the firmware: the flash does not match the file, whatever
+  // the sectors' own comparison finds.
   bool sectorMatched = true;
   if (run.family.checksumSector) {
     if (StopAsked(run.stop)) {
@@ -105,8 +105,9 @@ Verdict RunWordImageProcedure(const ProcedureRun& run) {
   const PassEnd verified =
       RunVerifyPass(run.port, run.family, range, matched, run.report, run.stop);
   if (verified != PassEnd::Completed) return Ended(verified);
+  matched = matched && sectorMatched;
   run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(), false);
-  return matched && sectorMatched ? Verdict::Verified : Verdict::Mismatch;
+  return matched ? Verdict::Verified : Verdict::Mismatch;
 }
 
 }  // namespace kelvane

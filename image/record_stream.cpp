@@ -28,10 +28,11 @@ int Refuse(const char* format, const RecordLineReader& lines, FileMessages& out)
   return 1;
 }
 
-// Most often a line that is not an S-record is one too long for this reader.
+// Most often a line that is not an S-record is one too long for this reader,
+// or the file is a binary image.
 int RefuseNotSRecord(RecordLineReader& lines, FileMessages& out) {
   Refuse("Error (file:%d) : not an S-record found\r\n", lines, out);
-  lines.ExplainOverLongLine(out);
+  lines.ExplainRefusal(out);
   return 1;
 }
 
@@ -39,15 +40,16 @@ int RefuseNotSRecord(RecordLineReader& lines, FileMessages& out) {
 
 int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
                      FileMessages& out) {
-  RecordLineReader lines(file, LONGEST_RECORD_STREAM_LINE);
+  RecordLineReader lines(file, LONGEST_RECORD_STREAM_LINE, '3');
   std::size_t p = 0;
+  bool dataRecords = false;
   for (;;) {
     const RecordLineReader::Line line = lines.Next();
     if (line == RecordLineReader::Line::End) break;
     if (line == RecordLineReader::Line::ReadError) {
       return Refuse("Error (file:%d) : file cannot be read\r\n", lines, out);
     }
-    if (!lines.BeginsWithS()) {
+    if (!lines.LooksLikeRecord()) {
       return RefuseNotSRecord(lines, out);
     }
 
@@ -62,6 +64,8 @@ int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
                       out);
       case '2':
       case '3':
+        dataRecords = true;
+        break;
       case '7':
       case '8':
         break;
@@ -92,6 +96,9 @@ int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
     p += recordBytes;
   }
 
+  // A stream of no data would leave the drive with no firmware at all: most
+  // likely the wrong file was picked.
+  if (!dataRecords) return RefuseFileWithoutFirmware(out);
   // Only an area too small for an empty stream gets here without room; every
   // record has been checked on its own line.
   if (!StreamFits(p + TERMINATOR_BYTES, area.size())) {

@@ -32,7 +32,7 @@ bool DecodeHexField(std::uint32_t& value, const char* text, int count) {
 class WordImageReader {
  public:
   WordImageReader(std::FILE* file, std::span<std::uint8_t> area, int maxLength, FileMessages& out)
-      : lines_(file, LONGEST_WORD_IMAGE_LINE), area_(area), out_(out) {
+      : lines_(file, LONGEST_WORD_IMAGE_LINE, '2'), area_(area), out_(out) {
     // The image, checksum included, must fit both the caller's limit and the
     // area itself, so that nothing is ever stored outside the area.
     limit_ =
@@ -51,10 +51,11 @@ class WordImageReader {
     out_.Refuse(format, lines_.lineNumber());
     return false;
   }
-  // Most often a line that is not an S-record is one too long for the reader.
+  // Most often a line that is not an S-record is one too long for the
+  // reader, or the file is a binary image.
   bool RefuseNotSRecord() {
     Refuse("Error (file:%d) : not an S-record found\r\n");
-    lines_.ExplainOverLongLine(out_);
+    lines_.ExplainRefusal(out_);
     return false;
   }
 
@@ -64,6 +65,7 @@ class WordImageReader {
   std::size_t limit_ = 0;
   // Data length D: the end of the highest record seen so far.
   std::size_t dataLength_ = 0;
+  bool dataRecords_ = false;
 };
 
 int WordImageReader::Read(int& size) {
@@ -82,6 +84,12 @@ int WordImageReader::Read(int& size) {
     }
   }
 
+  // An image of no data would leave the drive with a checksum and no
+  // firmware: most likely the wrong file was picked.
+  if (!dataRecords_) {
+    size = 0;
+    return RefuseFileWithoutFirmware(out_);
+  }
   // Only an area too small for even the checksum of an empty image gets here
   // with no room left; every record has been checked on its own line.
   if (dataLength_ + dataLength_ % 2 + CHECKSUM_BYTES > limit_) {
@@ -117,7 +125,7 @@ int WordImageReader::Read(int& size) {
 }
 
 bool WordImageReader::TakeRecord() {
-  if (!lines_.BeginsWithS()) return RefuseNotSRecord();
+  if (!lines_.LooksLikeRecord()) return RefuseNotSRecord();
   switch (lines_.recordType()) {
     case '0':  // header
     case '5':  // record count
@@ -173,6 +181,7 @@ bool WordImageReader::TakeAddressRecord(int addressBytes, bool isData) {
     }
   }
   dataLength_ = std::max(dataLength_, end);
+  dataRecords_ = true;
   return true;
 }
 

@@ -45,6 +45,4 @@ export KELVANE_WINE_EXE=$windows_build/bin/kelvane.exe KELVANE_WINE_COM=$com
 export KELVANE_WINE_COM_LINK=$link_dir/com
 export KELVANE_WINE_STATION_EXE=$windows_build/bin/kelvane-station.exe
 export KELVANE_WINE_STATION_COMS=$station_coms KELVANE_WINE_LINK_DIR=$link_dir
-# Wine opens a COM port twice where Windows refuses: the busy port cannot pass.
-export GTEST_FILTER=${GTEST_FILTER:-*-Runs.BusyPortIsNotOpenedTwice}
 "$suite" "$@"
