@@ -209,6 +209,11 @@ TEST(Station, RefusesBeforeOpeningAPort) {
     EXPECT_EQ(station->Stdout(), says);
   }
   EXPECT_FALSE(one.drives[0]->Heard());
+  auto portless = StartStation(dir, {}, {"bad.s"});
+  ASSERT_TRUE(portless->Wait(10s));
+  EXPECT_EQ(portless->status(), 1);
+  EXPECT_EQ(portless->Stdout(),
+            "No port given: name each drive's port with /c (/c3, /c/dev/ttyUSB0)\n");
 }
 
 }  // namespace
