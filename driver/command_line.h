@@ -12,8 +12,9 @@ namespace kelvane {
 // path (the shell turns ~/fw.s into /home/...), unless it is /c<device path>.
 enum class PathRule { Windows, Posix };
 
-// Refused: an option's value is out of range; the line saying so is printed
-// and the run ends with status 1 before any port is opened.
+// Refused: an option's value is out of range, or two options do not go
+// together; the line saying so is printed and the run ends with status 1
+// before any port is opened.
 enum class OptionsOutcome { Run, HelpShown, Refused };
 
 // Reads the arguments (entry 0, the program's name, is skipped) into
