@@ -130,7 +130,7 @@ StreamScan ScanRecordStream(std::span<const std::uint8_t> stream, std::size_t& p
 
 std::string FormatRecordStream(std::span<const std::uint8_t> records) {
   static constexpr char DIGITS[] = "0123456789ABCDEF";
-  std::string text;
+  std::string text = EMPTY_HEADER_RECORD;
   for (std::size_t p = 0; p + 1 < records.size();) {
     const std::size_t end = std::min(records.size(), p + 2 + records[p + 1]);
     text += 'S';

@@ -30,8 +30,9 @@ enum class StreamScan {
 // this reader can hold is invalid, as no file could have put it there.
 StreamScan ScanRecordStream(std::span<const std::uint8_t> stream, std::size_t& position);
 
-// One S-record line per packed record of `records` (the stream without its
-// end marker), each of its own type with its own checksum byte, CR LF ended:
+// An empty S0 header, then one S-record line per packed record of `records`
+// (the stream without its end marker), each of its own type with its own
+// checksum byte, CR LF ended:
 // the file that ReadRecordStream packs into exactly these bytes.
 std::string FormatRecordStream(std::span<const std::uint8_t> records);
 

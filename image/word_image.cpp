@@ -226,7 +226,7 @@ int FindWordImageLength(std::span<const std::uint8_t> flash) {
 }
 
 std::string FormatWordImage(std::span<const std::uint8_t> data) {
-  std::string text;
+  std::string text = EMPTY_HEADER_RECORD;
   bool above16Bits = false;
   for (std::size_t at = 0; at < data.size(); at += RECORD_DATA_BYTES) {
     const auto record = data.subspan(at, std::min(RECORD_DATA_BYTES, data.size() - at));

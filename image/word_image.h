@@ -32,7 +32,7 @@ std::uint32_t WordImageChecksum(std::span<const std::uint8_t> data);
 int FindWordImageLength(std::span<const std::uint8_t> flash);
 
 // S-records that ReadWordImage builds `data` from (the image without its
-// checksum, of an even length): S1 where the addresses fit in 16 bits, S2
+// checksum, of an even length): an empty S0 header, S1 where the addresses fit in 16 bits, S2
 // above, 32 bytes a line, runs of erased 0xFF bytes left out but the last
 // byte always written, and the matching end record (S9, or S8 after S2).
 std::string FormatWordImage(std::span<const std::uint8_t> data);
