@@ -63,6 +63,12 @@ const Backup BACKUPS[] = {
     {"ReadRefusedHalfway", "tl3xx", {"/a", "/u", "back"}, "tl3xx_sample.s", 1,
      "Reading firmware:\r\n" + Pass("read", "sectors", 516, 0, 99) +
      "FLASH read failed on sector 99 because of communication error 33\r\n", {"--read-status", "123:0x21"}},
+    {"ShortRead", "nym", {"/u", "back"}, "nym_sample.s", 1, "Reading firmware:\r\n" + Pass("read",
+     "sectors", 1000, 0, 1) + "FLASH read failed on sector 1: the drive sent 100 of its 256 bytes\r\n",
+     {"--short-read", "15:100"}},
+    {"ChecksumSectorReadRefused", "27", {"/9", "/u", "back"}, "series27_sample.s", 1,
+     "Failed to read sector with firmware checksum and length\r\n", {"--read-status", "21:0x21"}},
+    {"FolderMissing", "nym", {"/u", "none/back"}, "nym_sample.s", 1, "Can't create file none/back\r\n"},
     {"BackUpThenLoad", "nym", {"/u", "back", "nym_sample.s"}, "nym.s", 0, Read("sectors", 2, 1000) +
      SAVED "Updating firmware:\r\n" + Pass("updated", "sectors", 13) + UPDATED +
      "Verifying firmware:\r\n" + Pass("verifyed", "sectors", 13) + VERIFIED},
@@ -76,14 +82,6 @@ const Backup BACKUPS[] = {
     {"IdentifyDigest", "tk720-digest", {"/s", "/i"}, nullptr, 0, ""},
 };
 // clang-format on
-
-// The first argument that names a family, or none for the Nym.
-std::vector<std::string> FamilyOption(const Backup& b) {
-  const std::string first = b.run[0];
-  return first.size() == 2 && std::string("a9ms").find(first[1]) != std::string::npos
-             ? std::vector<std::string>{first}
-             : std::vector<std::string>{};
-}
 
 std::string SrecCat(const TempDir& dir, const std::vector<std::string>& arguments) {
   std::vector<std::string> argv = {"srec_cat"};
@@ -108,13 +106,13 @@ TEST_P(Backups, SaveWhatALoadPutsBackOrNothing) {
   }
   // An earlier backup under the name: replaced only by a complete one.
   dir.Write("back", std::string("earlier backup\n"));
-  const std::vector<std::string> family = FamilyOption(b);
+  // A file loaded with the run's family option (its first argument, unless a Nym's).
+  const auto with = [&b](std::string file) {
+    const bool option = b.run[0].size() == 2 && std::string("a9ms").find(b.run[0][1]) < 4;
+    return option ? std::vector<std::string>{b.run[0], file} : std::vector<std::string>{file};
+  };
   Drive a(dir, b.family, b.sim);
-  if (b.loaded != nullptr) {
-    std::vector<std::string> load = family;
-    load.push_back(b.loaded);
-    ASSERT_EQ(Load(dir, &a, load).status, 0);
-  }
+  ASSERT_TRUE(b.loaded == nullptr || Load(dir, &a, with(b.loaded)).status == 0);
   const Result run = Load(dir, &a, b.run);
   const Bytes saved = testing::ReadFile(dir.File("back"));
   std::string out = b.out;
@@ -125,9 +123,7 @@ TEST_P(Backups, SaveWhatALoadPutsBackOrNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("back.kelvane-part")));
   const Bytes flash = a.Stop(), logged = testing::ReadFile(dir.File("sim.log"));
   const bool identifies = std::ranges::count(b.run, "/i") + std::ranges::count(b.run, "/I") > 0;
-  if (identifies) {
-    EXPECT_EQ(std::string(logged.begin(), logged.end()), "IDENTIFY status 0\n");
-  }
+  EXPECT_TRUE(!identifies || std::string(logged.begin(), logged.end()) == "IDENTIFY status 0\n");
   EXPECT_TRUE(!refused || !a.Heard());
   if (b.status != 0 || b.loaded == nullptr) {
     EXPECT_EQ(std::string(saved.begin(), saved.end()), "earlier backup\n");
@@ -135,11 +131,9 @@ TEST_P(Backups, SaveWhatALoadPutsBackOrNothing) {
   }
   // Loaded into an erased drive, the backup makes it hold what the first one held (unless the
   // run loaded another file after the backup).
-  std::vector<std::string> load = family;
-  load.push_back("back");
   if (!run.out.ends_with(VERIFIED)) {
     Drive second(dir, b.family);
-    EXPECT_EQ(Load(dir, &second, load).status, 0);
+    EXPECT_EQ(Load(dir, &second, with("back")).status, 0);
     EXPECT_TRUE(SameFlash(flash, second.Stop()));
   }
   const std::string loaded = b.loaded;
@@ -153,9 +147,9 @@ TEST_P(Backups, SaveWhatALoadPutsBackOrNothing) {
   // srec_cat's own records of the image it read verify on the drive.
   SrecCat(dir, {"back", "-o", "again.s", "-address-length=3", "-obs=16"});
   Drive third(dir, b.family, {"--flash-in", dir.File("sim.flash")});
-  load.back() = "again.s";
-  load.push_back("/v");
-  EXPECT_TRUE(Load(dir, &third, load).out.ends_with(VERIFIED));
+  std::vector<std::string> verify = with("again.s");
+  verify.push_back("/v");
+  EXPECT_TRUE(Load(dir, &third, verify).out.ends_with(VERIFIED));
 }
 INSTANTIATE_TEST_SUITE_P(Table, Backups, ::testing::ValuesIn(BACKUPS), RowName);
 
