@@ -84,6 +84,7 @@ TEST(CommandLine, ReadOptions) {
        "Option /i cannot be used with /u\r\n"},
       {W, {"/u", "old.s", "new.s"}, "file=new.s backup=old.s"},
       {P, {"/u", "/v"}, "", "Option /u takes the name of the file to back up into\r\n"},
+      {W, {"fw.s", "/U"}, "file=fw.s", "Option /u takes the name of the file to back up into\r\n"},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv{"/h"};  // the program's name is never read
