@@ -83,7 +83,6 @@ const BlockFamily TK720_DIGEST_FAMILY{
     .unitTitle = "Block",
     .writeFailureShowsCode = false,
     .driveName = "TK720",
-    .readsBlocks = false,
 };
 
 }  // namespace kelvane

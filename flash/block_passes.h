@@ -44,10 +44,9 @@ struct BlockFamily {
   int maxImageLength = 0;
   // The 27 series monitor checks the firmware against a sector of its own.
   bool checksumSector = false;
-  // Reading the firmware back out: whether the monitor serves block reads
-  // at all (the digest drive's does not), the bytes from block 0 on that may
-  // hold an image, and, for a dry run, where a backup stops reading.
-  bool readsBlocks = true;
+  // Reading the firmware back out: the bytes from block 0 on that may hold
+  // an image (0 where the monitor serves no block reads, as the digest
+  // drive's), and, for a dry run, where a backup stops reading.
   std::size_t readArea = 0;
   const char* backupEnd = "";
 };
