@@ -59,6 +59,11 @@ const Backup BACKUPS[] = {
      "The drive holds a valid TK720 image of 520 bytes\r\n" SAVED},
     {"EmptyDrive", "nym", {"/u", "back"}, nullptr, 1, Read("sectors", 1, 1) + EMPTY},
     {"EmptySeries27", "27", {"/9", "/u", "back"}, nullptr, 1, EMPTY},
+    {"Tl3xxNoImage", "tl3xx", {"/a", "/u", "back"}, nullptr, 1, Read("sectors", 516, 516) +
+     "The drive holds no valid word image: no image ends in its checksum\r\n", {"--stuck", "0x10:0"}},
+    {"Tk720HeaderBeyondFlash", "tk720", {"/m", "/u", "back"}, nullptr, 1, Read("blocks", 1, 1) +
+     "The drive holds no valid TK720 image: its header gives more words than the flash holds\r\n",
+     {"--stuck", "0x4000:0xF1", "--stuck", "0x4001:0xE2", "--stuck", "0x4002:0xD3", "--stuck", "0x4003:0xC4", "--stuck", "0x4004:1"}},
     // The load's 23 reads come first: the backup's 100th is refused.
     {"ReadRefusedHalfway", "tl3xx", {"/a", "/u", "back"}, "tl3xx_sample.s", 1,
      "Reading firmware:\r\n" + Pass("read", "sectors", 516, 0, 99) +
