@@ -48,12 +48,13 @@ int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* o
   PrintLabel("Family:", out);
   std::fprintf(out, "%s\r\n", family.name);
   if (options.backupFileName) {
-    // The image's length is the drive's to tell: the most that may be read.
+    // The image's length is the drive's to tell: the most that may be read,
+    // counted from 1 as the backup's progress lines count them.
     const int most = static_cast<int>((blocks.readArea + blocks.blockSize - 1) / blocks.blockSize);
     PrintLabel("Backup file:", out);
     std::fprintf(out, "%s\r\n", options.backupFileName->c_str());
     PrintLabel("Blocks to read:", out);
-    std::fprintf(out, "up to %d %ss, 0 to %d (0x%X to 0x%X), %s\r\n", most, blocks.unit, most - 1,
+    std::fprintf(out, "up to %d %ss, 1 to %d (0x%X to 0x%X), %s\r\n", most, blocks.unit, most,
                  static_cast<unsigned>(ReadBackAddress(blocks, 0)),
                  static_cast<unsigned>(ReadBackAddress(blocks, most - 1)), blocks.backupEnd);
     if (!loads) {
@@ -63,11 +64,17 @@ int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* o
   }
   PrintLabel("File:", out);
   std::fprintf(out, "%s\r\n", clears ? "none, the flash is cleared" : image.fileName);
+  // A clear sends erased sectors, not a file's image: its bytes are those of
+  // the sectors it sends.
+  const int blockCount = image.total - image.first;
   PrintLabel("Image bytes:", out);
-  std::fprintf(out, "%d\r\n", image.length);
+  std::fprintf(out, "%d\r\n",
+               clears ? blockCount * static_cast<int>(blocks.blockSize) : image.length);
+  // Counted from 1 out of the whole, as the run's progress lines count them.
   PrintLabel(options.verifyOnly ? "Blocks to verify:" : "Blocks to write:", out);
-  std::fprintf(out, "%d %ss, %d to %d (0x%X to 0x%X)\r\n", image.total - image.first, blocks.unit,
-               image.first, last, static_cast<unsigned>(WriteAddress(blocks, image.first)),
+  std::fprintf(out, "%d %ss, %d to %d of %d (0x%X to 0x%X)\r\n", blockCount, blocks.unit,
+               image.first + 1, last + 1, image.total,
+               static_cast<unsigned>(WriteAddress(blocks, image.first)),
                static_cast<unsigned>(WriteAddress(blocks, last)));
   if (clears && !options.verifyOnly) {
     PrintLabel("Erases:", out);
