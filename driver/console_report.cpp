@@ -38,12 +38,16 @@ void ConsoleReport::Warning(std::string_view line) {
 }
 
 void ConsoleReport::PassStarted(Pass pass, int /*total*/, const PassWords& /*words*/) {
-  Put(pass == Pass::Write ? "Updating firmware:\r\n" : "Verifying firmware:\r\n");
+  Put(pass == Pass::Write  ? "Updating firmware:\r\n"
+      : pass == Pass::Read ? "Reading firmware:\r\n"
+                           : "Verifying firmware:\r\n");
 }
 
 void ConsoleReport::BlockDone(Pass pass, int block, int total, const PassWords& words) {
   std::fprintf(out_, "%4d of %4d %ss %s\r", block + 1, total, words.unit,
-               pass == Pass::Write ? "updated" : "verifyed");
+               pass == Pass::Write  ? "updated"
+               : pass == Pass::Read ? "read"
+                                    : "verifyed");
   Flush();
 }
 
@@ -55,6 +59,8 @@ void ConsoleReport::BlockMismatch(int block, int errors, const PassWords& words)
 
 void ConsoleReport::PassFinished(Pass pass) {
   if (pass == Pass::Write) Put("\r\nFirmware was successufully updated\r\n");
+  // The read pass's count gets a line of its own.
+  if (pass == Pass::Read) Put("\r\n");
 }
 
 void ConsoleReport::Failed(const Failure& failure) {
@@ -64,6 +70,12 @@ void ConsoleReport::Failed(const Failure& failure) {
     std::fwrite(failure.detail.data(), 1, failure.detail.size(), err_);
     std::fflush(err_);
   }
+}
+
+void ConsoleReport::FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) {
+  std::fprintf(out_, "Firmware saved into %.*s (%d bytes)\r\n", static_cast<int>(name.size()),
+               name.data(), static_cast<int>(bytes.size()));
+  Flush();
 }
 
 void ConsoleReport::VerdictReached(bool matched, const char* driveName, const char* fileName,
@@ -93,7 +105,9 @@ std::string InterruptedLine(std::optional<Pass> pass, int block, const PassWords
                   "\r\nInterrupted before the drive was asked for its firmware digest\r\n");
   } else {
     std::snprintf(line, sizeof line, "\r\nInterrupted before %s %d was %s\r\n", words.unit, block,
-                  *pass == Pass::Write ? "written" : "verified");
+                  *pass == Pass::Write  ? "written"
+                  : *pass == Pass::Read ? "read"
+                                        : "verified");
   }
   return line;
 }

@@ -25,6 +25,7 @@ class ConsoleReport : public RunReport {
   void BlockMismatch(int block, int errors, const PassWords& words) override;
   void PassFinished(Pass pass) override;
   void Failed(const Failure& failure) override;
+  void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) override;
   void VerdictReached(bool matched, const char* driveName, const char* fileName,
                       bool digest) override;
   void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) override;

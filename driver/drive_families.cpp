@@ -13,16 +13,16 @@ namespace {
 // TK720 monitors answer the identify request in the Nym layout.
 constexpr std::array<DriveFamily, 5> DRIVE_FAMILIES{{
     {DeviceFamily::Nym, "Nym", "nym", DescribeNymIdentity, NYM_IDENTITY_BASIC_LENGTH,
-     RunReadBackProcedure, PrepareNymImage, &NYM_FAMILY},
+     RunReadBackProcedure, PrepareNymImage, &NYM_FAMILY, BackUpRecordStream},
     {DeviceFamily::TL3xx, "TL3xx", "tl3xx", DescribeNymIdentity, NYM_IDENTITY_BASIC_LENGTH,
-     RunWordImageProcedure, PrepareWordImage, &TL3XX_FAMILY},
+     RunWordImageProcedure, PrepareWordImage, &TL3XX_FAMILY, BackUpWordImage},
     {DeviceFamily::TK720, "TK720", "tk720", DescribeNymIdentity, NYM_IDENTITY_BASIC_LENGTH,
-     RunReadBackProcedure, PrepareTK720Image, &TK720_FAMILY},
+     RunReadBackProcedure, PrepareTK720Image, &TK720_FAMILY, BackUpChecksummedImage},
     {DeviceFamily::Series27, "27 series", "27", DescribeSeries27Identity, SERIES27_IDENTITY_LENGTH,
-     RunWordImageProcedure, PrepareWordImage, &SERIES27_FAMILY},
+     RunWordImageProcedure, PrepareWordImage, &SERIES27_FAMILY, BackUpWordImage},
     {DeviceFamily::TK720Digest, "TK720 digest", "tk720-digest", DescribeTK720DigestIdentity,
      TK720_PERSONALITY_LENGTH, RunTK720DigestProcedure, PrepareTK720DigestImage,
-     &TK720_DIGEST_FAMILY},
+     &TK720_DIGEST_FAMILY, nullptr},
 }};
 
 constexpr bool RowsInFamilyOrder() {

@@ -1,5 +1,6 @@
 #include "driver/drive_run.h"
 
+#include <ctime>
 #include <optional>
 
 #include "link/drive_commands.h"
@@ -77,13 +78,33 @@ DriveOutcome RunDrive(const DriveJob& job) {
       return outcome;
   }
   job.report.LinkEstablished(job.family.describeIdentity(identity));
-  outcome.verdict = job.family.procedure({.port = port,
-                                          .options = options,
-                                          .family = *job.family.blocks,
-                                          .image = job.image,
-                                          .report = job.report,
-                                          .stop = job.stop});
+  if (options.identifyOnly) {
+    outcome.verdict = Verdict::Verified;
+    return outcome;
+  }
+  const ProcedureRun run{.port = port,
+                         .options = options,
+                         .family = *job.family.blocks,
+                         .image = job.image,
+                         .report = job.report,
+                         .stop = job.stop};
+  // The firmware the drive holds is saved before anything replaces it, and
+  // nothing is loaded unless the backup is complete.
+  if (options.backupFileName) {
+    outcome.verdict = RunBackupProcedure(run, job.family.backup);
+    if (outcome.verdict != Verdict::Verified || !options.fileName) return outcome;
+  }
+  outcome.verdict = job.family.procedure(run);
   return outcome;
+}
+
+bool LoadsAFile(const RunOptions& options) {
+  return !options.identifyOnly && (options.fileName || !options.backupFileName);
+}
+
+PreparedImage PrepareImageOf(const RunOptions& options, const DriveFamily& family) {
+  if (!LoadsAFile(options)) return PreparedImage{};
+  return family.prepare(options, *family.blocks, static_cast<std::uint32_t>(std::time(nullptr)));
 }
 
 int ExitStatusOf(Verdict verdict, bool strict) {

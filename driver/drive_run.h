@@ -57,6 +57,13 @@ struct DriveOutcome {
 
 DriveOutcome RunDrive(const DriveJob& job);
 
+// Whether the run loads, verifies or clears at all: not a bare identify nor
+// a backup alone.
+bool LoadsAFile(const RunOptions& options);
+// The image the run sends, prepared once before any port is opened (stamped
+// now for a digest drive); empty when the run loads nothing.
+PreparedImage PrepareImageOf(const RunOptions& options, const DriveFamily& family);
+
 // The exit status kelvane ends a drive's run with: 0 when the run reached
 // its verdict (2 for a mismatch with the strict status), INTERRUPTED_STATUS
 // after Ctrl-C, 1 for anything else.

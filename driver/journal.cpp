@@ -237,14 +237,20 @@ std::string JournalLine(const JournalEntry& entry) {
   return json + "}\n";
 }
 
+void JournalRecorder::FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) {
+  savedFile = std::string(name);
+  savedSha256 = Sha256Of(bytes);
+  savedBytes = static_cast<int>(bytes.size());
+}
+
 void JournalRecorder::Interrupted(std::optional<Pass> pass, int block, const PassWords& words) {
   Failure failure(Stage::Link, InterruptedLine(pass, block, words));
   if (!pass) {
     failure.stage = Stage::Link;
   } else {
     failure.stage = *pass == Pass::Write    ? Stage::Write
-                    : *pass == Pass::Verify ? Stage::Read
-                                            : Stage::Digest;
+                    : *pass == Pass::Digest ? Stage::Digest
+                                            : Stage::Read;
     if (*pass != Pass::Digest) failure.block = block;
   }
   error = failure;

@@ -55,11 +55,16 @@ class JournalRecorder : public RunReport {
   void BlockMismatch(int, int, const PassWords&) override {}
   void PassFinished(Pass) override {}
   void Failed(const Failure& failure) override { error = failure; }
+  void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) override;
   void VerdictReached(bool, const char*, const char*, bool) override {}
   void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) override;
 
   std::optional<DriveIdentity> drive;
   std::optional<Failure> error;
+  // A backup's file, its SHA-256 and length as written.
+  std::optional<std::string> savedFile;
+  std::optional<Sha256> savedSha256;
+  int savedBytes = 0;
 };
 
 // The journal a run appends its line to, opened before any port is, so that

@@ -17,6 +17,8 @@ namespace {
 constexpr const char* NO_FIRMWARE_FILE = "S-record file with firmware is not specified\r\n";
 
 const char* OperationOf(const RunOptions& options) {
+  if (options.identifyOnly) return "identify";
+  if (options.backupFileName) return options.fileName ? "backup-and-load" : "backup";
   if (options.verifyOnly) return "verify";
   // Only the Nym drive is erased; the other families load their file.
   if (options.family == DeviceFamily::Nym && options.clearMode == ClearMode::EntireFlash)
@@ -49,9 +51,9 @@ JournalEntry StartJournalEntry(const RunOptions& options, const DriveFamily& fam
   entry.family = family.journalName;
   entry.operation = OperationOf(options);
   const bool clears = family.family == DeviceFamily::Nym && options.clearMode != ClearMode::None;
-  if (!clears) entry.file = options.fileName;
+  if (!clears && LoadsAFile(options)) entry.file = options.fileName;
   entry.fileSha256 = image.fileSha256;
-  if (!image.refused) {
+  if (!image.refused && LoadsAFile(options)) {
     // A clear sends erased sectors, not a file's image: its bytes are those
     // of the sectors it sends, as a dry run counts them.
     entry.blocks = image.total - image.first;
@@ -67,6 +69,13 @@ void FinishJournalEntry(JournalEntry& entry, const DriveOutcome& outcome,
       std::chrono::duration<double>(std::chrono::system_clock::now() - entry.start).count();
   if (!outcome.device.empty()) entry.device = outcome.device;
   entry.drive = recorder.drive;
+  // A backup alone records the file it wrote, as a load records the one it
+  // read.
+  if (recorder.savedFile && !entry.file) {
+    entry.file = recorder.savedFile;
+    entry.fileSha256 = recorder.savedSha256;
+    entry.imageBytes = recorder.savedBytes;
+  }
   entry.verdict = outcome.verdict;
   entry.error = recorder.error;
   entry.status = status;
@@ -95,8 +104,10 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
     PrintSerialPorts(out);
     return 0;
   }
-  // A clear option stands in for the file: the Nym drive is then erased.
-  if (!options.fileName && options.clearMode == ClearMode::None) {
+  // A clear option stands in for the file: the Nym drive is then erased. A
+  // backup alone, or the identity alone, needs none.
+  if (!options.fileName && options.clearMode == ClearMode::None && !options.backupFileName &&
+      !options.identifyOnly) {
     std::fputs(NO_FIRMWARE_FILE, out);
     return 1;
   }
@@ -109,8 +120,7 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   // The file is read and its image made before the port is opened; what
   // reading it said is told where the procedure reads its file, after the
   // drive's identity, as it always was.
-  const PreparedImage image =
-      family.prepare(options, *family.blocks, static_cast<std::uint32_t>(std::time(nullptr)));
+  const PreparedImage image = PrepareImageOf(options, family);
   ConsoleReport console(out, err);
   JournalRecorder recorder;
   ReportFanOut report({&console, &recorder});

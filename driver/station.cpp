@@ -136,7 +136,7 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
     PrintSerialPorts(out);
     return 0;
   }
-  if (!options.fileName && options.clearMode == ClearMode::None) {
+  if (!options.fileName && options.clearMode == ClearMode::None && !options.identifyOnly) {
     std::fputs("S-record file with firmware is not specified\n", out);
     return 1;
   }
@@ -180,8 +180,7 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
   }
 
   // The file is read and its image made once; every thread only reads it.
-  const PreparedImage image =
-      family.prepare(options, *family.blocks, static_cast<std::uint32_t>(std::time(nullptr)));
+  const PreparedImage image = PrepareImageOf(options, family);
   if (image.refused) {
     // No drive is touched for a file that none of them would take.
     ConsoleReport console(out, err);

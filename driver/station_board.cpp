@@ -25,6 +25,8 @@ const char* PhaseOf(Pass pass) {
       return "write";
     case Pass::Verify:
       return "verify";
+    case Pass::Read:
+      return "read";
     case Pass::Digest:
       break;
   }

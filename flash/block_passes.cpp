@@ -137,4 +137,43 @@ PassEnd RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRa
   return PassEnd::Completed;
 }
 
+PassEnd RunReadPass(SerialPort& port, const BlockFamily& family, const BlocksNeeded& needed,
+                    std::vector<std::uint8_t>& bytes, RunReport& report, const StopFlag* stop) {
+  const auto size = static_cast<std::uint32_t>(family.blockSize);
+  const PassWords words = WordsOf(family);
+  bytes.clear();
+  int total = needed(bytes);
+  report.PassStarted(Pass::Read, total, words);
+  for (int block = 0; block < total; ++block) {
+    if (StopAsked(stop)) {
+      report.Interrupted(Pass::Read, block, words);
+      return PassEnd::Interrupted;
+    }
+    std::span<const std::uint8_t> reply;
+    const LinkResult result =
+        ReadFlashBlock(port, family, ReadBackAddress(family, block), size, reply);
+    char line[128];
+    if (!result.ok()) {
+      std::snprintf(line, sizeof line,
+                    "FLASH read failed on %s %d because of communication error %d\r\n",
+                    family.unit, block, result.code());
+      report.Failed(Failure(Stage::Read, line, block, result.code()));
+      return PassEnd::Failed;
+    }
+    // Bytes the drive did not send are bytes no backup can hold.
+    if (reply.size() < size) {
+      std::snprintf(line, sizeof line,
+                    "FLASH read failed on %s %d: the drive sent %d of its %d bytes\r\n",
+                    family.unit, block, static_cast<int>(reply.size()), static_cast<int>(size));
+      report.Failed(Failure(Stage::Read, line, block));
+      return PassEnd::Failed;
+    }
+    bytes.insert(bytes.end(), reply.begin(), reply.begin() + size);
+    total = needed(bytes);
+    report.BlockDone(Pass::Read, block, std::max(total, block + 1), words);
+  }
+  report.PassFinished(Pass::Read);
+  return PassEnd::Completed;
+}
+
 }  // namespace kelvane

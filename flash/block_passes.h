@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
+#include <vector>
 
 #include "flash/run_report.h"
 #include "link/drive_commands.h"
@@ -44,6 +46,11 @@ struct BlockFamily {
   int maxImageLength = 0;
   // The 27 series monitor checks the firmware against a sector of its own.
   bool checksumSector = false;
+  // Reading the firmware back out: the bytes from block 0 on that may hold
+  // an image (0 where the monitor serves no block reads, as the digest
+  // drive's), and, for a dry run, where a backup stops reading.
+  std::size_t readArea = 0;
+  const char* backupEnd = "";
 };
 
 inline constexpr std::size_t MAX_BLOCK_SIZE = 256;
@@ -106,5 +113,15 @@ PassEnd RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRan
 // whether every block agreed. A failed exchange is reported and ends it.
 PassEnd RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
                       bool& matched, RunReport& report, const StopFlag* stop);
+
+// How many blocks a read pass reads in all, told the bytes of the blocks
+// read so far: the pass stops once it has read that many.
+using BlocksNeeded = std::function<int(std::span<const std::uint8_t> read)>;
+
+// Reads blocks 0, 1, ... at their read-back addresses into `bytes`, as the
+// verify pass reads them, each reported done, until `needed` says enough;
+// or reports the failure of an exchange or of a reply short of a block.
+PassEnd RunReadPass(SerialPort& port, const BlockFamily& family, const BlocksNeeded& needed,
+                    std::vector<std::uint8_t>& bytes, RunReport& report, const StopFlag* stop);
 
 }  // namespace kelvane

@@ -40,6 +40,11 @@ struct RunOptions {
   bool listPorts = false;
   // /j<file>: a line of JSON appended to this journal for the run.
   std::optional<std::string> journalPath;
+  // /u<file>: the firmware the drive holds saved into this file first, in
+  // its family's file format; the load of `fileName`, if any, follows.
+  std::optional<std::string> backupFileName;
+  // /i: the link made and the drive's identity shown, nothing else.
+  bool identifyOnly = false;
 };
 
 // The file name as messages show it: "(null)" when none was given.

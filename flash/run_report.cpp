@@ -44,6 +44,9 @@ void ReportFanOut::PassFinished(Pass pass) {
 void ReportFanOut::Failed(const Failure& failure) {
   KELVANE_FAN_OUT(Failed(failure));
 }
+void ReportFanOut::FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) {
+  KELVANE_FAN_OUT(FileSaved(name, bytes));
+}
 void ReportFanOut::VerdictReached(bool matched, const char* driveName, const char* fileName,
                                   bool digest) {
   KELVANE_FAN_OUT(VerdictReached(matched, driveName, fileName, digest));

@@ -55,9 +55,10 @@ struct DriveIdentity {
   std::string SerialNumber() const;
 };
 
-// The passes of a procedure: blocks written, blocks read back, or the drive
-// asked for the digest of what it holds.
-enum class Pass { Write, Verify, Digest };
+// The passes of a procedure: blocks written, blocks read back and compared,
+// the drive asked for the digest of what it holds, or blocks read out into
+// a backup.
+enum class Pass { Write, Verify, Digest, Read };
 
 // The words a family's passes are told in.
 struct PassWords {
@@ -92,6 +93,8 @@ class RunReport {
   virtual void BlockMismatch(int block, int errors, const PassWords& words) = 0;
   virtual void PassFinished(Pass pass) = 0;
   virtual void Failed(const Failure& failure) = 0;
+  // A backup's file `name` was written with `bytes`.
+  virtual void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) = 0;
   // The verdict line: "successufully verifyed", or that `driveName`'s flash
   // does not match `fileName`. The digest family opens it with "\n" alone.
   virtual void VerdictReached(bool matched, const char* driveName, const char* fileName,
@@ -116,6 +119,7 @@ class ReportFanOut : public RunReport {
   void BlockMismatch(int block, int errors, const PassWords& words) override;
   void PassFinished(Pass pass) override;
   void Failed(const Failure& failure) override;
+  void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) override;
   void VerdictReached(bool matched, const char* driveName, const char* fileName,
                       bool digest) override;
   void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) override;

@@ -305,6 +305,20 @@ const Tool TOOLS[] = {
      {"port=\"/dev/ttyUSB-none\"", "device=\"/dev/ttyUSB-none\"", "drive=null",
       "verdict=\"port-failed\"", "error={\"stage\":\"port\",\"text\":\"Failed to open "
       "/dev/ttyUSB-none port\"}", "status=1"}},
+    // A backup records the file it wrote, a backup and load the file it loaded; a bare identify
+    // no file at all.
+    {"JournalBackup", "nym", {"--flash-in", "loaded.flash"}, {"/uback.s"}, {"/jrun.jsonl"}, 0,
+     nullptr, {}, true, {"operation=\"backup\"", "file=\"back.s\"", "file_sha256=\"*",
+      "verdict=\"verified\"", "error=null", "status=0"}},
+    {"JournalBackupAndLoad", "nym", {"--flash-in", "loaded.flash"}, {"/u", "back.s", "nym_sample.s"},
+     {"/jrun.jsonl"}, 0, nullptr, {}, true, {"operation=\"backup-and-load\"", NYM_FILE,
+      "verdict=\"verified\"", "status=0"}},
+    {"JournalBackupOfNothing", "nym", {}, {"/uback.s"}, {"/jrun.jsonl"}, 1, nullptr, {}, true,
+     {"operation=\"backup\"", "file=null", "verdict=\"failed\"", "error={\"stage\":\"read\","
+      "\"text\":\"The drive holds no firmware: its image area is empty (all 0xFF)\"}"}},
+    {"JournalIdentify", "nym", {}, {"/i"}, {"/jrun.jsonl"}, 0, nullptr, {}, true,
+     {"operation=\"identify\"", "file=null", "blocks=null", NYM_DRIVE, "verdict=\"verified\"",
+      "status=0"}},
     // A line must not flash a drive it cannot record.
     {"JournalUnwritable", "nym", {}, {"nym_sample.s"}, {"/jno/such/dir/run.jsonl"}, 1, "",
      {"Cannot open the journal no/such/dir/run.jsonl for appending: "}, false},
@@ -332,6 +346,9 @@ const Tool TOOLS[] = {
      DRY_RUN "TK720\r\n File:             tk720_sample.bin\r\n Image bytes:      3004\r\n"
      " Blocks to write:  12 blocks, 1 to 12 of 12 (0x4000 to 0x4B00)\r\n"
      " Check value:      check word 96DFB63B\r\n", {}, false},
+    {"DryRunBackup", "tl3xx", {}, {"/a", "/uold.s"}, {"/n"}, 0, DRY_RUN "TL3xx\r\n Backup file:      old.s\r\n"
+     " Blocks to read:   up to 516 sectors, 1 to 516 (0x0 to 0x10180), all: the image ends at the last"
+     " place that holds its checksum\r\n", {}, false},
     {"DryRunRefusedFile", "nym", {}, {"bad.s"}, {"/n"}, 1, NO_FIRMWARE, {}, false},
 };
 // clang-format on
@@ -349,6 +366,7 @@ Against RunAgainst(const Tool& t, const std::vector<std::string>& arguments) {
                              "tk720_sample.bin", "tk720_digest_sample.bin"})
     dir.Write(sample, Example(sample));
   dir.Write("bad.s", std::string());
+  dir.Write("loaded.flash", Holding("nym", 0x2000, Golden("nym_sample.stream")));
   Drive drive(dir, t.family, t.sim);
   Against against{Load(dir, &drive, arguments), false, ""};
   Result& run = against.run;

@@ -1,0 +1,195 @@
+#include "flash/firmware_backup.h"
+
+#include <algorithm>
+#include <string>
+
+#include "flash/checksum_sector.h"
+#include "flash/procedures.h"
+#include "image/checksummed_image.h"
+#include "image/record_stream.h"
+#include "image/whole_file.h"
+#include "image/word_image.h"
+#include "link/frame_exchange.h"
+
+namespace kelvane {
+
+namespace {
+
+bool Erased(std::span<const std::uint8_t> bytes) {
+  return std::ranges::all_of(bytes, [](std::uint8_t byte) { return byte == 0xFF; });
+}
+
+// Whole blocks that `bytes` bytes take.
+int BlocksFor(const BlockFamily& family, std::size_t bytes) {
+  return static_cast<int>((bytes + family.blockSize - 1) / family.blockSize);
+}
+
+// A drive that holds no image of its family has nothing a load could put
+// back: erased flash, or bytes the family's format cannot be read from.
+PassEnd NoImage(std::span<const std::uint8_t> read, const char* image, const std::string& why,
+                RunReport& report) {
+  report.Failed(Failure(Stage::Read,
+                        Erased(read)
+                            ? std::string(
+                                  "The drive holds no firmware: its image area is empty (all 0xFF)\r\n")
+                            : std::string("The drive holds no valid ") + image + ": " + why + "\r\n"));
+  return PassEnd::Failed;
+}
+
+void Take(const std::string& text, std::vector<std::uint8_t>& file) {
+  file.assign(text.begin(), text.end());
+}
+
+// The 27 series' checksum sector: the length of the image it describes, and
+// its checksum, or 0 after saying why there is none. `sector` keeps what was
+// read.
+int ReadChecksumSector(SerialPort& port, const BlockFamily& family,
+                       std::vector<std::uint8_t>& sector, std::uint32_t& checksum,
+                       RunReport& report) {
+  std::span<const std::uint8_t> reply;
+  const LinkResult result =
+      ReadFlashBlock(port, family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply);
+  if (!result.ok() || reply.size() < CHECKSUM_SECTOR_SIZE) {
+    report.Failed(Failure(Stage::ChecksumSector,
+                          "Failed to read sector with firmware checksum and length\r\n",
+                          CHECKSUM_SECTOR_NUMBER,
+                          result.ok() ? std::nullopt : std::optional<int>(result.code())));
+    return -1;
+  }
+  sector.assign(reply.begin(), reply.begin() + CHECKSUM_SECTOR_SIZE);
+  const auto field = [&sector](std::size_t at) {
+    return LoadWord32(std::span<const std::uint8_t>(sector).subspan(at).first<4>(),
+                      ByteOrder::LeastSignificantFirst);
+  };
+  if (field(0) != CHECKSUM_SECTOR_MARKER) {
+    NoImage(sector, "word image", "its checksum sector holds no marker", report);
+    return -1;
+  }
+  const std::uint32_t words = field(4);
+  checksum = field(8);
+  char line[64];
+  std::snprintf(line, sizeof line, "Firmware checksum is %08x, size in WORDs %d\r\n",
+                static_cast<unsigned>(checksum), static_cast<int>(words));
+  report.Note(line);
+  if (words > static_cast<std::uint32_t>(family.maxImageLength - 4) / 2) {
+    NoImage(sector, "word image", "its checksum sector gives more words than the flash holds",
+            report);
+    return -1;
+  }
+  return static_cast<int>(2 * words + 4);
+}
+
+}  // namespace
+
+PassEnd BackUpRecordStream(SerialPort& port, const BlockFamily& family,
+                           std::vector<std::uint8_t>& file, RunReport& report,
+                           const StopFlag* stop) {
+  const int most = BlocksFor(family, family.readArea);
+  std::size_t position = 0;
+  StreamScan scan = StreamScan::Unfinished;
+  // The stream is read until its end marker has come, and not a block more.
+  const BlocksNeeded needed = [&](std::span<const std::uint8_t> read) {
+    if (scan == StreamScan::Unfinished) scan = ScanRecordStream(read, position);
+    return scan == StreamScan::Unfinished ? most : BlocksFor(family, read.size());
+  };
+  std::vector<std::uint8_t> flash;
+  if (const PassEnd end = RunReadPass(port, family, needed, flash, report, stop);
+      end != PassEnd::Completed)
+    return end;
+  if (scan == StreamScan::Invalid)
+    return NoImage(flash, "record stream", "it breaks off at byte " + std::to_string(position),
+                   report);
+  if (scan == StreamScan::Unfinished)
+    return NoImage(flash, "record stream", "it has no end marker", report);
+  if (position == 2) return NoImage(flash, "record stream", "it holds no records", report);
+  Take(FormatRecordStream(std::span(flash).first(position - 2)), file);
+  return PassEnd::Completed;
+}
+
+PassEnd BackUpWordImage(SerialPort& port, const BlockFamily& family,
+                        std::vector<std::uint8_t>& file, RunReport& report, const StopFlag* stop) {
+  std::vector<std::uint8_t> sector;
+  std::uint32_t checksum = 0;
+  int length = 0;
+  if (family.checksumSector &&
+      (length = ReadChecksumSector(port, family, sector, checksum, report)) < 0)
+    return PassEnd::Failed;
+  // Without a checksum sector every block that can hold an image is read.
+  const int blocks =
+      family.checksumSector ? BlockCount(family, length) : BlocksFor(family, family.readArea);
+  std::vector<std::uint8_t> flash;
+  if (const PassEnd end = RunReadPass(
+          port, family, [blocks](auto) { return blocks; }, flash, report, stop);
+      end != PassEnd::Completed)
+    return end;
+  const auto image = std::span<const std::uint8_t>(flash).first(
+      std::min<std::size_t>(flash.size(), static_cast<std::size_t>(family.maxImageLength)));
+  if (!family.checksumSector) {
+    length = FindWordImageLength(image);
+    if (length == 0) return NoImage(flash, "word image", "no image ends in its checksum", report);
+  } else if (WordImageChecksum(image.first(length - 4)) != checksum ||
+             LoadWord32(image.subspan(length - 4).first<4>(), ByteOrder::LeastSignificantFirst) !=
+                 checksum) {
+    return NoImage(flash, "word image", "the image does not match its checksum sector", report);
+  }
+  Take(FormatWordImage(image.first(length - 4)), file);
+  return PassEnd::Completed;
+}
+
+PassEnd BackUpChecksummedImage(SerialPort& port, const BlockFamily& family,
+                               std::vector<std::uint8_t>& file, RunReport& report,
+                               const StopFlag* stop) {
+  int length = 0;
+  // The header in the first block gives the image's length.
+  const BlocksNeeded needed = [&](std::span<const std::uint8_t> read) {
+    if (read.empty()) return 1;
+    length = ChecksummedImageLength(read.first<8>());
+    const bool fits = length > 0 && static_cast<std::size_t>(length) <= family.readArea;
+    return fits ? BlockCount(family, length) : 1;
+  };
+  std::vector<std::uint8_t> flash;
+  if (const PassEnd end = RunReadPass(port, family, needed, flash, report, stop);
+      end != PassEnd::Completed)
+    return end;
+  const char* why = nullptr;
+  if (length == 0) {
+    why = "no header with the image magic and a word count";
+  } else if (static_cast<std::size_t>(length) > family.readArea) {
+    why = "its header gives more words than the flash holds";
+  } else if (!ChecksummedImageSumsToZero(std::span(flash).first(length))) {
+    why = "its words do not sum to zero";
+  }
+  if (why != nullptr) return NoImage(flash, "TK720 image", why, report);
+  char line[64];
+  std::snprintf(line, sizeof line, "The drive holds a valid TK720 image of %d bytes\r\n", length);
+  report.Note(line);
+  // The load appends the check word again, the same since the sum is zero.
+  file.assign(flash.begin(), flash.begin() + (length - 4));
+  return PassEnd::Completed;
+}
+
+Verdict RunBackupProcedure(const ProcedureRun& run, FirmwareBackup backup) {
+  const std::string& name = *run.options.backupFileName;
+  // A folder that cannot take the file is found out before the drive is read.
+  if (!CanSaveFile(name.c_str())) {
+    run.report.Failed(Failure(Stage::File, "Can't create file " + name + "\r\n"));
+    return Verdict::Failed;
+  }
+  std::vector<std::uint8_t> file;
+  switch (backup(run.port, run.family, file, run.report, run.stop)) {
+    case PassEnd::Completed:
+      break;
+    case PassEnd::Failed:
+      return Verdict::Failed;
+    case PassEnd::Interrupted:
+      return Verdict::Interrupted;
+  }
+  if (SaveWholeFile(name.c_str(), file) != 0) {
+    run.report.Failed(Failure(Stage::File, "Can't write file " + name + "\r\n"));
+    return Verdict::Failed;
+  }
+  run.report.FileSaved(name, file);
+  return Verdict::Verified;
+}
+
+}  // namespace kelvane
