@@ -155,8 +155,8 @@ PassEnd RunReadPass(SerialPort& port, const BlockFamily& family, const BlocksNee
     char line[128];
     if (!result.ok()) {
       std::snprintf(line, sizeof line,
-                    "FLASH read failed on %s %d because of communication error %d\r\n",
-                    family.unit, block, result.code());
+                    "FLASH read failed on %s %d because of communication error %d\r\n", family.unit,
+                    block, result.code());
       report.Failed(Failure(Stage::Read, line, block, result.code()));
       return PassEnd::Failed;
     }

@@ -28,11 +28,11 @@ int BlocksFor(const BlockFamily& family, std::size_t bytes) {
 // back: erased flash, or bytes the family's format cannot be read from.
 PassEnd NoImage(std::span<const std::uint8_t> read, const char* image, const std::string& why,
                 RunReport& report) {
-  report.Failed(Failure(Stage::Read,
-                        Erased(read)
-                            ? std::string(
-                                  "The drive holds no firmware: its image area is empty (all 0xFF)\r\n")
-                            : std::string("The drive holds no valid ") + image + ": " + why + "\r\n"));
+  report.Failed(Failure(
+      Stage::Read,
+      Erased(read)
+          ? std::string("The drive holds no firmware: its image area is empty (all 0xFF)\r\n")
+          : std::string("The drive holds no valid ") + image + ": " + why + "\r\n"));
   return PassEnd::Failed;
 }
 
@@ -50,10 +50,9 @@ int ReadChecksumSector(SerialPort& port, const BlockFamily& family,
   const LinkResult result =
       ReadFlashBlock(port, family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply);
   if (!result.ok() || reply.size() < CHECKSUM_SECTOR_SIZE) {
-    report.Failed(Failure(Stage::ChecksumSector,
-                          "Failed to read sector with firmware checksum and length\r\n",
-                          CHECKSUM_SECTOR_NUMBER,
-                          result.ok() ? std::nullopt : std::optional<int>(result.code())));
+    report.Failed(Failure(
+        Stage::ChecksumSector, "Failed to read sector with firmware checksum and length\r\n",
+        CHECKSUM_SECTOR_NUMBER, result.ok() ? std::nullopt : std::optional<int>(result.code())));
     return -1;
   }
   sector.assign(reply.begin(), reply.begin() + CHECKSUM_SECTOR_SIZE);
