@@ -1,9 +1,14 @@
 #include "tests/e2e/harness.h"
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace kelvane::e2e {
 
@@ -42,14 +47,93 @@ std::size_t FirstDifference(const auto& a, const auto& b) {
   return std::size_t(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
 }
 
+// A line from one of the virtual machine's sockets, waiting at most two minutes.
+class Socket {
+ public:
+  explicit Socket(const std::string& path) : fd_(socket(AF_UNIX, SOCK_STREAM, 0)) {
+    sockaddr_un at{};
+    at.sun_family = AF_UNIX;
+    std::strncpy(at.sun_path, path.c_str(), sizeof at.sun_path - 1);
+    EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at), 0) << path;
+  }
+  void Send(const std::string& line) {
+    EXPECT_EQ(write(fd_, line.data(), line.size()), ssize_t(line.size()));
+  }
+  std::string Line() {
+    for (std::size_t end; (end = buffered_.find('\n')) == std::string::npos;) {
+      pollfd ready{fd_, POLLIN, 0};
+      char chunk[65536];
+      const ssize_t n = poll(&ready, 1, 120000) == 1 ? read(fd_, chunk, sizeof chunk) : 0;
+      if (n <= 0) return "";
+      buffered_.append(chunk, std::size_t(n));
+    }
+    const std::size_t end = buffered_.find('\n');
+    std::string line = buffered_.substr(0, end);
+    buffered_.erase(0, end + 1);
+    return line;
+  }
+
+ private:
+  int fd_;
+  std::string buffered_;
+};
+
+Socket& Console() {
+  static Socket console(Env("KELVANE_VM_CONSOLE"));
+  return console;
+}
+
+// One QMP command with its JSON arguments; then, for `event`, its announcement.
+void Qmp(const std::string& command, const std::string& arguments, const char* event = nullptr) {
+  static Socket qmp = [] {
+    Socket s(Env("KELVANE_VM_QMP"));
+    s.Line();  // the greeting
+    s.Send(R"({"execute": "qmp_capabilities"})");
+    s.Line();
+    return s;
+  }();
+  qmp.Send(R"({"execute": ")" + command + R"(", "arguments": )" + arguments + "}");
+  std::string line;
+  while ((line = qmp.Line()).find("\"return\"") == std::string::npos && !line.empty())
+    EXPECT_EQ(line.find("\"error\""), std::string::npos) << command << ": " << line;
+  while (event != nullptr && !line.empty() && line.find(event) == std::string::npos)
+    line = qmp.Line();
+  EXPECT_FALSE(line.empty()) << command << " had no answer";
+}
+
+std::string Unhex(std::string_view hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes += char(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+  return bytes;
+}
+
 }  // namespace
+
+void StartInGuest(const std::string& command) {
+  Console().Send(command + "\n");
+}
+
+// The guest answers "@@ <status> <stdout in hex>x<stderr in hex>" (tests/vm/init).
+Result InGuest(const std::string& command) {
+  if (!command.empty()) StartInGuest(command);
+  std::string line;
+  while (!(line = Console().Line()).starts_with("@@ ") && !line.empty()) {
+  }
+  const std::size_t status = 3, out = line.find(' ', status) + 1, err = line.find('x', out) + 1;
+  EXPECT_TRUE(out > 0 && err > 0) << "no answer from the virtual machine to " << command;
+  if (out == 0 || err == 0) return {};
+  return {std::stoi(line.substr(status)), Unhex(line.substr(out, err - 1 - out)),
+          Unhex(line.substr(err))};
+}
 
 std::string Env(const char* name) {
   return std::getenv(name) != nullptr ? std::getenv(name) : "";
 }
 
-Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments)
-    : dir_(dir) {
+Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments,
+             Wire wire)
+    : dir_(dir), wire_(wire) {
   arguments.insert(arguments.begin(), {DRIVE_SIM_BIN, "--family", family, "--flash-out",
                                        dir.File("sim.flash"), "--log", dir.File("sim.log")});
   // Wine leaves the terminal's settings as it finds them, as a COM port has none.
@@ -58,7 +142,43 @@ Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::str
   sim_ = std::make_unique<ChildProcess>(arguments, dir.path());
   // Its first line is the pseudo-terminal's path.
   EXPECT_TRUE(sim_->WaitForStdout("\n", 10s)) << sim_->Stderr();
-  pty_ = sim_->Stdout().substr(0, sim_->Stdout().find('\n'));
+  pty_ = name_ = sim_->Stdout().substr(0, sim_->Stdout().find('\n'));
+  if (UnderWine()) name_ = "COM" + Env("KELVANE_WINE_COM");
+  if (!UnderVm()) return;
+  static int plugs = 0;
+  id_ = std::to_string(++plugs);
+  const std::string backend = R"({"type": "serial", "data": {"device": ")" + pty_ + R"("}})";
+  if (wire == Wire::Uart) {
+    Qmp("chardev-change", R"({"id": "uart1", "backend": )" + backend + "}");
+    name_ = "COM2";
+    return;
+  }
+  Qmp("chardev-add", R"({"id": "line)" + id_ + R"(", "backend": )" + backend + "}");
+  name_ = "/dev/ttyUSB0";
+  Plug();
+}
+
+Drive::~Drive() {
+  if (!UnderVm()) return;
+  if (wire_ == Wire::Uart) {
+    Qmp("chardev-change", R"({"id": "uart1", "backend": {"type": "null", "data": {}}})");
+    return;
+  }
+  if (plugged_) Pull();
+  Qmp("chardev-remove", R"({"id": "line)" + id_ + R"("})");
+}
+
+void Drive::Pull() {
+  Qmp("device_del", R"({"id": "adapter)" + id_ + R"("})", "DEVICE_DELETED");
+  plugged_ = false;
+  EXPECT_EQ(InGuest("unplugged " + name_).status, 0) << name_ << " stayed";
+}
+
+void Drive::Plug() {
+  Qmp("device_add", R"({"driver": "usb-serial", "chardev": "line)" + id_ + R"(", "id": "adapter)" +
+                        id_ + R"("})");
+  plugged_ = true;
+  EXPECT_EQ(InGuest("plugged " + name_).status, 0) << name_ << " did not come";
 }
 
 Bytes Drive::Stop() {
@@ -78,6 +198,11 @@ std::unique_ptr<ChildProcess> StartLoader(const TempDir& dir, const Drive* drive
 }
 
 Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::string>& arguments) {
+  if (UnderVm()) {
+    std::string command = "kelvane " + (drive != nullptr ? drive->Port() : "");
+    for (const std::string& argument : arguments) command += " '" + argument + "'";
+    return InGuest(command);
+  }
   auto loader = StartLoader(dir, drive, arguments);
   EXPECT_TRUE(loader->Wait(120s)) << "the loader was still running after two minutes";
   loader->Kill();

@@ -26,6 +26,11 @@ std::string Env(const char* name);  // empty when unset
 inline bool UnderWine() {
   return !Env("KELVANE_WINE_EXE").empty();
 }
+// Under tests/vm/run.sh: the static kelvane runs in a virtual machine, on the
+// kernel's own UART and FTDI USB-serial drivers, each wired to a drive-sim.
+inline bool UnderVm() {
+  return !Env("KELVANE_VM_CONSOLE").empty();
+}
 // Table rows name their cases (gtest takes letters and digits only).
 inline auto RowName = [](const auto& info) {
   std::string name = info.param.name;
@@ -33,22 +38,33 @@ inline auto RowName = [](const auto& info) {
   return name;
 };
 
+// How the virtual machine's loader reaches a drive: through an FTDI adapter
+// plugged for it (/dev/ttyUSB0), or through its second UART (COM2).
+enum class Wire { Usb, Uart };
+
 // One drive-sim of the test's own, saving its flash to sim.flash.
 class Drive {
  public:
-  Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments = {});
-  // The loader's option and its name for the port: the pty's path, or COM<n>.
-  std::string Port() const { return "/c" + (UnderWine() ? Env("KELVANE_WINE_COM") : pty_); }
-  std::string Name() const { return UnderWine() ? "COM" + Env("KELVANE_WINE_COM") : pty_; }
+  Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments = {},
+        Wire wire = Wire::Usb);
+  ~Drive();
+  // The loader's option and its name for the port: the pty's path, COM<n>, or the guest's.
+  std::string Port() const { return "/c" + (name_.starts_with("COM") ? name_.substr(3) : name_); }
+  std::string Name() const { return name_; }
   std::string PortLine() const { return Name() + " open at 38400 baud\r\n"; }
   Bytes Stop();  // SIGTERM; the flash drive-sim saved on its way out
   bool Heard() const { return !testing::ReadFile(dir_.File("sim.log")).empty(); }
   void Kill() { sim_->Kill(); }  // drops the line as a pulled cable would
+  // In the virtual machine: the adapter pulled out, and plugged back in.
+  void Pull();
+  void Plug();
 
  private:
   const TempDir& dir_;
   std::unique_ptr<ChildProcess> sim_;
-  std::string pty_;
+  std::string pty_, name_, id_;
+  Wire wire_;
+  bool plugged_ = false;
 };
 
 struct Result {
@@ -61,6 +77,10 @@ std::unique_ptr<ChildProcess> StartLoader(const TempDir& dir, const Drive* drive
                                           const std::vector<std::string>& arguments);
 Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::string>& arguments);
 // Exit status and standard output byte for byte; else the text around the difference.
+// The virtual machine's shell: `command` run in its samples' directory, or
+// started there (with InGuest("") collecting what it gave).
+Result InGuest(const std::string& command);
+void StartInGuest(const std::string& command);
 ::testing::AssertionResult Ran(const Result& run, int status, const std::string& out);
 
 inline const char* const BANNER =
