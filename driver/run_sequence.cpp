@@ -48,6 +48,17 @@ bool OpenPort(SerialPort& port, const RunOptions& options, std::FILE* out, std::
   return true;
 }
 
+// A run that failed because the device itself went away says so on `err`,
+// after the failure message it already printed.
+int TellIfGone(const SerialPort& port, std::FILE* out, std::FILE* err) {
+  if (port.DeviceGone()) {
+    std::fflush(out);
+    std::fprintf(err, "%s\n", port.DescribeLoss().c_str());
+    std::fflush(err);
+  }
+  return 1;
+}
+
 }  // namespace
 
 int EstablishLink(SerialPort& port, int attempts, std::span<const std::uint8_t>& identity,
@@ -64,6 +75,8 @@ int EstablishLink(SerialPort& port, int attempts, std::span<const std::uint8_t>&
     }
     std::fprintf(out, "Trying to establish link with device %4d\r", remaining);
     std::fflush(out);
+    // No attempt can reach a device that is no longer there.
+    if (port.DeviceGone()) break;
   }
   std::fputs("Failed to establish connection with selected device\r\n\r\n", out);
   return 1;
@@ -96,7 +109,8 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   if (!OpenPort(port, options, out, err)) return 1;
 
   std::span<const std::uint8_t> identity;
-  if (EstablishLink(port, options.linkAttempts, identity, out) != 0) return 1;
+  if (EstablishLink(port, options.linkAttempts, identity, out) != 0)
+    return TellIfGone(port, out, err);
   std::fputs("Connection with device established.\r\n\r\n", out);
   std::fputs("Device details:\r\n", out);
   family.showIdentity(identity, out);
@@ -105,7 +119,7 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
 
   const int verdict = family.procedure(port, options, *family.blocks, out, err);
   std::fflush(out);
-  if (verdict == PROCEDURE_FAILED) return 1;
+  if (verdict == PROCEDURE_FAILED) return TellIfGone(port, out, err);
   // The classic run ends a mismatch with status 0 and tells it in words only.
   return verdict == PROCEDURE_MISMATCH && options.strictStatus ? 2 : 0;
 }

@@ -68,6 +68,15 @@ class SerialPort {
   OpenFailure openFailure() const { return openFailure_; }
   std::string DescribeOpenFailure() const;
 
+  // True once a read or a write found the device itself gone (a USB adapter
+  // pulled out or powered off with the drive): nothing more is tried on it,
+  // as no retry can bring it back. DescribeLoss says so in one line with the
+  // device ("/dev/ttyUSB0: the device went away ..."), without a line end.
+  bool DeviceGone() const { return gone_; }
+  std::string DescribeLoss() const {
+    return device_ + ": the device went away (unplugged or powered off)";
+  }
+
   // Blocks until every byte has left the port, not merely until the system
   // has taken them: the drive's 200 ms to answer start once it has the whole
   // request. False when the write fails.
@@ -105,6 +114,7 @@ class SerialPort {
   int openError_ = 0;
   std::string device_;  // the device tried, as the system names it
   int rate_ = 0;
+  bool gone_ = false;
 };
 
 }  // namespace kelvane

@@ -89,7 +89,7 @@ TEST(SerialPortPosix, CookedLineBecomesRawEightNoneOne) {
       {"ICRNL", raw.c_iflag & ICRNL, 0},     {"ECHO", raw.c_lflag & ECHO, 0},
       {"ICANON", raw.c_lflag & ICANON, 0},   {"ISIG", raw.c_lflag & ISIG, 0},
       {"OPOST", raw.c_oflag & OPOST, 0},     {"VMIN", raw.c_cc[VMIN], 0},
-      {"VTIME", raw.c_cc[VTIME], 0},         {"B115200", cfgetospeed(&raw), B115200},
+      {"VTIME", raw.c_cc[VTIME], 2},         {"B115200", cfgetospeed(&raw), B115200},
   };
   for (const auto& [name, set, expected] : flags) EXPECT_EQ(set, expected) << name;
   ExpectRate(line, 115200);
