@@ -11,19 +11,14 @@ unplugged() {
   return 1
 }
 
-# Starts a loader with the arguments after the first in the background, and
-# returns once its output holds the first; finished prints what it gave and
-# ends with its status, once it has ended.
+# Starts a loader with these arguments in the background; finished prints
+# what it gave and ends with its status, once it has ended.
 started() {
-  text=$1
-  shift
   rm -f /tmp/run.*
   (
     kelvane "$@" >/tmp/run.out 2>/tmp/run.err
     echo $? >/tmp/run.status
   ) &
-  for _ in $(seq 300); do grep -q "$text" /tmp/run.out && return 0; sleep 0.1; done
-  return 1
 }
 
 finished() {

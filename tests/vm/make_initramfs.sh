@@ -7,6 +7,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 kelvane=$1 output=$2
 release=${3:-$(basename "$(ls -d /lib/modules/* | sort -V | tail -1)")}
 root=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-initramfs.XXXXXX")
+chmod 0755 "$root"
 trap 'rm -rf "$root"' EXIT
 mkdir -p "$root"/{bin,dev,etc,lib/modules,proc,sys,samples}
 cp /bin/busybox "$root/bin/busybox"
