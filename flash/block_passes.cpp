@@ -1,5 +1,7 @@
 #include "flash/block_passes.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 
@@ -11,6 +13,14 @@ namespace {
 
 // The longest read request: a 4-byte address and a 4-byte length field.
 constexpr std::size_t MAX_READ_REQUEST = 8;
+
+// Each progress line is pushed out at once only for someone watching it, or
+// when a link trace on standard error goes between the lines. Into a file or
+// a pipe the lines leave in blocks, a system call saved per block; the run's
+// other messages flush them, before its end and before standard error.
+bool FlushEachLine(const SerialPort& port, std::FILE* out) {
+  return port.trace != nullptr || isatty(fileno(out));
+}
 
 }  // namespace
 
@@ -71,6 +81,7 @@ int ReadFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t ad
 int RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
                  std::FILE* out) {
   const int total = range.total;
+  const bool live = FlushEachLine(port, out);
   std::array<std::uint8_t, MAX_BLOCK_SIZE> scratch{};
   std::fputs("Updating firmware:\r\n", out);
   for (int block = range.first; block < total; ++block) {
@@ -86,7 +97,7 @@ int RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRange& 
       return 1;
     }
     std::fprintf(out, "%4d of %4d %ss updated\r", block + 1, total, family.unit);
-    std::fflush(out);
+    if (live) std::fflush(out);
   }
   std::fputs("\r\nFirmware was successufully updated\r\n", out);
   return 0;
@@ -95,6 +106,7 @@ int RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRange& 
 int RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
                   bool& matched, std::FILE* out) {
   const int total = range.total;
+  const bool live = FlushEachLine(port, out);
   std::array<std::uint8_t, MAX_BLOCK_SIZE> scratch{};
   matched = true;
   std::fputs("Verifying firmware:\r\n", out);
@@ -116,7 +128,7 @@ int RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRange&
     } else {
       std::fprintf(out, "%4d of %4d %ss verifyed\r", block + 1, total, family.unit);
     }
-    std::fflush(out);
+    if (live) std::fflush(out);
   }
   return 0;
 }

@@ -181,6 +181,14 @@ void Drive::Plug() {
   EXPECT_EQ(InGuest("plugged " + name_).status, 0) << name_ << " did not come";
 }
 
+bool Drive::Reached(const std::string& text) const {
+  for (int tries = 0; tries < 1500; ++tries, usleep(20000)) {
+    const Bytes log = testing::ReadFile(dir_.File("sim.log"));
+    if (std::string(log.begin(), log.end()).find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
 Bytes Drive::Stop() {
   sim_->Signal(SIGTERM);
   EXPECT_TRUE(sim_->Wait(10s));

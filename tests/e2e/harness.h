@@ -54,6 +54,8 @@ class Drive {
   std::string PortLine() const { return Name() + " open at 38400 baud\r\n"; }
   Bytes Stop();  // SIGTERM; the flash drive-sim saved on its way out
   bool Heard() const { return !testing::ReadFile(dir_.File("sim.log")).empty(); }
+  // Waits until drive-sim's log holds `text`: the loader has got that far.
+  bool Reached(const std::string& text) const;
   void Kill() { sim_->Kill(); }  // drops the line as a pulled cable would
   // In the virtual machine: the adapter pulled out, and plugged back in.
   void Pull();

@@ -4,8 +4,6 @@
 // srec_cat's rendering of the S-record samples, the stated check sums, and
 // OpenSSL's MD5 of the digest drive's image.
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <tuple>
 
@@ -229,15 +227,6 @@ INSTANTIATE_TEST_SUITE_P(Matrix, Loads, ::testing::ValuesIn(FaultRows()), RowNam
 #define VM_ONLY() \
   if (!UnderVm()) GTEST_SKIP() << "tests/vm/run.sh runs it in a virtual machine"
 
-// The drive's log holds `text`: the loader in the guest has got that far.
-bool Reached(const TempDir& dir, const std::string& text) {
-  for (int tries = 0; tries < 1500; ++tries, usleep(20000)) {
-    const Bytes log = testing::ReadFile(dir.File("sim.log"));
-    if (std::string(log.begin(), log.end()).find(text) != std::string::npos) return true;
-  }
-  return false;
-}
-
 // The parameters cleared (/p), 256 sectors each way: a run long enough to be met midway.
 const std::string CLEARING = "Setting flash to 0xFF\r\nUpdating firmware:\r\n";
 std::string Cleared() {
@@ -280,7 +269,7 @@ TEST(RealDrivers, LineHeldRawAloneAndGivenBackAsFound) {
             "16\n");
   const std::string found = InGuest("stty -g" + tty).out;
   ASSERT_EQ(InGuest("started " + drive.Port() + " /p").status, 0);
-  ASSERT_TRUE(Reached(dir, "WRITE 0x0002E000"));
+  ASSERT_TRUE(drive.Reached("WRITE 0x0002E000"));
   std::string held = " " + InGuest("stty -a" + tty).out;
   std::replace(held.begin(), held.end(), '\n', ' ');
   for (const char* setting : {" cs8 ", " -parenb ", " -icanon ", " -echo ", " -icrnl ", " -ixon "})
@@ -301,7 +290,7 @@ TEST(RealDrivers, AdapterPulledOutEndsTheRunAndLoadsOncePluggedBack) {
     TempDir dir;
     Drive drive(dir, "nym");
     ASSERT_EQ(InGuest("started " + drive.Port() + " /p").status, 0);
-    ASSERT_TRUE(Reached(dir, at)) << InGuest("finished").out;
+    ASSERT_TRUE(drive.Reached(at)) << InGuest("finished").out;
     drive.Pull();
     const Result run = InGuest("finished");
     const bool writing = *at == 'W';

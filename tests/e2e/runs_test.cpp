@@ -149,7 +149,7 @@ TEST(Runs, VanishedDriveEndsTheRun) {
   dir.Write("nym_sample.s", Example("nym_sample.s"));
   Drive drive(dir, "nym", {"--pace", "--baud", "38400"});
   auto loader = StartLoader(dir, &drive, {"nym_sample.s"});
-  ASSERT_TRUE(loader->WaitForStdout("   3 of   13 sectors updated", 30s));
+  ASSERT_TRUE(drive.Reached("WRITE 0x00000200"));
   drive.Kill();
   ASSERT_TRUE(loader->Wait(10s));
   EXPECT_EQ(loader->status(), 1);
@@ -169,7 +169,7 @@ TEST(Runs, BusyPortIsNotOpenedTwice) {
   dir.Write("nym_sample.s", Example("nym_sample.s"));
   Drive drive(dir, "nym", {"--pace", "--baud", "38400"});
   auto first = StartLoader(dir, &drive, {"nym_sample.s"});
-  ASSERT_TRUE(first->WaitForStdout("Updating firmware:", 30s));
+  ASSERT_TRUE(drive.Reached("WRITE 0x00000000"));
   const Result second = Load(dir, &drive, {"nym_sample.s"});
   EXPECT_TRUE(Ran(second, 1, BANNER + ("Failed to open " + drive.Name()) + " port\r\n"));
   EXPECT_TRUE(second.err.ends_with(": in use by another program\n")) << second.err;
