@@ -3,14 +3,12 @@
 
 #include <signal.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <optional>
 
-#include "sim/frame_codec.h"
 #include "tests/e2e/harness.h"
 #include "tests/support/pseudo_terminal.h"
 
@@ -162,40 +160,6 @@ TEST(Runs, VanishedDriveEndsTheRun) {
                                                      ": the device went away "
                                                      "(unplugged or powered off)\n")
       << loader->Stderr();
-}
-
-TEST(Runs, BusyPortIsNotOpenedTwice) {
-  TempDir dir;
-  dir.Write("nym_sample.s", Example("nym_sample.s"));
-  Drive drive(dir, "nym", {"--pace", "--baud", "38400"});
-  auto first = StartLoader(dir, &drive, {"nym_sample.s"});
-  ASSERT_TRUE(drive.Reached("WRITE 0x00000000"));
-  const Result second = Load(dir, &drive, {"nym_sample.s"});
-  EXPECT_TRUE(Ran(second, 1, BANNER + ("Failed to open " + drive.Name()) + " port\r\n"));
-  EXPECT_TRUE(second.err.ends_with(": in use by another program\n")) << second.err;
-  ASSERT_TRUE(first->Wait(60s));
-  EXPECT_EQ(first->status(), 0);
-  EXPECT_TRUE(first->Stdout().ends_with(VERIFIED));
-}
-
-// A terminal that comes cooked (echo, line editing) is a raw line while the
-// loader runs and cooked again once it is done, for whatever uses it next.
-TEST(Runs, PortIsRawDuringTheRunAndAsFoundAfterIt) {
-  if (UnderWine()) GTEST_SKIP() << "Wine keeps its own settings of a COM port";
-  TempDir dir;
-  testing::PseudoTerminal pty;
-  termios found{}, during{}, after{};
-  ASSERT_EQ(tcgetattr(pty.master(), &found), 0);
-  auto loader = StartLoader(dir, nullptr, {"/c" + pty.slavePath(), "none.s"});
-  ASSERT_EQ(pty.Receive(6), (Bytes{0x55, 0xAA, 0x00, 0x00, 0x10, 0x10}));  // an identify
-  ASSERT_EQ(tcgetattr(pty.master(), &during), 0);
-  EXPECT_EQ(during.c_lflag & (ICANON | ECHO | ISIG), 0u);
-  EXPECT_EQ(during.c_iflag & (ICRNL | IXON), 0u);
-  pty.Write(sim::BuildReplyFrame(0x10, 0, Bytes(40, 0x30)));
-  ASSERT_TRUE(loader->Wait(10s));
-  EXPECT_TRUE(loader->Stdout().ends_with("Can't open file none.s\r\n")) << loader->Stdout();
-  ASSERT_EQ(tcgetattr(pty.master(), &after), 0);
-  EXPECT_EQ(std::memcmp(&after, &found, sizeof found), 0);
 }
 
 // 1000 identify attempts of 200 ms each: run by `make test-long`.

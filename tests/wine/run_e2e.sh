@@ -32,6 +32,4 @@ mapped || die "COM$com is not mapped to $link_dir/com"
 
 export KELVANE_WINE_EXE=$windows_build/bin/kelvane.exe KELVANE_WINE_COM=$com
 export KELVANE_WINE_COM_LINK=$link_dir/com
-# Wine opens a COM port twice where Windows refuses: the busy port cannot pass.
-export GTEST_FILTER=${GTEST_FILTER:-*-Runs.BusyPortIsNotOpenedTwice}
 "$suite" "$@"
