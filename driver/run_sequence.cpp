@@ -50,8 +50,8 @@ bool OpenPort(SerialPort& port, const RunOptions& options, std::FILE* out, std::
 
 // A run that failed because the device itself went away says so on `err`,
 // after the failure message it already printed.
-int TellIfGone(const SerialPort& port, std::FILE* out, std::FILE* err) {
-  if (port.DeviceGone()) {
+int TellIfGone(SerialPort& port, std::FILE* out, std::FILE* err) {
+  if (port.WaitForHangUp()) {
     std::fflush(out);
     std::fprintf(err, "%s\n", port.DescribeLoss().c_str());
     std::fflush(err);

@@ -22,6 +22,7 @@ inline constexpr std::size_t REPLY_PAYLOAD_CAPACITY = 299;
 
 // How long a read waits for the drive's next byte before it counts as silence.
 inline constexpr int READ_SILENCE_MS = 200;
+inline constexpr int HANG_UP_GRACE_MS = 500;
 
 enum class ReadOutcome { Byte, Silence, Failure };
 
@@ -73,6 +74,11 @@ class SerialPort {
   // as no retry can bring it back. DescribeLoss says so in one line with the
   // device ("/dev/ttyUSB0: the device went away ..."), without a line end.
   bool DeviceGone() const { return gone_; }
+  // DeviceGone, once more at the end of a failed run: when the last read found
+  // the line silent, the adapter may have been pulled out a moment before its
+  // driver noticed (a UHCI root hub is looked at every 250 ms), so wait up to
+  // HANG_UP_GRACE_MS for the system to hang the line up.
+  bool WaitForHangUp();
   std::string DescribeLoss() const {
     return device_ + ": the device went away (unplugged or powered off)";
   }
@@ -115,6 +121,7 @@ class SerialPort {
   std::string device_;  // the device tried, as the system names it
   int rate_ = 0;
   bool gone_ = false;
+  bool silent_ = false;  // the last read ended in silence
 };
 
 }  // namespace kelvane

@@ -387,10 +387,20 @@ bool SerialPort::Write(std::span<const std::uint8_t> bytes) {
   return true;
 }
 
+bool SerialPort::WaitForHangUp() {
+  if (!gone_ && silent_ && handle_ != 0) {
+    // Only a hang-up or an error ends this poll early: no events are asked for.
+    pollfd state{Descriptor(handle_), 0, 0};
+    gone_ = poll(&state, 1, HANG_UP_GRACE_MS) > 0;
+  }
+  return gone_;
+}
+
 ReadOutcome SerialPort::ReadByte(std::uint8_t& byte) {
   if (handle_ == 0 || gone_) return ReadOutcome::Failure;
   if (inputNext_ == inputEnd_) {
     const ReadOutcome fetched = FetchWaiting(Descriptor(handle_), input_, inputEnd_, gone_);
+    silent_ = fetched == ReadOutcome::Silence;
     if (fetched != ReadOutcome::Byte) return fetched;
     inputNext_ = 0;
   }

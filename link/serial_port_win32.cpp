@@ -181,6 +181,11 @@ bool SerialPort::Write(std::span<const std::uint8_t> bytes) {
   return true;
 }
 
+// A pulled USB adapter fails the very read or write that finds it gone.
+bool SerialPort::WaitForHangUp() {
+  return gone_;
+}
+
 ReadOutcome SerialPort::ReadByte(std::uint8_t& byte) {
   if (handle_ == 0 || gone_) {
     return ReadOutcome::Failure;

@@ -101,6 +101,10 @@ void Qmp(const std::string& command, const std::string& arguments, const char* e
   EXPECT_FALSE(line.empty()) << command << " had no answer";
 }
 
+std::string Backend(const std::string& pty) {
+  return R"({"type": "serial", "data": {"device": ")" + pty + R"("}})";
+}
+
 std::string Unhex(std::string_view hex) {
   std::string bytes;
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
@@ -147,34 +151,32 @@ Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::str
   if (!UnderVm()) return;
   static int plugs = 0;
   id_ = std::to_string(++plugs);
-  const std::string backend = R"({"type": "serial", "data": {"device": ")" + pty_ + R"("}})";
   if (wire == Wire::Uart) {
-    Qmp("chardev-change", R"({"id": "uart1", "backend": )" + backend + "}");
+    Qmp("chardev-change", R"({"id": "uart1", "backend": )" + Backend(pty_) + "}");
     name_ = "COM2";
     return;
   }
-  Qmp("chardev-add", R"({"id": "line)" + id_ + R"(", "backend": )" + backend + "}");
   name_ = "/dev/ttyUSB0";
   Plug();
 }
 
 Drive::~Drive() {
-  if (!UnderVm()) return;
-  if (wire_ == Wire::Uart) {
+  if (UnderVm() && wire_ == Wire::Uart)
     Qmp("chardev-change", R"({"id": "uart1", "backend": {"type": "null", "data": {}}})");
-    return;
-  }
   if (plugged_) Pull();
-  Qmp("chardev-remove", R"({"id": "line)" + id_ + R"("})");
 }
 
+// The line goes with the adapter: what the drive was still sending is lost, not kept for the
+// next adapter as QEMU would keep it.
 void Drive::Pull() {
   Qmp("device_del", R"({"id": "adapter)" + id_ + R"("})", "DEVICE_DELETED");
+  Qmp("chardev-remove", R"({"id": "line)" + id_ + R"("})");
   plugged_ = false;
   EXPECT_EQ(InGuest("unplugged " + name_).status, 0) << name_ << " stayed";
 }
 
 void Drive::Plug() {
+  Qmp("chardev-add", R"({"id": "line)" + id_ + R"(", "backend": )" + Backend(pty_) + "}");
   Qmp("device_add", R"({"driver": "usb-serial", "chardev": "line)" + id_ + R"(", "id": "adapter)" +
                         id_ + R"("})");
   plugged_ = true;
