@@ -64,7 +64,7 @@ test-windows:
 test-sanitize:
 	./run-tests sanitize
 
-# Every committed fuzz input replayed, then each fuzz target for a minute
+# Every committed fuzz input replayed, then each fuzz target for 30 seconds
 # (clang, libFuzzer); tests/fuzz/README.md has the longer run.
 fuzz-short:
 	./run-tests fuzz

@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 namespace kelvane {
 
@@ -125,10 +127,21 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
   return OptionsOutcome::Run;
 }
 
+// What a help or version word given in place of the file asks for, when no
+// file has that name (a file may: it is then loaded, as any file name is).
+OptionsOutcome ReadHelpWord(const std::string& word) {
+  const bool help = word == "-h" || word == "--help" || word == "-?";
+  if (!help && word != "--version") return OptionsOutcome::Run;
+  std::error_code error;
+  if (std::filesystem::exists(word, error)) return OptionsOutcome::Run;
+  return help ? OptionsOutcome::HelpShown : OptionsOutcome::VersionShown;
+}
+
 }  // namespace
 
 OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule,
                            RunOptions& options, std::FILE* out) {
+  int fileNames = 0;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const char* argument = arguments[i];
     if (argument == nullptr) continue;
@@ -136,12 +149,16 @@ OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule
     if (isOption && rule == PathRule::Posix && IsPosixFilePath(argument)) isOption = false;
     if (!isOption) {
       options.fileName = std::string(argument);
+      ++fileNames;
       continue;
     }
     const OptionsOutcome outcome = ApplyOption(argument, options, out);
     if (outcome != OptionsOutcome::Run) return outcome;
   }
-  return OptionsOutcome::Run;
+  const OptionsOutcome asked =
+      fileNames == 1 ? ReadHelpWord(*options.fileName) : OptionsOutcome::Run;
+  if (asked == OptionsOutcome::HelpShown) PrintUsage(out);
+  return asked;
 }
 
 void PrintBanner(std::FILE* out) {

@@ -13,12 +13,15 @@ namespace kelvane {
 enum class PathRule { Windows, Posix };
 
 // Refused: an option's value is out of range; the line saying so is printed
-// and the run ends with status 1 before any port is opened.
-enum class OptionsOutcome { Run, HelpShown, Refused };
+// and the run ends with status 1 before any port is opened. VersionShown: the
+// banner, which names the version, is all that was asked for.
+enum class OptionsOutcome { Run, HelpShown, VersionShown, Refused };
 
 // Reads the arguments (entry 0, the program's name, is skipped) into
 // `options`. Prints "Unknown option" lines and, when the help option is
-// reached, the usage screen, to `out`.
+// reached, the usage screen, to `out`. As users of other programs type them,
+// -h, --help and -? show the usage screen too, and --version ends the run
+// after the banner, when that word is the only file name and no file has it.
 OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule,
                            RunOptions& options, std::FILE* out);
 

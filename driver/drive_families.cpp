@@ -12,15 +12,16 @@ namespace {
 // One row per family, in the order of DeviceFamily's values. The TL3xx and
 // TK720 monitors answer the identify request in the Nym layout.
 constexpr std::array<DriveFamily, 5> DRIVE_FAMILIES{{
-    {DeviceFamily::Nym, "Nym", ShowNymIdentity, RunNymProcedure, PrepareNymImage, &NYM_FAMILY},
-    {DeviceFamily::TL3xx, "TL3xx", ShowNymIdentity, RunWordImageProcedure, PrepareWordImage,
-     &TL3XX_FAMILY},
-    {DeviceFamily::TK720, "TK720", ShowNymIdentity, RunTK720Procedure, PrepareTK720Image,
-     &TK720_FAMILY},
-    {DeviceFamily::Series27, "27 series", ShowSeries27Identity, RunWordImageProcedure,
-     PrepareWordImage, &SERIES27_FAMILY},
-    {DeviceFamily::TK720Digest, "TK720 digest", ShowTK720DigestIdentity, RunTK720DigestProcedure,
-     PrepareTK720DigestImage, &TK720_DIGEST_FAMILY},
+    {DeviceFamily::Nym, "Nym", ShowNymIdentity, NYM_IDENTITY_BASIC_LENGTH, RunNymProcedure,
+     PrepareNymImage, &NYM_FAMILY},
+    {DeviceFamily::TL3xx, "TL3xx", ShowNymIdentity, NYM_IDENTITY_BASIC_LENGTH,
+     RunWordImageProcedure, PrepareWordImage, &TL3XX_FAMILY},
+    {DeviceFamily::TK720, "TK720", ShowNymIdentity, NYM_IDENTITY_BASIC_LENGTH, RunTK720Procedure,
+     PrepareTK720Image, &TK720_FAMILY},
+    {DeviceFamily::Series27, "27 series", ShowSeries27Identity, SERIES27_IDENTITY_LENGTH,
+     RunWordImageProcedure, PrepareWordImage, &SERIES27_FAMILY},
+    {DeviceFamily::TK720Digest, "TK720 digest", ShowTK720DigestIdentity, TK720_PERSONALITY_LENGTH,
+     RunTK720DigestProcedure, PrepareTK720DigestImage, &TK720_DIGEST_FAMILY},
 }};
 
 constexpr bool RowsInFamilyOrder() {

@@ -19,6 +19,9 @@ struct DriveFamily {
   // As a dry run names it.
   const char* name;
   void (*showIdentity)(std::span<const std::uint8_t> reply, std::FILE* out);
+  // The shortest identify reply of the family's layout: a shorter reply is no
+  // identity but another request's, such as a late write reply.
+  std::size_t shortestIdentity;
   FlashProcedure procedure;
   // The image preparation the procedure starts with.
   ImagePreparation prepare;

@@ -47,11 +47,17 @@ int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* o
   std::fprintf(out, "%s\r\n", family.name);
   PrintLabel("File:", out);
   std::fprintf(out, "%s\r\n", clears ? "none, the flash is cleared" : image.fileName);
+  // A clear sends erased sectors, not a file's image: its bytes are those of
+  // the sectors it sends.
+  const int blockCount = image.total - image.first;
   PrintLabel("Image bytes:", out);
-  std::fprintf(out, "%d\r\n", image.length);
+  std::fprintf(out, "%d\r\n",
+               clears ? blockCount * static_cast<int>(blocks.blockSize) : image.length);
+  // Counted from 1 out of the whole, as the run's progress lines count them.
   PrintLabel(options.verifyOnly ? "Blocks to verify:" : "Blocks to write:", out);
-  std::fprintf(out, "%d %ss, %d to %d (0x%X to 0x%X)\r\n", image.total - image.first, blocks.unit,
-               image.first, last, static_cast<unsigned>(WriteAddress(blocks, image.first)),
+  std::fprintf(out, "%d %ss, %d to %d of %d (0x%X to 0x%X)\r\n", blockCount, blocks.unit,
+               image.first + 1, last + 1, image.total,
+               static_cast<unsigned>(WriteAddress(blocks, image.first)),
                static_cast<unsigned>(WriteAddress(blocks, last)));
   if (clears && !options.verifyOnly) {
     PrintLabel("Erases:", out);

@@ -12,7 +12,6 @@ namespace {
 // The reply buffer's data area: no identity layout reads further than this.
 constexpr std::size_t IDENTITY_AREA = 300;
 
-constexpr std::size_t NYM_BASIC_LENGTH = 14;
 constexpr std::size_t NYM_FULL_LENGTH = 40;
 constexpr std::size_t VIN_FIELD_LENGTH = 64;
 
@@ -61,7 +60,7 @@ NymIdentity DecodeNymIdentity(std::span<const std::uint8_t> reply) {
   NymIdentity identity;
   // Monitors that predate the extended part send only the 14 basic bytes; a
   // reply shorter still leaves the basic fields zero as well.
-  if (reply.size() >= NYM_BASIC_LENGTH) {
+  if (reply.size() >= NYM_IDENTITY_BASIC_LENGTH) {
     identity.monitorRevision = Little16(area, 0);
     identity.modelCode = Chars3(area, 2);
     identity.hardwareRevision = Chars3(area, 5);

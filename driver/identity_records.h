@@ -51,6 +51,12 @@ struct TK720Personality {
   std::uint32_t checksum = 0;
 };
 
+// The shortest reply of each layout: the Nym layout's basic part, the 27
+// series identity, the TK720 personality.
+inline constexpr std::size_t NYM_IDENTITY_BASIC_LENGTH = 14;
+inline constexpr std::size_t SERIES27_IDENTITY_LENGTH = 28;
+inline constexpr std::size_t TK720_PERSONALITY_LENGTH = 112;
+
 // A reply shorter than a layout reads as zero where the drive sent nothing.
 NymIdentity DecodeNymIdentity(std::span<const std::uint8_t> reply);
 void PrintNymIdentity(const NymIdentity& identity, std::FILE* out);

@@ -61,17 +61,24 @@ int TellIfGone(SerialPort& port, std::FILE* out, std::FILE* err) {
 
 }  // namespace
 
-int EstablishLink(SerialPort& port, int attempts, std::span<const std::uint8_t>& identity,
-                  std::FILE* out) {
+int EstablishLink(SerialPort& port, int attempts, std::size_t shortestIdentity,
+                  std::span<const std::uint8_t>& identity, std::FILE* out) {
   // A drive that is powering up or busy may miss a few requests; any failed
   // exchange counts as one attempt, and only the identify request is retried.
+  // So does a reply too short for an identity: nothing in a reply says which
+  // request it answers, and this one answers another's (a write's, say, sent
+  // by a loader stopped before it read it), so the drive's replies now run
+  // one behind.
   for (int remaining = attempts; remaining > 0; --remaining) {
     if (TransactEmpty(port, CMD_IDENTIFY, identity) == LINK_OK) {
-      // A failed attempt may have failed only by being answered late: its
-      // reply, or the rest of a long noise, is still coming and would be
-      // read as the answer to the procedure's first request.
-      if (remaining < attempts) DiscardLateReplies(port);
-      return 0;
+      if (identity.size() >= shortestIdentity) {
+        // A failed attempt may have failed only by being answered late: its
+        // reply, or the rest of a long noise, is still coming and would be
+        // read as the answer to the procedure's first request.
+        if (remaining < attempts) DiscardLateReplies(port);
+        return 0;
+      }
+      if (port.trace != nullptr) port.trace->NoIdentity(identity.size(), shortestIdentity);
     }
     std::fprintf(out, "Trying to establish link with device %4d\r", remaining);
     std::fflush(out);
@@ -92,7 +99,7 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
     return 1;
   }
   const OptionsOutcome outcome = ReadOptions(arguments, rule, options, out);
-  if (outcome != OptionsOutcome::Run) return outcome == OptionsOutcome::HelpShown ? 0 : 1;
+  if (outcome != OptionsOutcome::Run) return outcome == OptionsOutcome::Refused ? 1 : 0;
   if (options.listPorts) {
     PrintSerialPorts(out);
     return 0;
@@ -109,7 +116,7 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   if (!OpenPort(port, options, out, err)) return 1;
 
   std::span<const std::uint8_t> identity;
-  if (EstablishLink(port, options.linkAttempts, identity, out) != 0)
+  if (EstablishLink(port, options.linkAttempts, family.shortestIdentity, identity, out) != 0)
     return TellIfGone(port, out, err);
   std::fputs("Connection with device established.\r\n\r\n", out);
   std::fputs("Device details:\r\n", out);

@@ -8,12 +8,13 @@
 
 namespace kelvane {
 
-// Sends the identify request until the drive answers, at most `attempts`
-// times, counting down on one console line. Returns 0 with `identity` viewing
-// the reply, or 1 after the failure message. When an attempt failed first, the
-// replies still on their way to it are let pass before this returns.
-int EstablishLink(SerialPort& port, int attempts, std::span<const std::uint8_t>& identity,
-                  std::FILE* out);
+// Sends the identify request until the drive answers with an identity of at
+// least `shortestIdentity` bytes, at most `attempts` times, counting down on
+// one console line. Returns 0 with `identity` viewing the reply, or 1 after
+// the failure message. When an attempt failed first, the replies still on
+// their way to it are let pass before this returns.
+int EstablishLink(SerialPort& port, int attempts, std::size_t shortestIdentity,
+                  std::span<const std::uint8_t>& identity, std::FILE* out);
 
 // One whole run: banner, options, port, link, identity, the family's
 // procedure; or, as the options ask, the port list or a dry run. Everything

@@ -2,7 +2,8 @@
 # Loads the Nym sample into a simulated drive and verifies it, with no
 # hardware: drive-sim plays the drive on a pseudo-terminal and holds each
 # reply back as long as a real serial line of that speed would, so the
-# progress count moves visibly.
+# progress count moves visibly. The drive's flash is kept afterwards in
+# demo-flash.bin of the build directory.
 #
 #   examples/demo.sh [build directory] [baud rate]
 set -euo pipefail
@@ -23,7 +24,7 @@ cleanup() {
 trap cleanup EXIT
 
 "$build/bin/drive-sim" --family nym --pace --baud "$baud" \
-  --flash-out "$work/flash.bin" --log "$work/requests.log" >"$work/sim.out" &
+  --flash-out "$build/demo-flash.bin" --log "$work/requests.log" >"$work/sim.out" &
 sim_pid=$!
 
 # drive-sim names its pseudo-terminal on its first line.
@@ -49,5 +50,6 @@ status=0
 kill -TERM "$sim_pid"
 wait "$sim_pid" || true
 sim_pid=""
-echo "demo: the drive received $(wc -l <"$work/requests.log") requests; kelvane exited with $status"
+echo "demo: the drive received $(wc -l <"$work/requests.log") requests and keeps its flash in" \
+  "$build/demo-flash.bin; kelvane exited with $status"
 exit "$status"

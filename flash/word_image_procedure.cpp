@@ -14,7 +14,7 @@ namespace {
 
 // Writes (unless verify-only) the checksum sector, reads it back and says
 // whether it holds what was meant (`matched`). A difference is reported, not
-// fatal: the firmware sectors are still verified. Returns 1 after a failed
+// fatal: the firmware sectors are still verified before the verdict. Returns 1 after a failed
 // exchange.
 int UpdateChecksumSector(SerialPort& port, const RunOptions& options, const BlockFamily& family,
                          std::span<const std::uint8_t> image, int length, bool& matched,
@@ -72,17 +72,18 @@ int RunWordImageProcedure(SerialPort& port, const RunOptions& options, const Blo
     if (RunWritePass(port, family, range, out) != 0) return PROCEDURE_FAILED;
     if (family.checksumSector) std::fputs("Writing firmware checksum ...\r\n", out);
   }
-  // A checksum sector that reads back wrong leaves a drive that will not
-  // start the firmware: for the exit status that is a flash that does not
-  // match, whatever the sectors' own verdict.
+  // A checksum sector that reads back wrong leaves a drive whose boot code
+  // will not start the firmware: the flash does not match the file, whatever
+  // the sectors' own comparison finds.
   bool sectorMatched = true;
   if (family.checksumSector && UpdateChecksumSector(port, options, family, image.bytes,
                                                     image.length, sectorMatched, out) != 0)
     return PROCEDURE_FAILED;
   bool matched = false;
   if (RunVerifyPass(port, family, range, matched, out) != 0) return PROCEDURE_FAILED;
+  matched = matched && sectorMatched;
   PrintVerdict(family, matched, image.fileName, out);
-  return Verdict(matched && sectorMatched);
+  return Verdict(matched);
 }
 
 }  // namespace kelvane

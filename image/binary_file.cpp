@@ -17,7 +17,23 @@ const char* NameForDisplay(const char* fileName) {
   return fileName != nullptr ? fileName : "(null)";
 }
 
+bool IsHexDigit(std::uint8_t c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
 }  // namespace
+
+bool BeginsWithRecordLine(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < 4 || bytes[0] != 'S' || bytes[1] < '0' || bytes[1] > '9' ||
+      !IsHexDigit(bytes[2]) || !IsHexDigit(bytes[3]))
+    return false;
+  for (std::size_t i = 4; i < bytes.size(); ++i) {
+    const std::uint8_t c = bytes[i];
+    if (c == '\n' || (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) return true;
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
 
 int LoadBinaryImageFile(const char* fileName, std::size_t headerLength,
                         std::vector<std::uint8_t>& bytes, std::size_t& fileLength, std::FILE* out) {
@@ -55,6 +71,12 @@ int LoadBinaryImageFile(const char* fileName, std::size_t headerLength,
   }
   if (std::fread(bytes.data(), 1, size, file.get()) != size) {
     std::fprintf(out, "Can't read file %s\r\n", NameForDisplay(fileName));
+    return 1;
+  }
+  if (BeginsWithRecordLine(std::span(bytes).first(size))) {
+    std::fprintf(out,
+                 "File %s is an S-record file: load it with no family option (Nym), /a or /9\r\n",
+                 NameForDisplay(fileName));
     return 1;
   }
   fileLength = size;

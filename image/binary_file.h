@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <vector>
 
 namespace kelvane {
@@ -11,10 +12,17 @@ namespace kelvane {
 // check word and the 0xFF that fills out the last 256-byte block.
 inline constexpr std::size_t BINARY_IMAGE_SLACK = 512;
 
+// True when `bytes` open with an S-record line: "S0" to "S9", hex digits,
+// and nothing but printable text up to the line end or the end of the file.
+// No binary image starts so; an S-record file given to a binary image option
+// always does.
+bool BeginsWithRecordLine(std::span<const std::uint8_t> bytes);
+
 // Reads the whole binary image file `fileName` into `bytes`, sized to the
 // file's length plus BINARY_IMAGE_SLACK and 0xFF (erased flash) wherever the
 // file does not reach. A file shorter than `headerLength` bytes leaves no room
-// for the header the loader writes over its start and is refused. Returns 0
+// for the header the loader writes over its start and is refused, as is an
+// S-record file (its text would become the drive's firmware). Returns 0
 // with the file's length in `fileLength`, or 1 after printing why to `out`.
 int LoadBinaryImageFile(const char* fileName, std::size_t headerLength,
                         std::vector<std::uint8_t>& bytes, std::size_t& fileLength, std::FILE* out);

@@ -1,5 +1,7 @@
 #include "image/record_lines.h"
 
+#include <cstring>
+
 namespace kelvane {
 
 namespace {
@@ -30,14 +32,23 @@ bool DecodeHexPair(std::uint8_t& byte, const char* pair) {
   return true;
 }
 
-RecordLineReader::RecordLineReader(std::FILE* file, std::size_t longestLine)
-    : file_(file), longestLine_(longestLine), buffer_(longestLine + 1, '\0') {}
+int RefuseFileWithoutFirmware(std::FILE* out) {
+  std::fputs("File holds no firmware records. Nothing to load.\r\n", out);
+  return 1;
+}
+
+RecordLineReader::RecordLineReader(std::FILE* file, std::size_t longestLine, char widestRecord)
+    : file_(file),
+      longestLine_(longestLine),
+      widestRecord_(widestRecord),
+      buffer_(longestLine + 1, '\0') {}
 
 RecordLineReader::Line RecordLineReader::Next() {
   for (;;) {
     // One read takes at most longestLine_ characters, up to and including the
     // line feed; what is left of a longer line comes with the next read.
     std::size_t count = 0;
+    holdsNul_ = false;
     while (count < longestLine_ && !dosEnd_) {
       int c = std::getc(file_);
       if (c == EOF) break;
@@ -46,15 +57,14 @@ RecordLineReader::Line RecordLineReader::Next() {
         break;
       }
       if (c == '\r') {
-        // CR LF is one line end, as a text-mode read on the PC sees it; a
-        // carriage return on its own is an ordinary character of the line.
+        // CR LF is one line end, as a text-mode read on the PC sees it, and so
+        // is a carriage return that ends the file; any other carriage return
+        // is a character of the line, which no record line holds.
         const int next = std::getc(file_);
-        if (next == '\n') {
-          c = '\n';
-        } else if (next != EOF) {
-          std::ungetc(next, file_);
-        }
+        if (next == '\n' || next == EOF || next == DOS_END_OF_FILE) c = '\n';
+        if (next != '\n' && next != EOF) std::ungetc(next, file_);
       }
+      holdsNul_ = holdsNul_ || c == '\0';
       buffer_[count++] = static_cast<char>(c);
       if (c == '\n') break;
     }
@@ -78,13 +88,32 @@ RecordLineReader::Line RecordLineReader::Next() {
       wholeLineLength_ = 0;
     }
     wholeLineLength_ += ended ? count - 1 : count;
+    // A CR LF pair was read as a line feed: a carriage return left is one alone.
+    holdsBareCr_ = std::memchr(buffer_.data(), '\r', count) != nullptr;
+    // A line that starts with a NUL byte is no blank line but binary data.
     const char first = buffer_[0];
-    if (first == '\0' || first == '\n' || first == '\r') continue;
+    if (!continued_ && !holdsNul_ && (first == '\n' || first == '\r')) continue;
     return Line::Record;
   }
 }
 
-void RecordLineReader::ExplainOverLongLine(std::FILE* err) {
+void RecordLineReader::ExplainRefusal(std::FILE* err) {
+  if (holdsNul_) {
+    std::fprintf(err,
+                 "Line %d holds a NUL byte, which no S-record file does: this looks like a binary "
+                 "image, which only the TK720 options /m and /s take\n",
+                 lineNumber_);
+    return;
+  }
+  if (holdsBareCr_) {
+    // Old Macintosh tools end lines with a carriage return alone, which no
+    // PC text-mode read takes for a line end: the records run into one line.
+    std::fprintf(err,
+                 "Line %d holds records ended by a carriage return alone: end them with a line "
+                 "feed\n",
+                 lineNumber_);
+    return;
+  }
   if (!cut_ && !continued_) return;
   std::size_t length = wholeLineLength_;
   if (cut_) {
@@ -101,16 +130,14 @@ void RecordLineReader::ExplainOverLongLine(std::FILE* err) {
   std::fprintf(err, "Line %d is %zu characters long, longer than the %zu this drive family's ",
                wholeLineNumber_, length, longest);
   // An S1, S2 or S3 line holds 2, 3 or 4 address bytes beside the type, the
-  // count and the checksum; what is left is the data objcopy is told of.
-  if (wholeLineType_ >= '1' && wholeLineType_ <= '3') {
-    const std::size_t addressBytes = static_cast<std::size_t>(wholeLineType_ - '0') + 1;
-    std::fprintf(err,
-                 "S-record reader takes: write shorter records (for objcopy, --srec-len=%zu or "
-                 "less)\n",
-                 (longest - 6 - 2 * addressBytes) / 2);
-  } else {
-    std::fputs("S-record reader takes: write shorter records (for objcopy, --srec-len)\n", err);
-  }
+  // count and the checksum; what is left is the data objcopy is told of. Any
+  // other line is measured against the widest data record the reader takes.
+  const char type = wholeLineType_ >= '1' && wholeLineType_ <= '3' ? wholeLineType_ : widestRecord_;
+  const std::size_t addressBytes = static_cast<std::size_t>(type - '0') + 1;
+  std::fprintf(err,
+               "S-record reader takes: write shorter records (for objcopy, --srec-len=%zu or "
+               "less)\n",
+               (longest - 6 - 2 * addressBytes) / 2);
 }
 
 }  // namespace kelvane

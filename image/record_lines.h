@@ -12,6 +12,10 @@ namespace kelvane {
 // read fails too.
 bool DecodeHexPair(std::uint8_t& byte, const char* pair);
 
+// Refuses a record file that holds no data record, after a line saying so to
+// `out`: loading it would leave the drive with no firmware. Returns 1.
+int RefuseFileWithoutFirmware(std::FILE* out);
+
 // Reads an S-record file the way both S-record readers need it: lines of at
 // most `longestLine` characters (the rest of a longer line comes as a line of
 // its own), every piece numbered from 1, blank lines skipped. A carriage return
@@ -22,32 +26,44 @@ class RecordLineReader {
  public:
   enum class Line { Record, End, ReadError };
 
-  RecordLineReader(std::FILE* file, std::size_t longestLine);
+  // `widestRecord` is the data record type with the widest address this
+  // reader takes ('2' or '3'), for the advice on over-long lines.
+  RecordLineReader(std::FILE* file, std::size_t longestLine, char widestRecord);
 
-  // Moves to the next line that is not blank (first character NUL, line feed
-  // or carriage return). Record: `text()` starts that line; End: no more lines;
+  // Moves to the next line that is not blank (first character line feed or
+  // carriage return). Record: `text()` starts that line; End: no more lines;
   // ReadError: the file could not be read, `lineNumber()` is the line that was
-  // being read.
+  // being read. The rest of an over-long line is never blank: it is a piece
+  // of a record line, so a line even one character too long is refused.
   Line Next();
 
   int lineNumber() const { return lineNumber_; }
   // The text read, zero-terminated, its line feed included if it was read.
   const char* text() const { return buffer_.data(); }
-  // True when the line begins with the upper-case letter S.
-  bool BeginsWithS() const { return buffer_[0] == 'S'; }
+  // True when the text read is a record line as far as the line reader can
+  // tell: it begins with the upper-case letter S and holds no NUL byte (no
+  // text file does; a binary image does, often at its very start) and no
+  // carriage return alone (records ended so would run into one line, and
+  // all but the first would be lost).
+  bool LooksLikeRecord() const { return buffer_[0] == 'S' && !holdsNul_ && !holdsBareCr_; }
   // The record type character (the second character).
   char recordType() const { return buffer_[1]; }
 
-  // After the text read was refused as not an S-record: when it is part of a
-  // line longer than this reader takes, says so on `err` in one line, with
-  // the line's number and length and how to write shorter records. Reads the
-  // rest of that line to measure it, so nothing is read after this.
-  void ExplainOverLongLine(std::FILE* err);
+  // After the text read was refused as not an S-record, says why on `err` in
+  // one line where the reason is likely: a NUL byte (a binary image, and the
+  // options that take one); records ended by a carriage return alone; a line
+  // longer than this reader takes, with its number and length and how to
+  // write shorter records. Reads the rest of that line to measure it, so
+  // nothing is read after this.
+  void ExplainRefusal(std::FILE* err);
 
  private:
   std::FILE* file_;
   std::size_t longestLine_;
+  char widestRecord_;
   std::vector<char> buffer_;
+  bool holdsNul_ = false;
+  bool holdsBareCr_ = false;
   int lineNumber_ = 0;
   bool dosEnd_ = false;
   // The text read stopped at longestLine_ with its line not ended; or it is

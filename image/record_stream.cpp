@@ -28,11 +28,12 @@ int Refuse(const char* format, const RecordLineReader& lines, std::FILE* out) {
   return 1;
 }
 
-// Most often a line that is not an S-record is one too long for this reader.
+// Most often a line that is not an S-record is one too long for this reader,
+// or the file is a binary image.
 int RefuseNotSRecord(RecordLineReader& lines, std::FILE* out, std::FILE* err) {
   Refuse("Error (file:%d) : not an S-record found\r\n", lines, out);
   std::fflush(out);
-  lines.ExplainOverLongLine(err);
+  lines.ExplainRefusal(err);
   return 1;
 }
 
@@ -40,15 +41,16 @@ int RefuseNotSRecord(RecordLineReader& lines, std::FILE* out, std::FILE* err) {
 
 int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length, std::FILE* out,
                      std::FILE* err) {
-  RecordLineReader lines(file, LONGEST_RECORD_STREAM_LINE);
+  RecordLineReader lines(file, LONGEST_RECORD_STREAM_LINE, '3');
   std::size_t p = 0;
+  bool dataRecords = false;
   for (;;) {
     const RecordLineReader::Line line = lines.Next();
     if (line == RecordLineReader::Line::End) break;
     if (line == RecordLineReader::Line::ReadError) {
       return Refuse("Error (file:%d) : file cannot be read\r\n", lines, out);
     }
-    if (!lines.BeginsWithS()) {
+    if (!lines.LooksLikeRecord()) {
       return RefuseNotSRecord(lines, out, err);
     }
 
@@ -63,6 +65,8 @@ int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
                       out);
       case '2':
       case '3':
+        dataRecords = true;
+        break;
       case '7':
       case '8':
         break;
@@ -93,6 +97,9 @@ int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
     p += recordBytes;
   }
 
+  // A stream of no data would leave the drive with no firmware at all: most
+  // likely the wrong file was picked.
+  if (!dataRecords) return RefuseFileWithoutFirmware(out);
   // Only an area too small for an empty stream gets here without room; every
   // record has been checked on its own line.
   if (!StreamFits(p + TERMINATOR_BYTES, area.size())) {

@@ -33,7 +33,7 @@ class WordImageReader {
  public:
   WordImageReader(std::FILE* file, std::span<std::uint8_t> area, int maxLength, std::FILE* out,
                   std::FILE* err)
-      : lines_(file, LONGEST_WORD_IMAGE_LINE), area_(area), out_(out), err_(err) {
+      : lines_(file, LONGEST_WORD_IMAGE_LINE, '2'), area_(area), out_(out), err_(err) {
     // The image, checksum included, must fit both the caller's limit and the
     // area itself, so that nothing is ever stored outside the area.
     limit_ =
@@ -52,11 +52,12 @@ class WordImageReader {
     std::fprintf(out_, format, lines_.lineNumber());
     return false;
   }
-  // Most often a line that is not an S-record is one too long for the reader.
+  // Most often a line that is not an S-record is one too long for the
+  // reader, or the file is a binary image.
   bool RefuseNotSRecord() {
     Refuse("Error (file:%d) : not an S-record found\r\n");
     std::fflush(out_);
-    lines_.ExplainOverLongLine(err_);
+    lines_.ExplainRefusal(err_);
     return false;
   }
 
@@ -67,6 +68,7 @@ class WordImageReader {
   std::size_t limit_ = 0;
   // Data length D: the end of the highest record seen so far.
   std::size_t dataLength_ = 0;
+  bool dataRecords_ = false;
 };
 
 int WordImageReader::Read(int& size) {
@@ -85,6 +87,12 @@ int WordImageReader::Read(int& size) {
     }
   }
 
+  // An image of no data would leave the drive with a checksum and no
+  // firmware: most likely the wrong file was picked.
+  if (!dataRecords_) {
+    size = 0;
+    return RefuseFileWithoutFirmware(out_);
+  }
   // Only an area too small for even the checksum of an empty image gets here
   // with no room left; every record has been checked on its own line.
   if (dataLength_ + dataLength_ % 2 + CHECKSUM_BYTES > limit_) {
@@ -120,7 +128,7 @@ int WordImageReader::Read(int& size) {
 }
 
 bool WordImageReader::TakeRecord() {
-  if (!lines_.BeginsWithS()) return RefuseNotSRecord();
+  if (!lines_.LooksLikeRecord()) return RefuseNotSRecord();
   switch (lines_.recordType()) {
     case '0':  // header
     case '5':  // record count
@@ -176,6 +184,7 @@ bool WordImageReader::TakeAddressRecord(int addressBytes, bool isData) {
     }
   }
   dataLength_ = std::max(dataLength_, end);
+  dataRecords_ = true;
   return true;
 }
 

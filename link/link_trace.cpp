@@ -107,6 +107,15 @@ void LinkTrace::ByteBudgetSpent(int bytes) {
   std::fflush(out_);
 }
 
+void LinkTrace::NoIdentity(std::size_t bytes, std::size_t shortest) {
+  Stamp();
+  std::fprintf(out_,
+               "-- a reply of %zu bytes is no identity of at least %zu: it answers another "
+               "request\n",
+               bytes, shortest);
+  std::fflush(out_);
+}
+
 void LinkTrace::LateReplyDiscarded(std::size_t bytes) {
   Stamp();
   std::fprintf(out_, "-- %zu bytes of a late reply discarded\n", bytes);

@@ -31,6 +31,9 @@ class LinkTrace {
   // Bytes of a reply that came after its exchange had given up, dropped
   // before the next request so they cannot pass for its reply.
   void LateReplyDiscarded(std::size_t bytes);
+  // An identify reply of `bytes` bytes, too short for the drive's identity
+  // of at least `shortest`: it answers another request.
+  void NoIdentity(std::size_t bytes, std::size_t shortest);
 
  private:
   void Stamp();

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string>
@@ -163,15 +164,40 @@ OpenFailure FailureOfOpen(int error) {
   }
 }
 
+// The name of group `gid`, or "" when it has none. A statically linked
+// program cannot load the C library's name services of whatever system it
+// runs on, so that build reads the system's group file itself.
+std::string GroupName(gid_t gid) {
+#ifdef KELVANE_STATIC_LINK
+  std::FILE* groups = std::fopen("/etc/group", "r");
+  if (groups == nullptr) return "";
+  char line[1024];
+  std::string name;
+  // Each line is name:password:gid:members.
+  while (name.empty() && std::fgets(line, sizeof line, groups) != nullptr) {
+    char* password = std::strchr(line, ':');
+    char* id = password != nullptr ? std::strchr(password + 1, ':') : nullptr;
+    if (id != nullptr && std::strtoul(id + 1, nullptr, 10) == gid && id[1] != ':') {
+      name.assign(line, password);
+    }
+  }
+  std::fclose(groups);
+  return name;
+#else
+  const group* owner = getgrgid(gid);
+  return owner != nullptr ? owner->gr_name : "";
+#endif
+}
+
 // Serial devices belong to a group (dialout on Debian and Ubuntu) whose
 // members may open them; name it, as that is the usual fix.
 std::string AccessHint(const std::string& device) {
   struct stat status;
   if (stat(device.c_str(), &status) != 0) return "";
-  const group* owner = getgrgid(status.st_gid);
-  if (owner == nullptr || status.st_gid == 0) return "; only root may open it";
-  return std::string("; the user must be in the group ") + owner->gr_name +
-         " that owns it (sudo usermod -aG " + owner->gr_name + " $USER, then log in again)";
+  const std::string owner = GroupName(status.st_gid);
+  if (owner.empty() || status.st_gid == 0) return "; only root may open it";
+  return "; the user must be in the group " + owner + " that owns it (sudo usermod -aG " + owner +
+         " $USER, then log in again)";
 }
 
 // What a read or a write on an open tty fails with once the device is gone:
@@ -314,7 +340,10 @@ int SerialPort::Configure(int baudRate) {
     return Fail(OpenFailure::RateRefused, errno);
   }
   AskForLowLatency(fd, *saved_);
-  // The input queue is deliberately left as it is: nothing is flushed.
+  // A drive never speaks unasked, so whatever waits now was meant for an
+  // earlier program, such as a loader killed before it read its last reply;
+  // left there, it would be read as the answer to this run's first request.
+  tcflush(fd, TCIFLUSH);
   return 1;
 }
 

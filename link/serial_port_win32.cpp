@@ -124,6 +124,9 @@ int SerialPort::Configure(int baudRate) {
 
   // Only a recommendation to the driver; a port that ignores it still works.
   SetupComm(port, QUEUE_SIZE, QUEUE_SIZE);
+  // A drive never speaks unasked: what waits now was meant for an earlier
+  // program, and would be read as the answer to this run's first request.
+  PurgeComm(port, PURGE_RXCLEAR);
   return 1;
 }
 

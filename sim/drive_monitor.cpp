@@ -62,7 +62,7 @@ MonitorAnswer DriveMonitor::Handle(const Frame& request) {
   const FaultPlan::Effects effects = faults_.For(requests_, kind, kindNumber);
   const FamilyLayout& layout = flash_.layout();
   if (effects.silent || effects.status || effects.badPayloadChecksum || effects.badHeaderFirst ||
-      effects.noiseFirst > 0 || effects.late || effects.shortRead) {
+      effects.noiseFirst > 0 || effects.late || effects.staleReplyFirst || effects.shortRead) {
     ++faultsInjected_;
   }
 
@@ -140,6 +140,11 @@ MonitorAnswer DriveMonitor::Handle(const Frame& request) {
   if (effects.noiseFirst > 0) {
     answer.bytes = NoiseBytes(effects.noiseFirst);
     tags += " noise " + std::to_string(effects.noiseFirst);
+  }
+  if (effects.staleReplyFirst) {
+    const auto stale = BuildReplyFrame(COMMAND_WRITE_BLOCK, STATUS_OK, {});
+    answer.bytes.insert(answer.bytes.end(), stale.begin(), stale.end());
+    tags += " stale-reply";
   }
   if (effects.badHeaderFirst) {
     const auto decoy =

@@ -13,11 +13,10 @@ constexpr std::uint64_t MAX_NUMBER = 0xFFFFFFFF;
 // Noise beyond a few thousand bytes only tests patience.
 constexpr std::uint64_t MAX_NOISE = 65536;
 
-constexpr std::array<std::string_view, 12> FAULT_OPTIONS = {
-    "silent-first", "silent",          "write-status",
-    "read-status",  "identify-status", "bad-payload-checksum",
-    "bad-header",   "noise",           "late",
-    "short-read",   "stuck",           "hangup-after"};
+constexpr std::array<std::string_view, 13> FAULT_OPTIONS = {
+    "silent-first",         "silent",     "write-status", "read-status", "identify-status",
+    "bad-payload-checksum", "bad-header", "noise",        "late",        "stale-reply",
+    "short-read",           "stuck",      "hangup-after"};
 
 bool Contains(const std::vector<std::uint64_t>& list, std::uint64_t number) {
   return std::find(list.begin(), list.end(), number) != list.end();
@@ -59,12 +58,14 @@ std::optional<std::string> FaultPlan::Add(std::string_view name, std::string_vie
     list.push_back({pair->first, static_cast<std::uint8_t>(pair->second)});
     return std::nullopt;
   }
-  if (name == "bad-payload-checksum" || name == "bad-header" || name == "late") {
+  if (name == "bad-payload-checksum" || name == "bad-header" || name == "late" ||
+      name == "stale-reply") {
     const auto number = ParseUnsigned(value, MAX_NUMBER);
     if (!number || *number == 0) return bad("a request number from 1");
     auto& list = name == "bad-payload-checksum" ? badPayloadChecksum_
                  : name == "bad-header"         ? badHeader_
-                                                : late_;
+                 : name == "late"               ? late_
+                                                : staleReply_;
     list.push_back(*number);
     return std::nullopt;
   }
@@ -108,6 +109,7 @@ FaultPlan::Effects FaultPlan::For(std::uint64_t number, RequestKind kind,
   effects.badPayloadChecksum = Contains(badPayloadChecksum_, number);
   effects.badHeaderFirst = Contains(badHeader_, number);
   effects.late = Contains(late_, number);
+  effects.staleReplyFirst = Contains(staleReply_, number);
   for (const CountFault& fault : noise_) {
     if (fault.number == number) effects.noiseFirst += fault.count;
   }

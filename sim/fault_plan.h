@@ -37,6 +37,8 @@ class FaultPlan {
     bool badHeaderFirst = false;
     std::size_t noiseFirst = 0;
     bool late = false;
+    // An empty write reply first, as a loader stopped mid-run leaves one.
+    bool staleReplyFirst = false;
     std::optional<std::uint32_t> shortRead;
   };
 
@@ -58,7 +60,7 @@ class FaultPlan {
   bool silent_ = false;
   std::optional<std::uint64_t> hangupAfter_;
   std::vector<StatusFault> writeStatus_, readStatus_, identifyStatus_;
-  std::vector<std::uint64_t> badPayloadChecksum_, badHeader_, late_;
+  std::vector<std::uint64_t> badPayloadChecksum_, badHeader_, late_, staleReply_;
   std::vector<CountFault> noise_, shortRead_;
   std::vector<StuckCell> stuck_;
 };

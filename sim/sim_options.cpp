@@ -17,7 +17,8 @@ constexpr std::string_view USAGE = R"(Usage: drive-sim [options]
 A simulated servo drive: it answers identify, block write and block read
 requests on a pseudo-terminal, like the monitor of a real drive on a serial
 line. The first line printed is the path of the pseudo-terminal for the
-loader to open (or the --device path). It serves until SIGTERM or SIGINT
+loader to open (or the --device path), once the drive serves it (and the
+--link exists). It serves until SIGTERM or SIGINT
 (Ctrl-C), then prints a summary on standard error.
 
 Line and files:
@@ -34,10 +35,13 @@ Line and files:
   --baud N               line rate for --device and --pace (default 38400);
                          refused without either
   --pace                 hold each reply back until the request and reply would
-                         have crossed a line of --baud (10 bits per byte)
+                         have crossed a line of --baud (10 bits per byte);
+                         below 14400 baud it warns, as the loader may then
+                         give up waiting
   --flash-in FILE        load the flash from FILE at start
   --flash-out FILE       save the flash to FILE on exit (SIGTERM, SIGINT, and
-                         after --hangup-after)
+                         after --hangup-after); refused at start when FILE
+                         cannot be written
   --log FILE             one line per request: what it asked and the status
                          sent, or "silent", e.g. "WRITE 0x00004300 256 status 0"
                          ("-": standard output, after the path)
@@ -91,6 +95,9 @@ Faults (N counts from 1 and may repeat):
                          reply to request N
   --noise N:COUNT        COUNT noise bytes (never 0xAA) before the reply to N
   --late N               send the reply to request N only after 300 ms
+  --stale-reply N        send an empty write reply before the reply to N, as
+                         a loader stopped before it read its last reply
+                         leaves one on the line
   --short-read N:LEN     answer the N-th read with only LEN payload bytes
   --stuck ADDR:VALUE     the flash byte at ADDR (a flash address, as read)
                          always reads VALUE: a cell that will not program

@@ -9,6 +9,7 @@
 
 #include "flash/block_families.h"
 #include "flash/block_passes.h"
+#include "image/binary_file.h"
 #include "image/checksummed_image.h"
 #include "image/digest_stamped_image.h"
 #include "image/md5_digest.h"
@@ -82,7 +83,7 @@ TEST(RecordReaders, WordImage) {
        Hex("01 02 03 00 04 02 00 00")},
       {"S2 after a gap of erased flash", "S2060000040A0B00\n", 0, size(10, "00020b08"),
        Hex("FF FF FF FF 0A 0B 08 0B 02 00")},
-      {"header, count and start records", "S0030000FC\n\nS1050000AABB00\nS5030001FB\nS9030010EC\n",
+      {"header, count and start records", "S0030000FC\n\nS1050000AABB00\nS5030001FB\nS9030010EC\r",
        0, "Warning (file:5) : starting execution address is not zero\r\n" + size(6, "0000bbaa"),
        Hex("AA BB AA BB 00 00")},
       {"S3 refused on its line", "S1050000AABB00\n\nS30600000000AA00\n", 1,
@@ -111,7 +112,9 @@ TEST(RecordReaders, RecordStream) {
   const Case cases[] = {
       {"S3 and S7", "\nS3070000000000AB01\n\nS70500000000FA\n", 0, "",
        Hex("33 07 00 00 00 00 00 AB 01 37 05 00 00 00 00 FA FF FF")},
-      {"no records", "S0030000FC\n", 0, "", Hex("FF FF")},
+      {"no data records", "S0030000FC\n\nS70500000000FA\n", 1,
+       "File holds no firmware records. Nothing to load.\r\n"},
+      {"NUL byte", std::string("S20400000000FB\0\n", 16), 1, Error(1, "not an S-record found\r\n")},
       {"S1 refused", "S2080000100102030499\nS1050000AABB00\n", 1,
        Error(2, "2 byte address field S-record is not supported\r\n")},
       {"S9 refused", "\n\nS9030000FC\n", 1,
@@ -172,6 +175,20 @@ TEST(BinaryImages, PaddedToWholeWordsOrRefused) {
                             [](std::uint8_t b) { return b == 0xFF; }));
     EXPECT_EQ(bytes.size(), isStamped ? bytes.size() : file.size() + 512);
   }
+}
+
+// An S-record file (the first three) opens with a record line; a binary image does not.
+TEST(BinaryImages, RecordFileToldApart) {
+  const std::string cases[] = {"S00600004844521B\r\nS1",
+                               "S9030000FC",
+                               "S1130000 ; text\n",
+                               "s00600004844521B\n",
+                               "SX0600\n",
+                               "S10\n",
+                               "S1130000\x01\n",
+                               std::string("S113\0\n", 6)};
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(BeginsWithRecordLine(Bytes(cases[i].begin(), cases[i].end())), i < 3) << cases[i];
 }
 
 TEST(BinaryImages, Md5AgainstRfc1321AndOpenSsl) {

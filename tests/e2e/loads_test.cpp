@@ -149,8 +149,8 @@ std::vector<Fault> FaultRows() {
       // to the blocks' requests.
       {"LinkAfterLateReplyAndNoise", NYM, {"--late", "1", "--noise", "2:100"}, 1, 0, nymLoad, -1},
       {"LinkAfterNoiseBeyondTheByteBudget", NYM, {"--noise", "1:5000"}, 1, 0, nymLoad, -1},
+      {"LinkAfterStaleReply", NYM, {"--stale-reply", "1"}, 1, 0, nymLoad, -1},
       // DOS tools end a text file with Ctrl-Z; nothing after it counts.
-      {"NymFileEndsAtCtrlZ", NYM, {}, 0, 0, nymLoad, -1, 0, "\x1A"},
       {"Tl3xxFileEndsAtCtrlZ", TL3XX, {}, 0, 0, Written(tl3xx) + Verified(tl3xx, true), -1, 0,
        "S9030000FC\x1AS1 no record\n"},
       {"LinkAfterRefusedIdentify", NYM, {"--identify-status", "1:0x21"}, 1, 0, nymLoad, -1},
@@ -176,7 +176,7 @@ std::vector<Fault> FaultRows() {
       {"Series27ChecksumReadRefused", S27, {"--read-status", "1:0x21"}, 0, 1,
        checksum + "Failed to read sector with firmware checksum and length\r\n", -1},
       {"Series27ChecksumCellWillNotProgram", S27, {"--stuck", "0x1DF00:0"}, 0, 0, checksum +
-       "Firmware checksum sector 479 has 1 errorneous location(s)\r\n" + Verified(s27, true), -1,
+       "Firmware checksum sector 479 has 1 errorneous location(s)\r\n" + Verified(s27, false), -1,
        0x1DF00},
       {"Tk720WriteRefused", TK720, {"--write-status", "5:0x21"}, 0, 1,
        Written(tk720, 4) + "FLASH update failed on block 4\r\n", 4},

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The programs as installed into a temporary prefix, run from a directory
-# outside the source tree, one loading the installed Nym sample into the
-# other; and the installed manual pages render without a warning.
+# outside the source tree, one loading the installed samples into the other
+# as the installed documents' examples say; and the installed manual pages
+# render without a warning.
 #   tests/install/installed_programs.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1 source=$2
-work=$(mktemp -d /tmp/kelvane-install-XXXXXX) sim_pid=""
-trap 'kill "$sim_pid" 2>/dev/null || true; wait; rm -rf "$work"' EXIT
+work=$(mktemp -d /tmp/kelvane-install-XXXXXX) row=0
+trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 prefix=$work/prefix
@@ -22,15 +23,25 @@ for program in "$prefix"/bin/*; do
     fail "$program names the source or build tree"
 done
 
-mkdir "$work/run" && cd "$work/run"
-"$prefix/bin/drive-sim" --link "$work/drive" --flash-out "$work/flash.bin" >"$work/sim.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 100); do [[ -e $work/drive ]] && break; sleep 0.05; done
-cp "$prefix/share/doc/kelvane/examples/nym_sample.s" fw.s
-status=0
-"$prefix/bin/kelvane" "/c$work/drive" fw.s >"$work/kelvane.out" || status=$?
-[[ $status -eq 0 && $(<"$work/kelvane.out") == *$'\r\nFirmware was successufully verifyed\r' ]] ||
-  fail "kelvane exited with $status: $(cat "$work/kelvane.out")"
+# The installed README's and manual pages' drive-sim examples must load as written, only the link
+# put in the work directory and the README's examples/ the installed one.
+docs=$prefix/share/doc/kelvane
+mkdir "$work/run" && cp "$docs/examples/nym_sample.s" "$work/run"
+example() {
+  sed -e "s|/tmp/drive|$work/drive|g" -e "s| examples/| $docs/examples/|g" >"$work/$1.sh"
+  (cd "$work/run" && PATH=$prefix/bin:$PATH timeout 60 bash -e "$work/$1.sh") >"$work/$1.out" 2>&1 &&
+    grep -q 'successufully verifyed' "$work/$1.out" || fail "example $1: $(cat "$work/$1.sh" "$work/$1.out")"
+}
+example readme < <(sed -n '/^    drive-sim .*&$/,/^$/s/^    //p' "$docs/README.md")
+sed -n 's/^| [^|]* | `\(drive-sim [^`]*\)` | `\(kelvane [^`]*\)` |$/\1 \&;\2/p' "$docs/README.md" >"$work/rows"
+[[ $(wc -l <"$work/rows") -eq 5 ]] || fail "README: not five drive-sim examples"
+while IFS=';' read -r sim loader; do
+  example "row$((++row))" <<<"$sim"$'\nuntil [ -e /tmp/drive ]; do sleep 0.1; done\n'"$loader"$'\nkill $!'
+done <"$work/rows"
+for page in kelvane drive-sim; do
+  example "$page" < <(awk '/^\.(EX|nf)$/ {b=""; on=1; next} /^\.(EE|fi)$/ {if (b ~ /until/) printf "%s", b; on=0}
+    on && !/^\./ {b = b $0 "\n"}' "$prefix/share/man/man1/$page.1" | sed -e 's/\\-/-/g' -e 's/\\e/\\/g')
+done
 
 for page in "$prefix"/share/man/man1/*.1; do
   warnings=$( (MANWIDTH=80 man --warnings -l "$page" >/dev/null) 2>&1; groff -man -ww -z "$page" 2>&1)
