@@ -257,25 +257,30 @@ TEST(RealDrivers, LoadThroughTheUartAndAtHighAndFreeRates) {
   }
 }
 
-// A line left 7E1 and cooked is 8N1 raw while the loader holds it, with the adapter's latency
-// timer at 1 and a second loader refused; afterwards it is exactly as it was found.
+// A line left 7E1, cooked and with every input, output and local setting a binary line must not
+// have is 8N1 raw while the loader holds it, with the adapter's latency timer at 1 and a second
+// loader refused; afterwards it is exactly as it was found.
 TEST(RealDrivers, LineHeldRawAloneAndGivenBackAsFound) {
   VM_ONLY();
   TempDir dir;
   Drive drive(dir, "nym");
   const std::string tty = " -F /dev/ttyUSB0; cat /sys/class/tty/ttyUSB0/device/latency_timer";
-  ASSERT_EQ(InGuest("echo 16 >/sys/class/tty/ttyUSB0/device/latency_timer; "
-                    "stty cs7 parenb icanon echo icrnl ixon" +
-                    tty)
-                .out,
-            "16\n");
+  const std::vector<std::string> hostile = {
+      "parenb", "cstopb", "ignbrk", "brkint", "parmrk", "istrip", "inlcr",  "igncr", "icrnl",
+      "ixon",   "ixoff",  "ixany",  "opost",  "icanon", "echo",   "echonl", "isig",  "iexten"};
+  std::string settings = " cs7";
+  for (const std::string& setting : hostile) settings += " " + setting;
+  ASSERT_EQ(
+      InGuest("echo 16 >/sys/class/tty/ttyUSB0/device/latency_timer; stty" + settings + tty).out,
+      "16\n");
   const std::string found = InGuest("stty -g" + tty).out;
   ASSERT_EQ(InGuest("started " + drive.Port() + " /p").status, 0);
   ASSERT_TRUE(drive.Reached("WRITE 0x0002E000"));
   std::string held = " " + InGuest("stty -a" + tty).out;
   std::replace(held.begin(), held.end(), '\n', ' ');
-  for (const char* setting : {" cs8 ", " -parenb ", " -icanon ", " -echo ", " -icrnl ", " -ixon "})
-    EXPECT_NE(held.find(setting), std::string::npos) << setting << " not in" << held;
+  EXPECT_NE(held.find(" cs8 "), std::string::npos) << held;
+  for (const std::string& setting : hostile)
+    EXPECT_NE(held.find(" -" + setting + " "), std::string::npos) << setting << " in" << held;
   EXPECT_TRUE(held.ends_with(" 1 ")) << "latency timer: " << held;
   const Result second = Load(dir, &drive, {"/p"});
   EXPECT_TRUE(Ran(second, 1, BANNER + ("Failed to open " + drive.Name()) + " port\r\n"));
