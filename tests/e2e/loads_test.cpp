@@ -340,6 +340,10 @@ TEST(RealDrivers, OperatorInTheDevicesGroupAndThePortsListed) {
       refused.err.starts_with("Cannot open /dev/ttyUSB0: permission denied; the user must "
                               "be in the group dialout that owns it"))
       << refused.err;
+  // ttyS2 is root's alone (root:root 0600), as the kernel makes its nodes.
+  const Result rootOnly = InGuest("operator kelvane /c3 nym_sample.s");
+  EXPECT_TRUE(Ran(rootOnly, 1, BANNER + std::string("Failed to open COM3 port\r\n")));
+  EXPECT_EQ(rootOnly.err, "Cannot open /dev/ttyS2: permission denied; only root may open it\n");
   const Family& nym = FAMILIES[NYM];
   EXPECT_TRUE(
       Ran(InGuest("joined; " + load), 0, Head(drive, "nym") + Written(nym) + Verified(nym, true)));
