@@ -289,6 +289,25 @@ TEST(RealDrivers, LineHeldRawAloneAndGivenBackAsFound) {
   EXPECT_EQ(InGuest("stty -g" + tty).out, found);
 }
 
+// The adapter pulled out while the loader waits for a silent drive to answer: no attempt is made
+// on a line that is gone.
+TEST(RealDrivers, AdapterPulledOutEndsTheLinkAttempts) {
+  VM_ONLY();
+  TempDir dir;
+  Drive drive(dir, "nym", {"--silent"});
+  ASSERT_EQ(InGuest("started " + drive.Port() + " /p").status, 0);
+  ASSERT_TRUE(drive.Reached("IDENTIFY"));
+  drive.Pull();
+  const Result run = InGuest("finished");
+  // Each countdown line is 42 bytes; the failure message closing the run is 55.
+  const std::size_t attempts = (run.out.size() - run.out.find(" baud\r\n") - 7 - 55) / 42;
+  EXPECT_LT(attempts, 10u);
+  EXPECT_TRUE(Ran(run, 1,
+                  BANNER + drive.PortLine() + Countdown(int(attempts)) +
+                      "Failed to establish connection with selected device\r\n\r\n"));
+  EXPECT_EQ(run.err, "/dev/ttyUSB0: the device went away (unplugged or powered off)\n");
+}
+
 // The adapter pulled out in the middle of each pass: the run ends at once with the pass's failure
 // message and names the device that went away; plugged back in, the port loads again.
 TEST(RealDrivers, AdapterPulledOutEndsTheRunAndLoadsOncePluggedBack) {
