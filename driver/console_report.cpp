@@ -48,7 +48,7 @@ void ConsoleReport::BlockDone(Pass pass, int block, int total, const PassWords& 
                pass == Pass::Write  ? "updated"
                : pass == Pass::Read ? "read"
                                     : "verifyed");
-  Flush();
+  if (live_) Flush();
 }
 
 void ConsoleReport::BlockMismatch(int block, int errors, const PassWords& words) {
@@ -70,6 +70,12 @@ void ConsoleReport::Failed(const Failure& failure) {
     std::fwrite(failure.detail.data(), 1, failure.detail.size(), err_);
     std::fflush(err_);
   }
+}
+
+void ConsoleReport::DeviceLost(std::string_view line) {
+  Flush();
+  std::fprintf(err_, "%.*s\n", static_cast<int>(line.size()), line.data());
+  std::fflush(err_);
 }
 
 void ConsoleReport::FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) {

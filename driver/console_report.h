@@ -12,7 +12,12 @@ namespace kelvane {
 // standard output, and a station's transcript of one drive, are this.
 class ConsoleReport : public RunReport {
  public:
-  ConsoleReport(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+  // `live`: each progress line pushed out at once, for someone watching it
+  // or a link trace going between the lines; otherwise (into a file or a
+  // pipe) the lines leave in blocks, a system call saved per block, and the
+  // run's other messages flush them, before its end and before `err`.
+  ConsoleReport(std::FILE* out, std::FILE* err, bool live = true)
+      : out_(out), err_(err), live_(live) {}
 
   void PortOpened(std::string_view port, int baud) override;
   void LinkAttemptFailed(int remaining) override;
@@ -25,6 +30,7 @@ class ConsoleReport : public RunReport {
   void BlockMismatch(int block, int errors, const PassWords& words) override;
   void PassFinished(Pass pass) override;
   void Failed(const Failure& failure) override;
+  void DeviceLost(std::string_view line) override;
   void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) override;
   void VerdictReached(bool matched, const char* driveName, const char* fileName,
                       bool digest) override;
@@ -39,6 +45,7 @@ class ConsoleReport : public RunReport {
 
   std::FILE* out_;
   std::FILE* err_;
+  bool live_;
 };
 
 // The line a Ctrl-C leaves: before which block of which pass the run

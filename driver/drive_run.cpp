@@ -10,6 +10,16 @@
 
 namespace kelvane {
 
+namespace {
+
+// A run that failed because the device itself went away says so, after the
+// failure message it already gave.
+void TellIfGone(SerialPort& port, RunReport& report) {
+  if (port.WaitForHangUp()) report.DeviceLost(port.DescribeLoss());
+}
+
+}  // namespace
+
 std::string PortNameOf(const RunOptions& options) {
   return options.devicePath ? *options.devicePath : "COM" + std::to_string(options.portNumber);
 }
@@ -39,6 +49,8 @@ LinkEnd EstablishLink(SerialPort& port, int attempts, std::size_t shortestIdenti
       if (port.trace != nullptr) port.trace->NoIdentity(identity.size(), shortestIdentity);
     }
     report.LinkAttemptFailed(remaining);
+    // No attempt can reach a device that is no longer there.
+    if (port.DeviceGone()) break;
   }
   report.Failed(
       Failure(Stage::Link, "Failed to establish connection with selected device\r\n\r\n"));
@@ -72,6 +84,7 @@ DriveOutcome RunDrive(const DriveJob& job) {
       break;
     case LinkEnd::GaveUp:
       outcome.verdict = Verdict::NoLink;
+      TellIfGone(port, job.report);
       return outcome;
     case LinkEnd::Interrupted:
       outcome.verdict = Verdict::Interrupted;
@@ -92,9 +105,11 @@ DriveOutcome RunDrive(const DriveJob& job) {
   // nothing is loaded unless the backup is complete.
   if (options.backupFileName) {
     outcome.verdict = RunBackupProcedure(run, job.family.backup);
+    if (outcome.verdict == Verdict::Failed) TellIfGone(port, job.report);
     if (outcome.verdict != Verdict::Verified || !options.fileName) return outcome;
   }
   outcome.verdict = job.family.procedure(run);
+  if (outcome.verdict == Verdict::Failed) TellIfGone(port, job.report);
   return outcome;
 }
 

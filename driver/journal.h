@@ -55,6 +55,7 @@ class JournalRecorder : public RunReport {
   void BlockMismatch(int, int, const PassWords&) override {}
   void PassFinished(Pass) override {}
   void Failed(const Failure& failure) override { error = failure; }
+  void DeviceLost(std::string_view) override {}
   void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) override;
   void VerdictReached(bool, const char*, const char*, bool) override {}
   void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) override;

@@ -9,6 +9,7 @@
 #include "driver/dry_run.h"
 #include "driver/journal.h"
 #include "driver/port_listing.h"
+#include "driver/terminal.h"
 
 namespace kelvane {
 
@@ -121,7 +122,7 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   // reading it said is told where the procedure reads its file, after the
   // drive's identity, as it always was.
   const PreparedImage image = PrepareImageOf(options, family);
-  ConsoleReport console(out, err);
+  ConsoleReport console(out, err, options.traceLink || IsTerminal(out));
   JournalRecorder recorder;
   ReportFanOut report({&console, &recorder});
   const DriveOutcome drive = RunDrive({.options = options,

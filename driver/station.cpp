@@ -203,7 +203,7 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
         if (transcripts[i]) {
           // Byte for byte what kelvane prints for this drive.
           PrintBanner(transcripts[i].get());
-          reports.push_back(&transcript.emplace(transcripts[i].get(), err));
+          reports.push_back(&transcript.emplace(transcripts[i].get(), err, false));
         }
         ReportFanOut report(reports);
         result.outcome = RunDrive({.options = portOptions[i],

@@ -75,6 +75,7 @@ class StationRowReport : public RunReport {
   void PassFinished(Pass) override {}
   void Failed(const Failure& failure) override;
   void FileSaved(std::string_view, std::span<const std::uint8_t>) override {}
+  void DeviceLost(std::string_view) override {}
   void VerdictReached(bool, const char*, const char*, bool) override {}
   void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) override;
 

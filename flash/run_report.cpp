@@ -44,6 +44,9 @@ void ReportFanOut::PassFinished(Pass pass) {
 void ReportFanOut::Failed(const Failure& failure) {
   KELVANE_FAN_OUT(Failed(failure));
 }
+void ReportFanOut::DeviceLost(std::string_view line) {
+  KELVANE_FAN_OUT(DeviceLost(line));
+}
 void ReportFanOut::FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) {
   KELVANE_FAN_OUT(FileSaved(name, bytes));
 }

@@ -93,6 +93,9 @@ class RunReport {
   virtual void BlockMismatch(int block, int errors, const PassWords& words) = 0;
   virtual void PassFinished(Pass pass) = 0;
   virtual void Failed(const Failure& failure) = 0;
+  // After a failure: the device itself went away (unplugged, powered off);
+  // `line` says so with the device, without a line end.
+  virtual void DeviceLost(std::string_view line) = 0;
   // A backup's file `name` was written with `bytes`.
   virtual void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) = 0;
   // The verdict line: "successufully verifyed", or that `driveName`'s flash
@@ -119,6 +122,7 @@ class ReportFanOut : public RunReport {
   void BlockMismatch(int block, int errors, const PassWords& words) override;
   void PassFinished(Pass pass) override;
   void Failed(const Failure& failure) override;
+  void DeviceLost(std::string_view line) override;
   void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) override;
   void VerdictReached(bool matched, const char* driveName, const char* fileName,
                       bool digest) override;

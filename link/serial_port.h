@@ -22,6 +22,7 @@ inline constexpr std::size_t REPLY_PAYLOAD_CAPACITY = 299;
 
 // How long a read waits for the drive's next byte before it counts as silence.
 inline constexpr int READ_SILENCE_MS = 200;
+inline constexpr int HANG_UP_GRACE_MS = 500;
 
 enum class ReadOutcome { Byte, Silence, Failure };
 
@@ -71,6 +72,20 @@ class SerialPort {
   const std::string& device() const { return device_; }
   std::string DescribeOpenFailure() const;
 
+  // True once a read or a write found the device itself gone (a USB adapter
+  // pulled out or powered off with the drive): nothing more is tried on it,
+  // as no retry can bring it back. DescribeLoss says so in one line with the
+  // device ("/dev/ttyUSB0: the device went away ..."), without a line end.
+  bool DeviceGone() const { return gone_; }
+  // DeviceGone, once more at the end of a failed run: when the last read found
+  // the line silent, the adapter may have been pulled out a moment before its
+  // driver noticed (a UHCI root hub is looked at every 250 ms), so wait up to
+  // HANG_UP_GRACE_MS for the system to hang the line up.
+  bool WaitForHangUp();
+  std::string DescribeLoss() const {
+    return device_ + ": the device went away (unplugged or powered off)";
+  }
+
   // Blocks until every byte has left the port, not merely until the system
   // has taken them: the drive's 200 ms to answer start once it has the whole
   // request. False when the write fails.
@@ -108,6 +123,8 @@ class SerialPort {
   int openError_ = 0;
   std::string device_;  // the device tried, as the system names it
   int rate_ = 0;
+  bool gone_ = false;
+  bool silent_ = false;  // the last read ended in silence
 };
 
 }  // namespace kelvane

@@ -116,9 +116,10 @@ void MakeRawEightNoneOne(termios& line) {
   // CLOCAL: a drive's cable often has no carrier line; CRTSCTS stays as the
   // port had it, as some adapters are wired for it.
   line.c_cflag |= CS8 | CREAD | CLOCAL;
-  // Reads never wait inside the driver; ReadByte times them with poll.
+  // A read returns with what is waiting, or with nothing after 200 ms (the
+  // line's timer counts tenths of a second): the drive's time to answer.
   line.c_cc[VMIN] = 0;
-  line.c_cc[VTIME] = 0;
+  line.c_cc[VTIME] = READ_SILENCE_MS / 100;
 }
 
 // Most USB serial adapters hold short input for up to 16 ms before passing
@@ -213,36 +214,54 @@ std::string AccessHint(const std::string& device) {
          " $USER, then log in again)";
 }
 
-// Waits at most READ_SILENCE_MS for the line to have input, then takes in one
-// call whatever the driver holds, up to the size of `into` (the line is raw
-// with VMIN 0, so the read never waits for more). One system call per burst
-// instead of two per byte: a 264-byte sector reply is one read, not 528 calls.
-ReadOutcome FetchWaiting(int fd, std::span<std::uint8_t> into, std::size_t& got) {
+// What a read or a write on an open tty fails with once the device is gone:
+// a USB adapter pulled out hangs its tty up, a pseudo-terminal whose far end
+// closed reads EIO.
+bool DeviceWentAway(int error) {
+  return error == EIO || error == ENODEV || error == ENXIO;
+}
+
+// Takes in one call whatever the driver holds, up to the size of `into`: the
+// line's own timer (VMIN 0, VTIME 2) returns the read as soon as anything is
+// waiting, or with nothing after 200 ms of silence. One system call per burst
+// where poll and read took two, and none per byte: a 264-byte sector reply is
+// one read. A read that a signal cut short goes on with poll for what is left
+// of the 200 ms, as signals must not end the wait for the drive.
+ReadOutcome FetchWaiting(int fd, std::span<std::uint8_t> into, std::size_t& got, bool& gone) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(READ_SILENCE_MS);
+  bool interrupted = false;
   for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd ready{fd, POLLIN, 0};
-    const int n = poll(&ready, 1, left > 0 ? static_cast<int>(left) : 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return ReadOutcome::Failure;
-    }
-    if (n == 0) return ReadOutcome::Silence;
-    if ((ready.revents & POLLIN) == 0) {
-      // Hang-up or error with nothing left to read: the adapter was pulled or
-      // the other end closed the line.
-      return ReadOutcome::Failure;
+    if (interrupted) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      pollfd ready{fd, POLLIN, 0};
+      const int n = poll(&ready, 1, left > 0 ? static_cast<int>(left) : 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return ReadOutcome::Failure;
+      if (n == 0) return ReadOutcome::Silence;
     }
     const ssize_t count = read(fd, into.data(), into.size());
     if (count > 0) {
       got = static_cast<std::size_t>(count);
       return ReadOutcome::Byte;
     }
-    if (count == 0) return ReadOutcome::Failure;  // end of file: the line is gone
-    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-    return ReadOutcome::Failure;
+    if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
+      interrupted = true;
+      continue;
+    }
+    if (count < 0) {
+      gone = DeviceWentAway(errno);
+      return ReadOutcome::Failure;
+    }
+    // Nothing: the timer ran out, or the tty was hung up (end of file), which
+    // poll tells apart without waiting.
+    pollfd state{fd, POLLIN, 0};
+    if (poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      gone = true;
+      return ReadOutcome::Failure;
+    }
+    return ReadOutcome::Silence;
   }
 }
 
@@ -381,7 +400,7 @@ void SerialPort::Close() {
 }
 
 bool SerialPort::Write(std::span<const std::uint8_t> bytes) {
-  if (handle_ == 0) return false;
+  if (handle_ == 0 || gone_) return false;
   const int fd = Descriptor(handle_);
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -395,6 +414,7 @@ bool SerialPort::Write(std::span<const std::uint8_t> bytes) {
       pollfd ready{fd, POLLOUT, 0};
       if (poll(&ready, 1, -1) < 0 && errno != EINTR) return false;
     } else {
+      gone_ = n < 0 && DeviceWentAway(errno);
       return false;
     }
   }
@@ -403,15 +423,27 @@ bool SerialPort::Write(std::span<const std::uint8_t> bytes) {
   // given, so the wait for its reply must not start while the bytes are
   // still queued in the system or an adapter.
   while (tcdrain(fd) != 0) {
-    if (errno != EINTR) return false;
+    if (errno == EINTR) continue;
+    gone_ = DeviceWentAway(errno);
+    return false;
   }
   return true;
 }
 
+bool SerialPort::WaitForHangUp() {
+  if (!gone_ && silent_ && handle_ != 0) {
+    // Only a hang-up or an error ends this poll early: no events are asked for.
+    pollfd state{Descriptor(handle_), 0, 0};
+    gone_ = poll(&state, 1, HANG_UP_GRACE_MS) > 0;
+  }
+  return gone_;
+}
+
 ReadOutcome SerialPort::ReadByte(std::uint8_t& byte) {
-  if (handle_ == 0) return ReadOutcome::Failure;
+  if (handle_ == 0 || gone_) return ReadOutcome::Failure;
   if (inputNext_ == inputEnd_) {
-    const ReadOutcome fetched = FetchWaiting(Descriptor(handle_), input_, inputEnd_);
+    const ReadOutcome fetched = FetchWaiting(Descriptor(handle_), input_, inputEnd_, gone_);
+    silent_ = fetched == ReadOutcome::Silence;
     if (fetched != ReadOutcome::Byte) return fetched;
     inputNext_ = 0;
   }

@@ -25,6 +25,13 @@ HANDLE AsHandle(std::intptr_t handle) {
 // The drive's monitor fits whole frames (267 bytes out, 307 in) in these.
 constexpr DWORD QUEUE_SIZE = 512;
 
+// What a read or a write on an open port fails with once its USB adapter is
+// pulled out: the device is gone, not merely slow.
+bool DeviceWentAway(DWORD error) {
+  return error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_BAD_COMMAND ||
+         error == ERROR_ACCESS_DENIED || error == ERROR_OPERATION_ABORTED;
+}
+
 }  // namespace
 
 SerialPort::SerialPort() = default;
@@ -159,24 +166,31 @@ void SerialPort::Close() {
 }
 
 bool SerialPort::Write(std::span<const std::uint8_t> bytes) {
-  if (handle_ == 0) {
+  if (handle_ == 0 || gone_) {
     return false;
   }
   // The count written is not checked: with no write time-out the call only
   // returns once the driver has taken the whole run, or fails.
   DWORD written = 0;
+  // On a COM port FlushFileBuffers returns once the transmit buffer is empty:
+  // the drive's time to answer runs from the request's last byte, and at
+  // 9600 baud a block write takes 276 ms on the wire.
   if (!WriteFile(AsHandle(handle_), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                 nullptr)) {
+                 nullptr) ||
+      !FlushFileBuffers(AsHandle(handle_))) {
+    gone_ = DeviceWentAway(GetLastError());
     return false;
   }
-  // On a COM port this returns once the transmit buffer is empty: the
-  // drive's time to answer runs from the request's last byte, and at 9600
-  // baud a block write takes 276 ms on the wire.
-  return FlushFileBuffers(AsHandle(handle_)) != FALSE;
+  return true;
+}
+
+// A pulled USB adapter fails the very read or write that finds it gone.
+bool SerialPort::WaitForHangUp() {
+  return gone_;
 }
 
 ReadOutcome SerialPort::ReadByte(std::uint8_t& byte) {
-  if (handle_ == 0) {
+  if (handle_ == 0 || gone_) {
     return ReadOutcome::Failure;
   }
   if (inputNext_ == inputEnd_) {
@@ -196,6 +210,7 @@ ReadOutcome SerialPort::ReadByte(std::uint8_t& byte) {
     }
     DWORD received = 0;
     if (!ReadFile(port, input_.data(), want, &received, nullptr)) {
+      gone_ = DeviceWentAway(GetLastError());
       return ReadOutcome::Failure;
     }
     if (received == 0) {

@@ -1,6 +1,10 @@
 #include "tests/e2e/harness.h"
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +45,62 @@ const std::map<std::string, std::string> IDENTITIES = {
 // Where two texts or flash contents first differ.
 std::size_t FirstDifference(const auto& a, const auto& b) {
   return std::size_t(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
+}
+
+// Lines to and from one of the virtual machine's sockets; a read waits at most two minutes.
+class Socket {
+ public:
+  explicit Socket(const std::string& path) : fd_(socket(AF_UNIX, SOCK_STREAM, 0)) {
+    sockaddr_un at{AF_UNIX, {}};
+    path.copy(at.sun_path, sizeof at.sun_path - 1);
+    EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at), 0) << path;
+  }
+  void Send(const std::string& line) { EXPECT_GT(write(fd_, line.data(), line.size()), 0); }
+  std::string Line() {
+    char chunk[65536];
+    for (pollfd ready{fd_, POLLIN, 0}; buffered_.find('\n') == std::string::npos;) {
+      const ssize_t n = poll(&ready, 1, 120000) == 1 ? read(fd_, chunk, sizeof chunk) : 0;
+      if (n <= 0) return "";
+      buffered_.append(chunk, std::size_t(n));
+    }
+    std::string line = buffered_.substr(0, buffered_.find('\n'));
+    buffered_.erase(0, line.size() + 1);
+    return line;
+  }
+
+ private:
+  int fd_;
+  std::string buffered_;
+};
+
+Socket& Console() {
+  static Socket console(Env("KELVANE_VM_CONSOLE"));
+  return console;
+}
+
+// One QMP command with its JSON arguments; then, for `event`, its announcement.
+void Qmp(const std::string& command, const std::string& arguments, const char* event = nullptr) {
+  static Socket qmp(Env("KELVANE_VM_QMP"));
+  static const bool greeted =
+      (qmp.Line(), qmp.Send(R"({"execute": "qmp_capabilities"})"), !qmp.Line().empty());
+  qmp.Send(R"({"execute": ")" + command + R"(", "arguments": )" + arguments + "}");
+  std::string line;
+  while ((line = qmp.Line()).find("\"return\"") == std::string::npos && !line.empty())
+    EXPECT_EQ(line.find("\"error\""), std::string::npos) << command << ": " << line;
+  while (event != nullptr && !line.empty() && line.find(event) == std::string::npos)
+    line = qmp.Line();
+  EXPECT_TRUE(greeted && !line.empty()) << command << " had no answer";
+}
+
+std::string Backend(const std::string& pty) {
+  return R"({"type": "serial", "data": {"device": ")" + pty + R"("}})";
+}
+
+std::string Unhex(std::string_view hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes += char(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+  return bytes;
 }
 
 }  // namespace
@@ -89,29 +149,89 @@ std::string JournalLines(const std::string& path) {
   return ::testing::AssertionSuccess();
 }
 
+void StartInGuest(const std::string& command) {
+  Console().Send(command + "\n");
+}
+
+// The guest answers "@@ <status> <stdout in hex>x<stderr in hex>" (tests/vm/init).
+Result InGuest(const std::string& command) {
+  if (!command.empty()) StartInGuest(command);
+  std::string line;
+  while (!(line = Console().Line()).starts_with("@@ ") && !line.empty()) {
+  }
+  const std::size_t status = 3, out = line.find(' ', status) + 1, err = line.find('x', out) + 1;
+  EXPECT_TRUE(out > 0 && err > 0) << "no answer from the virtual machine to " << command;
+  if (out == 0 || err == 0) return {};
+  return {std::stoi(line.substr(status)), Unhex(line.substr(out, err - 1 - out)),
+          Unhex(line.substr(err))};
+}
+
 std::string Env(const char* name) {
   return std::getenv(name) != nullptr ? std::getenv(name) : "";
 }
 
 Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments,
-             int wineCom)
-    : dir_(dir) {
+             Wire wire, int wineCom)
+    : dir_(dir), wire_(wire) {
   arguments.insert(arguments.begin(), {DRIVE_SIM_BIN, "--family", family, "--flash-out",
                                        dir.File("sim.flash"), "--log", dir.File("sim.log")});
   // Wine leaves the terminal's settings as it finds them, as a COM port has none. The station's
   // ports are KELVANE_WINE_STATION_COMS' digits, each linked from <link dir>/com<digit>.
+  std::string com;
   if (UnderWine()) {
     const std::string coms = Env("KELVANE_WINE_STATION_COMS");
     const auto at = static_cast<std::size_t>(2 * (wineCom - 1));
-    com_ = wineCom == 0 ? Env("KELVANE_WINE_COM") : at < coms.size() ? coms.substr(at, 1) : "";
-    const std::string link = wineCom == 0 ? Env("KELVANE_WINE_COM_LINK")
-                                          : Env("KELVANE_WINE_LINK_DIR") + "/com" + com_;
+    com = wineCom == 0 ? Env("KELVANE_WINE_COM") : at < coms.size() ? coms.substr(at, 1) : "";
+    const std::string link =
+        wineCom == 0 ? Env("KELVANE_WINE_COM_LINK") : Env("KELVANE_WINE_LINK_DIR") + "/com" + com;
     arguments.insert(arguments.end(), {"--link", link, "--raw-line"});
   }
   sim_ = std::make_unique<ChildProcess>(arguments, dir.path());
   // Its first line is the pseudo-terminal's path.
   EXPECT_TRUE(sim_->WaitForStdout("\n", 10s)) << sim_->Stderr();
-  pty_ = sim_->Stdout().substr(0, sim_->Stdout().find('\n'));
+  pty_ = name_ = sim_->Stdout().substr(0, sim_->Stdout().find('\n'));
+  if (UnderWine()) name_ = "COM" + com;
+  if (!UnderVm()) return;
+  static int plugs = 0;
+  id_ = std::to_string(++plugs);
+  if (wire == Wire::Uart) {
+    Qmp("chardev-change", R"({"id": "uart1", "backend": )" + Backend(pty_) + "}");
+    name_ = "COM2";
+    return;
+  }
+  name_ = "/dev/ttyUSB0";
+  Plug();
+}
+
+Drive::~Drive() {
+  if (UnderVm() && wire_ == Wire::Uart)
+    Qmp("chardev-change", R"({"id": "uart1", "backend": {"type": "null", "data": {}}})");
+  if (plugged_) Pull();
+}
+
+// The line goes with the adapter: what the drive was still sending is lost, not kept for the
+// next adapter as QEMU would keep it.
+void Drive::Pull() {
+  Qmp("device_del", R"({"id": "adapter)" + id_ + R"("})", "DEVICE_DELETED");
+  Qmp("chardev-remove", R"({"id": "line)" + id_ + R"("})");
+  plugged_ = false;
+  EXPECT_EQ(InGuest("unplugged " + name_).status, 0) << name_ << " stayed";
+}
+
+void Drive::Plug() {
+  Qmp("chardev-add", R"({"id": "line)" + id_ + R"(", "backend": )" + Backend(pty_) + "}");
+  Qmp("device_add", R"({"driver": "usb-serial", "chardev": "line)" + id_ + R"(", "id": "adapter)" +
+                        id_ + R"("})");
+  plugged_ = true;
+  EXPECT_EQ(InGuest("plugged " + name_).status, 0) << name_ << " did not come";
+}
+
+bool Drive::Reached(const std::string& text) const {
+  for (int tries = 0; tries < 1500; ++tries, usleep(20000)) {
+    const Bytes log = testing::ReadFile(dir_.File("sim.log"));
+    if (std::string(log.begin(), log.end()).find(text) != std::string::npos) return true;
+  }
+  return false;
 }
 
 Bytes Drive::Stop() {
@@ -141,6 +261,11 @@ std::unique_ptr<ChildProcess> StartStation(const TempDir& dir,
 }
 
 Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::string>& arguments) {
+  if (UnderVm()) {
+    std::string command = "kelvane " + (drive != nullptr ? drive->Port() : "");
+    for (const std::string& argument : arguments) command += " '" + argument + "'";
+    return InGuest(command);
+  }
   auto loader = StartLoader(dir, drive, arguments);
   EXPECT_TRUE(loader->Wait(120s)) << "the loader was still running after two minutes";
   loader->Kill();

@@ -26,6 +26,11 @@ std::string Env(const char* name);  // empty when unset
 inline bool UnderWine() {
   return !Env("KELVANE_WINE_EXE").empty();
 }
+// Under tests/vm/run.sh: the static kelvane runs in a virtual machine, on the
+// kernel's own UART and FTDI USB-serial drivers, each wired to a drive-sim.
+inline bool UnderVm() {
+  return !Env("KELVANE_VM_CONSOLE").empty();
+}
 // Table rows name their cases (gtest takes letters and digits only).
 inline auto RowName = [](const auto& info) {
   std::string name = info.param.name;
@@ -33,25 +38,36 @@ inline auto RowName = [](const auto& info) {
   return name;
 };
 
+// How the virtual machine's loader reaches a drive: through an FTDI adapter
+// plugged for it (/dev/ttyUSB0), or through its second UART (COM2).
+enum class Wire { Usb, Uart };
+
 // One drive-sim of the test's own, saving its flash to sim.flash.
 class Drive {
  public:
   // Under Wine, `wineCom` 0 is the suite's COM port; 1 to 3 the station's others.
   Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments = {},
-        int wineCom = 0);
-  // The loader's option and its name for the port: the pty's path, or COM<n>.
-  std::string Port() const { return "/c" + (UnderWine() ? com_ : pty_); }
-  std::string Name() const { return UnderWine() ? "COM" + com_ : pty_; }
+        Wire wire = Wire::Usb, int wineCom = 0);
+  ~Drive();
+  // The loader's option and its name for the port: the pty's path, COM<n>, or the guest's.
+  std::string Port() const { return "/c" + (name_.starts_with("COM") ? name_.substr(3) : name_); }
+  std::string Name() const { return name_; }
   std::string PortLine() const { return Name() + " open at 38400 baud\r\n"; }
   Bytes Stop();  // SIGTERM; the flash drive-sim saved on its way out
   bool Heard() const { return !testing::ReadFile(dir_.File("sim.log")).empty(); }
+  // Waits until drive-sim's log holds `text`: the loader has got that far.
+  bool Reached(const std::string& text) const;
   void Kill() { sim_->Kill(); }  // drops the line as a pulled cable would
+  // In the virtual machine: the adapter pulled out, and plugged back in.
+  void Pull();
+  void Plug();
 
  private:
   const TempDir& dir_;
   std::unique_ptr<ChildProcess> sim_;
-  std::string pty_;
-  std::string com_;  // under Wine, the COM port's digit
+  std::string pty_, name_, id_;
+  Wire wire_;
+  bool plugged_ = false;
 };
 
 struct Result {
@@ -68,6 +84,10 @@ std::unique_ptr<ChildProcess> StartStation(const TempDir& dir,
                                            const std::vector<const Drive*>& drives,
                                            const std::vector<std::string>& arguments);
 // Exit status and standard output byte for byte; else the text around the difference.
+// The virtual machine's shell: `command` run in its samples' directory, or
+// started there (with InGuest("") collecting what it gave).
+Result InGuest(const std::string& command);
+void StartInGuest(const std::string& command);
 ::testing::AssertionResult Ran(const Result& run, int status, const std::string& out);
 
 inline const char* const BANNER =

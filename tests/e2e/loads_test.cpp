@@ -4,6 +4,11 @@
 // srec_cat's rendering of the S-record samples, the stated check sums, and
 // OpenSSL's MD5 of the digest drive's image.
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <tuple>
+
 #include "tests/e2e/harness.h"
 
 namespace kelvane::e2e {
@@ -217,6 +222,156 @@ TEST_P(Loads, EndAsTheDriveDecidesAndNeverClaimSuccessFalsely) {
               std::equal(image.begin(), image.end(), flash.begin() + f.at));
 }
 INSTANTIATE_TEST_SUITE_P(Matrix, Loads, ::testing::ValuesIn(FaultRows()), RowName);
+
+// ---- on the kernel's own serial drivers in tests/vm/run.sh's virtual machine, where the rows
+// NoFault_* above load each family through an FTDI adapter.
+
+#define VM_ONLY() \
+  if (!UnderVm()) GTEST_SKIP() << "tests/vm/run.sh runs it in a virtual machine"
+
+// The parameters cleared (/p), 256 sectors each way: a run long enough to be met midway.
+const std::string CLEARING = "Setting flash to 0xFF\r\nUpdating firmware:\r\n";
+std::string Cleared() {
+  return CLEARING + Pass("updated", "sectors", 992, 736) + UPDATED + "Verifying firmware:\r\n" +
+         Pass("verifyed", "sectors", 992, 736) + VERIFIED;
+}
+
+// Two families through the UART, by the /c2 that /l gives it, the standard 921600 and 250000,
+// which only the free-rate request sets, through the adapter.
+TEST(RealDrivers, LoadThroughTheUartAndAtHighAndFreeRates) {
+  VM_ONLY();
+  const std::tuple<int, Wire, int> RUNS[] = {{NYM, Wire::Uart, 38400},
+                                             {S27, Wire::Uart, 115200},
+                                             {TL3XX, Wire::Usb, 921600},
+                                             {TK720, Wire::Usb, 250000}};
+  for (const auto& [i, wire, baud] : RUNS) {
+    const Family& f = FAMILIES[i];
+    TempDir dir;
+    Drive drive(dir, f.name, {}, wire);
+    std::string head = Head(drive, f.name);
+    head.replace(head.find("38400"), 5, std::to_string(baud));
+    EXPECT_TRUE(Ran(Load(dir, &drive, Arguments(f, {"/b" + std::to_string(baud)})), 0,
+                    head + f.before + Written(f) + f.after + f.sector + Verified(f, true)))
+        << f.name;
+    EXPECT_TRUE(SameFlash(Loaded(f), drive.Stop()));
+  }
+}
+
+// A line left 7E1, cooked and with every input, output and local setting a binary line must not
+// have is 8N1 raw while the loader holds it, with the adapter's latency timer at 1 and a second
+// loader refused; afterwards it is exactly as it was found.
+TEST(RealDrivers, LineHeldRawAloneAndGivenBackAsFound) {
+  VM_ONLY();
+  TempDir dir;
+  Drive drive(dir, "nym");
+  const std::string tty = " -F /dev/ttyUSB0; cat /sys/class/tty/ttyUSB0/device/latency_timer";
+  const std::vector<std::string> hostile = {
+      "parenb", "cstopb", "ignbrk", "brkint", "parmrk", "istrip", "inlcr",  "igncr", "icrnl",
+      "ixon",   "ixoff",  "ixany",  "opost",  "icanon", "echo",   "echonl", "isig",  "iexten"};
+  std::string settings = " cs7";
+  for (const std::string& setting : hostile) settings += " " + setting;
+  ASSERT_EQ(
+      InGuest("echo 16 >/sys/class/tty/ttyUSB0/device/latency_timer; stty" + settings + tty).out,
+      "16\n");
+  const std::string found = InGuest("stty -g" + tty).out;
+  ASSERT_EQ(InGuest("started " + drive.Port() + " /p").status, 0);
+  ASSERT_TRUE(drive.Reached("WRITE 0x0002E000"));
+  std::string held = " " + InGuest("stty -a" + tty).out;
+  std::replace(held.begin(), held.end(), '\n', ' ');
+  EXPECT_NE(held.find(" cs8 "), std::string::npos) << held;
+  for (const std::string& setting : hostile)
+    EXPECT_NE(held.find(" -" + setting + " "), std::string::npos) << setting << " in" << held;
+  EXPECT_TRUE(held.ends_with(" 1 ")) << "latency timer: " << held;
+  const Result second = Load(dir, &drive, {"/p"});
+  EXPECT_TRUE(Ran(second, 1, BANNER + ("Failed to open " + drive.Name()) + " port\r\n"));
+  EXPECT_EQ(second.err, "Cannot open /dev/ttyUSB0: in use by another program\n");
+  EXPECT_TRUE(Ran(InGuest("finished"), 0, Head(drive, "nym") + Cleared()));
+  EXPECT_EQ(InGuest("stty -g" + tty).out, found);
+}
+
+// The adapter pulled out while the loader waits for a silent drive to answer: no attempt is made
+// on a line that is gone.
+TEST(RealDrivers, AdapterPulledOutEndsTheLinkAttempts) {
+  VM_ONLY();
+  TempDir dir;
+  Drive drive(dir, "nym", {"--silent"});
+  ASSERT_EQ(InGuest("started " + drive.Port() + " /p").status, 0);
+  ASSERT_TRUE(drive.Reached("IDENTIFY"));
+  drive.Pull();
+  const Result run = InGuest("finished");
+  // Each countdown line is 42 bytes; the failure message closing the run is 55.
+  const std::size_t attempts = (run.out.size() - run.out.find(" baud\r\n") - 7 - 55) / 42;
+  EXPECT_LT(attempts, 10u);
+  EXPECT_TRUE(Ran(run, 1,
+                  BANNER + drive.PortLine() + Countdown(int(attempts)) +
+                      "Failed to establish connection with selected device\r\n\r\n"));
+  EXPECT_EQ(run.err, "/dev/ttyUSB0: the device went away (unplugged or powered off)\n");
+}
+
+// The adapter pulled out in the middle of each pass: the run ends at once with the pass's failure
+// message and names the device that went away; plugged back in, the port loads again.
+TEST(RealDrivers, AdapterPulledOutEndsTheRunAndLoadsOncePluggedBack) {
+  VM_ONLY();
+  for (const char* at : {"WRITE 0x0002E400", "READ 0x00030400"}) {
+    TempDir dir;
+    Drive drive(dir, "nym");
+    ASSERT_EQ(InGuest("started " + drive.Port() + " /p").status, 0);
+    ASSERT_TRUE(drive.Reached(at)) << InGuest("finished").out;
+    drive.Pull();
+    const Result run = InGuest("finished");
+    const bool writing = *at == 'W';
+    const char* failure =
+        writing ? "FLASH update failed on sector %d : error code %d\r\n"
+                : "FLASH verification failed on sector %d because of communication error %d\r\n";
+    int block = 0, code = 0;
+    std::sscanf(run.out.c_str() + std::min(run.out.rfind("FLASH "), run.out.size()), failure,
+                &block, &code);
+    EXPECT_TRUE(code == 16 || code == 18) << run.out;
+    char failed[96];
+    std::snprintf(failed, sizeof failed, failure, block, code);
+    EXPECT_TRUE(Ran(
+        run, 1,
+        Head(drive, "nym") + CLEARING +
+            (writing ? Pass("updated", "sectors", 992, 736, block)
+                     : Pass("updated", "sectors", 992, 736) + UPDATED + "Verifying firmware:\r\n" +
+                           Pass("verifyed", "sectors", 992, 736, block)) +
+            failed));
+    EXPECT_EQ(run.err, "/dev/ttyUSB0: the device went away (unplugged or powered off)\n");
+    usleep(600000);  // plugged back a moment later, when the drive has dropped the cut request
+    drive.Plug();
+    const Family& nym = FAMILIES[NYM];
+    EXPECT_TRUE(Ran(Load(dir, &drive, {"nym_sample.s"}), 0,
+                    Head(drive, "nym") + Written(nym) + Verified(nym, true)));
+    EXPECT_TRUE(SameFlash(Loaded(nym), drive.Stop()));
+  }
+}
+
+// A user outside the device's group is told which group to join; once in it, the same command
+// loads. /l lists the UARTs there are and the adapter with its maker, as the /c that opens them.
+TEST(RealDrivers, OperatorInTheDevicesGroupAndThePortsListed) {
+  VM_ONLY();
+  TempDir dir;
+  Drive drive(dir, "nym");
+  const std::string load = "operator kelvane " + drive.Port() + " nym_sample.s";
+  const Result refused = InGuest(load);
+  EXPECT_TRUE(Ran(refused, 1, BANNER + ("Failed to open " + drive.Name()) + " port\r\n"));
+  EXPECT_TRUE(
+      refused.err.starts_with("Cannot open /dev/ttyUSB0: permission denied; the user must "
+                              "be in the group dialout that owns it"))
+      << refused.err;
+  // ttyS2 is root's alone (root:root 0600), as the kernel makes its nodes.
+  const Result rootOnly = InGuest("operator kelvane /c3 nym_sample.s");
+  EXPECT_TRUE(Ran(rootOnly, 1, BANNER + std::string("Failed to open COM3 port\r\n")));
+  EXPECT_EQ(rootOnly.err, "Cannot open /dev/ttyS2: permission denied; only root may open it\n");
+  const Family& nym = FAMILIES[NYM];
+  EXPECT_TRUE(
+      Ran(InGuest("joined; " + load), 0, Head(drive, "nym") + Written(nym) + Verified(nym, true)));
+  EXPECT_TRUE(
+      Ran(InGuest("kelvane /l"), 0,
+          BANNER + std::string("Serial ports:\r\n  /c1              /dev/ttyS0\r\n"
+                               "  /c2              /dev/ttyS1\r\n  /c3              /dev/ttyS2\r\n"
+                               "  /c/dev/ttyUSB0   /dev/ttyUSB0  (QEMU QEMU USB SERIAL)\r\n")));
+}
 
 }  // namespace
 }  // namespace kelvane::e2e
