@@ -36,6 +36,14 @@ int NoImage(std::span<const std::uint8_t> read, const char* image, const std::st
   return 1;
 }
 
+// A stream of S7/S8 records alone is no firmware, and no file a load takes.
+bool HoldsDataRecords(std::span<const std::uint8_t> records) {
+  for (std::size_t p = 0; p + 1 < records.size(); p += 2 + records[p + 1]) {
+    if (records[p] == '2' || records[p] == '3') return true;
+  }
+  return false;
+}
+
 void Take(const std::string& text, std::vector<std::uint8_t>& file) {
   file.assign(text.begin(), text.end());
 }
@@ -91,8 +99,10 @@ int BackUpRecordStream(SerialPort& port, const BlockFamily& family, std::vector<
                    out);
   if (scan == StreamScan::Unfinished)
     return NoImage(flash, "record stream", "it has no end marker", out);
-  if (position == 2) return NoImage(flash, "record stream", "it holds no records", out);
-  Take(FormatRecordStream(std::span(flash).first(position - 2)), file);
+  const auto records = std::span<const std::uint8_t>(flash).first(position - 2);
+  if (!HoldsDataRecords(records))
+    return NoImage(flash, "record stream", "it holds no data records", out);
+  Take(FormatRecordStream(records), file);
   return 0;
 }
 
@@ -121,6 +131,8 @@ int BackUpWordImage(SerialPort& port, const BlockFamily& family, std::vector<std
                  checksum) {
     return NoImage(flash, "word image", "the image does not match its checksum sector", out);
   }
+  // A checksum with nothing before it is no firmware, and no file a load takes.
+  if (length == 4) return NoImage(flash, "word image", "it holds no data", out);
   Take(FormatWordImage(image.first(length - 4)), file);
   return 0;
 }
