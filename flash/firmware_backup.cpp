@@ -36,6 +36,14 @@ PassEnd NoImage(std::span<const std::uint8_t> read, const char* image, const std
   return PassEnd::Failed;
 }
 
+// A stream of S7/S8 records alone is no firmware, and no file a load takes.
+bool HoldsDataRecords(std::span<const std::uint8_t> records) {
+  for (std::size_t p = 0; p + 1 < records.size(); p += 2 + records[p + 1]) {
+    if (records[p] == '2' || records[p] == '3') return true;
+  }
+  return false;
+}
+
 void Take(const std::string& text, std::vector<std::uint8_t>& file) {
   file.assign(text.begin(), text.end());
 }
@@ -100,8 +108,10 @@ PassEnd BackUpRecordStream(SerialPort& port, const BlockFamily& family,
                    report);
   if (scan == StreamScan::Unfinished)
     return NoImage(flash, "record stream", "it has no end marker", report);
-  if (position == 2) return NoImage(flash, "record stream", "it holds no records", report);
-  Take(FormatRecordStream(std::span(flash).first(position - 2)), file);
+  const auto records = std::span<const std::uint8_t>(flash).first(position - 2);
+  if (!HoldsDataRecords(records))
+    return NoImage(flash, "record stream", "it holds no data records", report);
+  Take(FormatRecordStream(records), file);
   return PassEnd::Completed;
 }
 
@@ -131,6 +141,8 @@ PassEnd BackUpWordImage(SerialPort& port, const BlockFamily& family,
                  checksum) {
     return NoImage(flash, "word image", "the image does not match its checksum sector", report);
   }
+  // A checksum with nothing before it is no firmware, and no file a load takes.
+  if (length == 4) return NoImage(flash, "word image", "it holds no data", report);
   Take(FormatWordImage(image.first(length - 4)), file);
   return PassEnd::Completed;
 }

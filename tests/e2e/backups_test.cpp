@@ -61,6 +61,12 @@ const Backup BACKUPS[] = {
     {"EmptySeries27", "27", {"/9", "/u", "back"}, nullptr, 1, EMPTY},
     {"Tl3xxNoImage", "tl3xx", {"/a", "/u", "back"}, nullptr, 1, Read("sectors", 516, 516) +
      "The drive holds no valid word image: no image ends in its checksum\r\n", {"--stuck", "0x10:0"}},
+    {"Tl3xxNoData", "tl3xx", {"/a", "/u", "back"}, nullptr, 1, Read("sectors", 516, 516) +
+     "The drive holds no valid word image: it holds no data\r\n",
+     {"--stuck", "0:0", "--stuck", "1:0", "--stuck", "2:0", "--stuck", "3:0"}},
+    {"NymNoDataRecords", "nym", {"/u", "back"}, nullptr, 1, Read("sectors", 1, 1) +
+     "The drive holds no valid record stream: it holds no data records\r\n",
+     {"--stuck", "0x2000:0x37", "--stuck", "0x2001:0", "--stuck", "0x2002:0xFF"}},
     {"Tk720HeaderBeyondFlash", "tk720", {"/m", "/u", "back"}, nullptr, 1, Read("blocks", 1, 1) +
      "The drive holds no valid TK720 image: its header gives more words than the flash holds\r\n",
      {"--stuck", "0x4000:0xF1", "--stuck", "0x4001:0xE2", "--stuck", "0x4002:0xD3", "--stuck", "0x4003:0xC4", "--stuck", "0x4004:1"}},
