@@ -299,7 +299,7 @@ const Tool TOOLS[] = {
     {"JournalBackupOfNothing", "nym", {}, {"/uback.s"}, {"/jrun.jsonl"}, 1, nullptr, {}, true,
      {"operation=\"backup\"", "file=null", "verdict=\"failed\"", "error={\"stage\":\"read\","
       "\"text\":\"The drive holds no firmware: its image area is empty (all 0xFF)\"}"}},
-    {"JournalIdentify", "nym", {}, {"/i"}, {"/jrun.jsonl"}, 0, nullptr, {}, true,
+    {"JournalIdentify", "nym", {}, {"/i", "nym_sample.s"}, {"/jrun.jsonl"}, 0, nullptr, {}, true,
      {"operation=\"identify\"", "file=null", "blocks=null", NYM_DRIVE, "verdict=\"verified\"",
       "status=0"}},
     // A line must not flash a drive it cannot record.

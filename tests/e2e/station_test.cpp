@@ -62,6 +62,8 @@ TEST(Station, LoadsThreeDrivesAndTellsEachApart) {
   for (const auto& [drive, verdict] :
        {std::pair{d[0].get(), "verified"}, {d[1].get(), "FAILED"}, {d[2].get(), "MISMATCH"}})
     EXPECT_NE(out.find(drive->Name() + ": " + verdict + "\n"), std::string::npos) << out;
+  EXPECT_NE(out.find(d[1]->Name() + ": FLASH update failed on sector 1 : error code 34\n"),
+            std::string::npos);
   EXPECT_TRUE(out.ends_with("\n3 drives: 1 verified, 1 mismatched, 1 failed\n  " + d[1]->Name() +
                             ": FLASH update failed on sector 1 : error code 34\n  " + d[2]->Name() +
                             ": flash does not match the file\n"))
@@ -125,6 +127,7 @@ TEST(Station, RedrawsItsTableOnATerminal) {
   const std::string text(shown.begin(), shown.end());
   EXPECT_NE(text.find("\x1b[3A"), std::string::npos) << "back up over the header and two rows";
   EXPECT_NE(text.find("Port"), std::string::npos);
+  EXPECT_NE(text.find("770123       identified"), std::string::npos) << "drawn once identified";
   // The last drawing: both rows done, with the drive's serial number and its verdict.
   const std::string last = text.substr(text.rfind("\x1b[3A"));
   for (const Drive* drive : two.All())
