@@ -1,6 +1,8 @@
 // What a load costs: the loader's own CPU and peak memory for a whole-flash
 // clear of a Nym drive (kelvane /d: 992 sector writes of 0xFF and 992
-// read-backs) against the time its bytes take on a 921600 baud line, its wall
+// read-backs) against the time its bytes take on a 921600 baud line, the
+// loader's CPU for a backup (/u) of a Nym drive whose record stream fills its
+// whole image area (1000 sector reads) against its wire time, its wall
 // time against a drive-sim that paces its replies like that line beside a bare
 // client sending the same frames, and our MD5 beside OpenSSL's. Every figure
 // is the median of several runs: the machine is often shared.
@@ -26,6 +28,7 @@
 #include "sim/drive_monitor.h"
 #include "sim/frame_codec.h"
 #include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace kelvane::bench {
 
@@ -97,6 +100,51 @@ std::vector<std::uint8_t> AddressPayload(std::uint32_t address) {
           static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
 }
 
+// The wire bytes of one exchange: request and reply frames.
+std::size_t ExchangeBytes(std::uint8_t command, std::size_t requestPayload,
+                          std::size_t replyPayload) {
+  return sim::BuildRequestFrame(command, std::vector<std::uint8_t>(requestPayload)).size() +
+         sim::BuildReplyFrame(command, 0, std::vector<std::uint8_t>(replyPayload)).size();
+}
+
+// A Nym drive's flash whose record stream runs into the last of the 1000
+// sectors of its image area: S3 records of 47 bytes after the count, the
+// longest one S-record line of the Nym reader holds.
+std::vector<std::uint8_t> FullStreamFlash() {
+  constexpr std::size_t AREA = 256000, RECORD = 49;
+  std::vector<std::uint8_t> flash(READ_BACK_OFFSET, 0xFF);
+  std::uint32_t address = 0;
+  while (flash.size() - READ_BACK_OFFSET + RECORD + 2 < AREA) {
+    flash.insert(flash.end(), {'3', RECORD - 2});
+    const auto field = AddressPayload(address);
+    flash.insert(flash.end(), field.begin(), field.end());
+    for (std::size_t i = 0; i < RECORD - 7; ++i) flash.push_back(static_cast<std::uint8_t>(i * 7));
+    flash.push_back(0x5A);  // the record's checksum byte, which the loader keeps as it is
+    address += RECORD - 7;
+  }
+  flash.insert(flash.end(), {0xFF, 0xFF});
+  return flash;
+}
+
+// kelvane /u against an unpaced drive holding FullStreamFlash(): the
+// loader's CPU seconds and, in `wireBytes`, what the run puts on the line.
+std::optional<double> RunBackup(std::size_t& wireBytes) {
+  testing::TempDir dir;
+  dir.Write("flash.in", FullStreamFlash());
+  ChildProcess drive({DRIVE_SIM_BIN, "--family", "nym", "--flash-in", dir.File("flash.in")});
+  const std::string port = PortOf(drive);
+  if (port.empty()) return std::nullopt;
+  ChildProcess loader(
+      {KELVANE_BIN, "/u" + dir.File("backup.s"), "/b" + std::to_string(LINE_BAUD), "/c" + port});
+  if (!loader.Wait(RUN_LIMIT) || loader.status() != 0 ||
+      loader.Stdout().find("1000 of 1000 sectors read") == std::string::npos) {
+    return std::nullopt;
+  }
+  wireBytes = ExchangeBytes(sim::COMMAND_IDENTIFY, 0, 40) +
+              1000 * ExchangeBytes(sim::COMMAND_READ_BLOCK, 6, SECTOR_BYTES);
+  return loader.cpuSeconds();
+}
+
 // The loader's exchanges from the leanest client there is: one write a
 // request, replies read in bulk. Its wall time is the floor that drive-sim's
 // pacing and the pseudo-terminal set; `wireBytes` counts both ways.
@@ -152,18 +200,20 @@ std::optional<double> RunBareClient(std::size_t& wireBytes) {
 }
 
 int Run(int runs) {
-  std::vector<double> cpu, rss, pacedWall, pacedCpu, bareWall, oursMd5, opensslMd5;
-  std::size_t wireBytes = 0;
+  std::vector<double> cpu, rss, pacedWall, pacedCpu, bareWall, backupCpu, oursMd5, opensslMd5;
+  std::size_t wireBytes = 0, backupWireBytes = 0;
   // The three loads take turns, so that a burst of other work on the machine
   // spreads over every figure instead of spoiling one.
   for (int r = 0; r < runs; ++r) {
     const std::optional<LoadRun> unpaced = RunLoader(false);
     const std::optional<LoadRun> paced = RunLoader(true);
     const std::optional<double> bare = RunBareClient(wireBytes);
-    if (!unpaced || !paced || !bare) {
-      std::fprintf(stderr, "kelvane_bench: a /d run did not finish cleanly\n");
+    const std::optional<double> backup = RunBackup(backupWireBytes);
+    if (!unpaced || !paced || !bare || !backup) {
+      std::fprintf(stderr, "kelvane_bench: a /d or /u run did not finish cleanly\n");
       return 1;
     }
+    backupCpu.push_back(*backup);
     cpu.push_back(unpaced->cpuSeconds);
     rss.push_back(static_cast<double>(unpaced->peakRssKiB));
     pacedWall.push_back(paced->wallSeconds);
@@ -224,6 +274,12 @@ int Run(int runs) {
       "  (goal >= 0.85: %s)\n",
       64 / Median(oursMd5), 64 / Median(opensslMd5), md5, Goal(md5 >= 0.85));
   std::printf("  loader peak memory (max RSS) of the /d run: %.0f KiB\n", Median(rss));
+  const double backupWire = static_cast<double>(backupWireBytes) * 10.0 / LINE_BAUD;
+  const double backupShare = 100.0 * Median(backupCpu) / backupWire;
+  std::printf(
+      "  full-area Nym backup (/u, 1000 sector reads): %zu bytes on the wire = %.3f s;"
+      " loader CPU %.1f ms = %.2f %% of wire time  (goal <= 1 %%: %s)\n",
+      backupWireBytes, backupWire, Median(backupCpu) * 1e3, backupShare, Goal(backupShare <= 1));
   return 0;
 }
 

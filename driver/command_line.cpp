@@ -16,10 +16,44 @@ bool IsDevicePathForm(const char* argument) {
   return (argument[1] == 'c' || argument[1] == 'C') && (argument[2] == '/' || argument[2] == '\\');
 }
 
+// "/u" directly followed by a path separator: the backup file named by its
+// absolute path (/u/home/user/old.s).
+bool IsBackupPathForm(const char* argument) {
+  return (argument[1] == 'u' || argument[1] == 'U') && (argument[2] == '/' || argument[2] == '\\');
+}
+
 // On POSIX an argument such as /home/user/fw.s is an absolute file path, not
 // an option: a second "/" tells it apart from every option the loader knows.
 bool IsPosixFilePath(const char* argument) {
-  return std::strchr(argument + 1, '/') != nullptr && !IsDevicePathForm(argument);
+  return std::strchr(argument + 1, '/') != nullptr && !IsDevicePathForm(argument) &&
+         !IsBackupPathForm(argument);
+}
+
+bool IsOption(const char* argument, PathRule rule) {
+  return argument[0] == '/' && !(rule == PathRule::Posix && IsPosixFilePath(argument));
+}
+
+// A backup reads the drive and a bare identify touches nothing, so neither
+// goes with an option that asks for a verify only or an erase; /i does
+// nothing a backup or a dry run would. Refused before any port is opened.
+OptionsOutcome CheckCombinations(const RunOptions& options, std::FILE* out) {
+  const char* with = options.identifyOnly ? "/i" : options.backupFileName ? "/u" : nullptr;
+  const char* other = options.verifyOnly                                  ? "/v"
+                      : options.clearMode == ClearMode::EntireFlash       ? "/d"
+                      : options.clearMode == ClearMode::ParametersSection ? "/p"
+                                                                          : nullptr;
+  if (options.identifyOnly && options.backupFileName) other = "/u";
+  if (options.identifyOnly && options.dryRun) other = "/n";
+  if (with != nullptr && other != nullptr) {
+    std::fprintf(out, "Option %s cannot be used with %s\r\n", with, other);
+    return OptionsOutcome::Refused;
+  }
+  if (options.backupFileName && options.family == DeviceFamily::TK720Digest) {
+    std::fputs("Option /u cannot be used with /s: a TK720 digest drive reads no blocks back\r\n",
+               out);
+    return OptionsOutcome::Refused;
+  }
+  return OptionsOutcome::Run;
 }
 
 // The decimal value at the start of `text`, as the C library reads it, kept
@@ -115,6 +149,10 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
     case 'L':
       options.listPorts = true;
       break;
+    case 'i':
+    case 'I':
+      options.identifyOnly = true;
+      break;
     case 'h':
     case 'H':
     case '?':
@@ -145,11 +183,22 @@ OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const char* argument = arguments[i];
     if (argument == nullptr) continue;
-    bool isOption = argument[0] == '/';
-    if (isOption && rule == PathRule::Posix && IsPosixFilePath(argument)) isOption = false;
-    if (!isOption) {
+    if (!IsOption(argument, rule)) {
       options.fileName = std::string(argument);
       ++fileNames;
+      continue;
+    }
+    // /u<file>, or /u with the file as the next argument.
+    if (argument[1] == 'u' || argument[1] == 'U') {
+      const char* name = argument + 2;
+      if (*name == '\0' && i + 1 < arguments.size() && arguments[i + 1] != nullptr &&
+          !IsOption(arguments[i + 1], rule))
+        name = arguments[++i];
+      if (*name == '\0') {
+        std::fputs("Option /u takes the name of the file to back up into\r\n", out);
+        return OptionsOutcome::Refused;
+      }
+      options.backupFileName = std::string(name);
       continue;
     }
     const OptionsOutcome outcome = ApplyOption(argument, options, out);
@@ -158,7 +207,8 @@ OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule
   const OptionsOutcome asked =
       fileNames == 1 ? ReadHelpWord(*options.fileName) : OptionsOutcome::Run;
   if (asked == OptionsOutcome::HelpShown) PrintUsage(out);
-  return asked;
+  if (asked != OptionsOutcome::Run) return asked;
+  return CheckCombinations(options, out);
 }
 
 void PrintBanner(std::FILE* out) {

@@ -12,9 +12,10 @@ namespace kelvane {
 // path (the shell turns ~/fw.s into /home/...), unless it is /c<device path>.
 enum class PathRule { Windows, Posix };
 
-// Refused: an option's value is out of range; the line saying so is printed
-// and the run ends with status 1 before any port is opened. VersionShown: the
-// banner, which names the version, is all that was asked for.
+// Refused: an option's value is out of range, or two options do not go
+// together; the line saying so is printed and the run ends with status 1
+// before any port is opened. VersionShown: the banner, which names the
+// version, is all that was asked for.
 enum class OptionsOutcome { Run, HelpShown, VersionShown, Refused };
 
 // Reads the arguments (entry 0, the program's name, is skipped) into

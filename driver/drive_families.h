@@ -5,6 +5,7 @@
 #include <span>
 
 #include "flash/block_passes.h"
+#include "flash/firmware_backup.h"
 #include "flash/prepared_image.h"
 #include "flash/procedures.h"
 #include "flash/run_options.h"
@@ -26,6 +27,9 @@ struct DriveFamily {
   // The image preparation the procedure starts with.
   ImagePreparation prepare;
   const BlockFamily* blocks;
+  // How /u reads the firmware back into a file; null where the monitor
+  // reads no blocks.
+  FirmwareBackup backup;
 };
 
 const DriveFamily& LookUpDriveFamily(DeviceFamily family);

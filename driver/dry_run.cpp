@@ -36,8 +36,10 @@ void PrintCheckValue(const CheckValue& check, std::FILE* out) {
 int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* out,
               std::FILE* err) {
   const BlockFamily& blocks = *family.blocks;
+  // A backup may come alone; with /u the clear options are refused.
+  const bool loads = options.fileName || !options.backupFileName;
   PreparedImage image;
-  if (family.prepare(options, blocks, image, out, err) != 0) return 1;
+  if (loads && family.prepare(options, blocks, image, out, err) != 0) return 1;
   const int last = image.total - 1;
   // Only a Nym drive is ever erased; the clear option stands in for its file.
   const bool clears = family.family == DeviceFamily::Nym && options.clearMode != ClearMode::None;
@@ -45,6 +47,21 @@ int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* o
   std::fputs("Dry run, no port opened and nothing sent:\r\n", out);
   PrintLabel("Family:", out);
   std::fprintf(out, "%s\r\n", family.name);
+  if (options.backupFileName) {
+    // The image's length is the drive's to tell: the most that may be read,
+    // counted from 1 as the backup's progress lines count them.
+    const int most = static_cast<int>((blocks.readArea + blocks.blockSize - 1) / blocks.blockSize);
+    PrintLabel("Backup file:", out);
+    std::fprintf(out, "%s\r\n", options.backupFileName->c_str());
+    PrintLabel("Blocks to read:", out);
+    std::fprintf(out, "up to %d %ss, 1 to %d (0x%X to 0x%X), %s\r\n", most, blocks.unit, most,
+                 static_cast<unsigned>(ReadBackAddress(blocks, 0)),
+                 static_cast<unsigned>(ReadBackAddress(blocks, most - 1)), blocks.backupEnd);
+    if (!loads) {
+      std::fflush(out);
+      return 0;
+    }
+  }
   PrintLabel("File:", out);
   std::fprintf(out, "%s\r\n", clears ? "none, the flash is cleared" : image.fileName);
   // A clear sends erased sectors, not a file's image: its bytes are those of

@@ -104,8 +104,10 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
     PrintSerialPorts(out);
     return 0;
   }
-  // A clear option stands in for the file: the Nym drive is then erased.
-  if (!options.fileName && options.clearMode == ClearMode::None) {
+  // A clear option stands in for the file: the Nym drive is then erased. A
+  // backup alone, or the identity alone, needs none.
+  if (!options.fileName && options.clearMode == ClearMode::None && !options.backupFileName &&
+      !options.identifyOnly) {
     std::fputs(NO_FIRMWARE_FILE, out);
     return 1;
   }
@@ -123,6 +125,15 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   family.showIdentity(identity, out);
   std::fputs("\r\n", out);
   std::fflush(out);
+
+  if (options.identifyOnly) return 0;
+  // The firmware the drive holds is saved before anything replaces it, and
+  // nothing is loaded unless the backup is complete.
+  if (options.backupFileName) {
+    if (RunBackupProcedure(port, options, *family.blocks, family.backup, out) != PROCEDURE_MATCHED)
+      return 1;
+    if (!options.fileName) return 0;
+  }
 
   const int verdict = family.procedure(port, options, *family.blocks, out, err);
   std::fflush(out);

@@ -18,6 +18,8 @@ const BlockFamily NYM_FAMILY{
     .driveName = "Nym7700",
     .blockPastImage = true,
     .imageArea = NYM_IMAGE_AREA,
+    .readArea = NYM_IMAGE_AREA,
+    .backupEnd = "to the record stream's end marker",
 };
 
 const BlockFamily TL3XX_FAMILY{
@@ -33,6 +35,9 @@ const BlockFamily TL3XX_FAMILY{
     .blockPastImage = true,
     .imageArea = TL3XX_IMAGE_AREA,
     .maxImageLength = 65919,
+    // The 516 sectors that the longest image is sent in.
+    .readArea = 516 * 128,
+    .backupEnd = "all: the image ends at the last place that holds its checksum",
 };
 
 const BlockFamily SERIES27_FAMILY{
@@ -49,6 +54,8 @@ const BlockFamily SERIES27_FAMILY{
     .imageArea = SERIES27_IMAGE_AREA,
     .maxImageLength = static_cast<int>(CHECKSUM_SECTOR_ADDRESS) - 1,
     .checksumSector = true,
+    .readArea = CHECKSUM_SECTOR_ADDRESS,
+    .backupEnd = "as many as the checksum sector, read first, gives the image",
 };
 
 const BlockFamily TK720_FAMILY{
@@ -61,6 +68,9 @@ const BlockFamily TK720_FAMILY{
     .unitTitle = "Block",
     .writeFailureShowsCode = false,
     .driveName = "TK720",
+    // Its flash ends at 2 MiB.
+    .readArea = 0x200000 - 0x4000,
+    .backupEnd = "as many as the image header in the first block gives",
 };
 
 const BlockFamily TK720_DIGEST_FAMILY{

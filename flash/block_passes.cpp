@@ -133,6 +133,34 @@ int RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRange&
   return 0;
 }
 
+int RunReadPass(SerialPort& port, const BlockFamily& family, const BlocksNeeded& needed,
+                std::vector<std::uint8_t>& bytes, std::FILE* out) {
+  const auto size = static_cast<std::uint32_t>(family.blockSize);
+  std::fputs("Reading firmware:\r\n", out);
+  bytes.clear();
+  for (int block = 0, total = needed(bytes); block < total; ++block) {
+    std::span<const std::uint8_t> reply;
+    const int result = ReadFlashBlock(port, family, ReadBackAddress(family, block), size, reply);
+    if (result != LINK_OK) {
+      std::fprintf(out, "FLASH read failed on %s %d because of communication error %d\r\n",
+                   family.unit, block, result);
+      return 1;
+    }
+    // Bytes the drive did not send are bytes no backup can hold.
+    if (reply.size() < size) {
+      std::fprintf(out, "FLASH read failed on %s %d: the drive sent %d of its %d bytes\r\n",
+                   family.unit, block, static_cast<int>(reply.size()), static_cast<int>(size));
+      return 1;
+    }
+    bytes.insert(bytes.end(), reply.begin(), reply.begin() + size);
+    total = needed(bytes);
+    std::fprintf(out, "%4d of %4d %ss read\r", block + 1, std::max(total, block + 1), family.unit);
+    std::fflush(out);
+  }
+  std::fputs("\r\n", out);
+  return 0;
+}
+
 void PrintVerdict(const BlockFamily& family, bool matched, const char* fileName, std::FILE* out) {
   if (matched) {
     std::fputs("\r\nFirmware was successufully verifyed\r\n", out);

@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <span>
+#include <vector>
 
 #include "link/drive_commands.h"
 #include "link/serial_port.h"
@@ -42,6 +44,11 @@ struct BlockFamily {
   int maxImageLength = 0;
   // The 27 series monitor checks the firmware against a sector of its own.
   bool checksumSector = false;
+  // Reading the firmware back out: the bytes from block 0 on that may hold
+  // an image (0 where the monitor serves no block reads, as the digest
+  // drive's), and, for a dry run, where a backup stops reading.
+  std::size_t readArea = 0;
+  const char* backupEnd = "";
 };
 
 inline constexpr std::size_t MAX_BLOCK_SIZE = 256;
@@ -91,6 +98,17 @@ int RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRange& 
 // whether every block agreed, or 1 after the failure message of an exchange.
 int RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
                   bool& matched, std::FILE* out);
+
+// How many blocks a read pass reads in all, told the bytes of the blocks
+// read so far: the pass stops once it has read that many.
+using BlocksNeeded = std::function<int(std::span<const std::uint8_t> read)>;
+
+// Reads blocks 0, 1, ... at their read-back addresses into `bytes`, as the
+// verify pass reads them, with a progress line each, until `needed` says
+// enough. Returns 0 after a line end that closes the progress, or 1 after
+// the failure message of an exchange or of a reply short of a block.
+int RunReadPass(SerialPort& port, const BlockFamily& family, const BlocksNeeded& needed,
+                std::vector<std::uint8_t>& bytes, std::FILE* out);
 
 // The closing line of a read-back verification.
 void PrintVerdict(const BlockFamily& family, bool matched, const char* fileName, std::FILE* out);

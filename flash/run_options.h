@@ -38,6 +38,11 @@ struct RunOptions {
   bool dryRun = false;
   // /l: the serial ports this machine has, nothing opened.
   bool listPorts = false;
+  // /u<file>: the firmware the drive holds saved into this file first, in
+  // its family's file format; the load of `fileName`, if any, follows.
+  std::optional<std::string> backupFileName;
+  // /i: the link made and the drive's identity shown, nothing else.
+  bool identifyOnly = false;
 };
 
 // The file name as messages show it: "(null)" when none was given.

@@ -1,5 +1,6 @@
 #include "image/checksummed_image.h"
 
+#include <climits>
 #include <cstddef>
 
 #include "image/binary_file.h"
@@ -13,7 +14,25 @@ namespace {
 // count; whatever the file holds there is replaced.
 constexpr std::size_t HEADER_BYTES = 8;
 
+// Magic, word count and check word.
+constexpr std::uint32_t LEAST_WORD_COUNT = 3;
+
 }  // namespace
+
+int ChecksummedImageLength(std::span<const std::uint8_t, 8> header) {
+  const std::uint32_t words = LoadWord32(header.subspan<4, 4>(), ByteOrder::MostSignificantFirst);
+  if (LoadWord32(header.first<4>(), ByteOrder::MostSignificantFirst) != CHECKSUMMED_IMAGE_MAGIC ||
+      words < LEAST_WORD_COUNT || words > INT_MAX / 4)
+    return 0;
+  return static_cast<int>(words * 4);
+}
+
+bool ChecksummedImageSumsToZero(std::span<const std::uint8_t> image) {
+  std::uint32_t sum = 0;
+  for (std::size_t offset = 0; offset + 4 <= image.size(); offset += 4)
+    sum += LoadWord32(image.subspan(offset).first<4>(), ByteOrder::MostSignificantFirst);
+  return sum == 0;
+}
 
 int PrepareChecksummedImage(const char* fileName, ChecksummedImage& image, std::FILE* out) {
   std::size_t fileLength = 0;

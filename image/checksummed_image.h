@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <vector>
 
 namespace kelvane {
@@ -18,5 +19,14 @@ struct ChecksummedImage {
 // Builds the image from the binary file `fileName`. Returns 0, or 1 after
 // printing why to `out` (nothing has been sent then).
 int PrepareChecksummedImage(const char* fileName, ChecksummedImage& image, std::FILE* out);
+
+// The length, check word included, that the header at the start of a TK720
+// image gives it (its word count times 4), or 0 when the header holds no
+// magic or fewer words than the header and the check word take.
+int ChecksummedImageLength(std::span<const std::uint8_t, 8> header);
+
+// True when `image`, read as 32-bit words most significant byte first, sums
+// to zero, as its check word makes every image the loader builds.
+bool ChecksummedImageSumsToZero(std::span<const std::uint8_t> image);
 
 }  // namespace kelvane

@@ -7,6 +7,10 @@
 
 namespace kelvane {
 
+// The S0 line that opens the files the loader writes: a header of no text,
+// which the readers skip and other S-record tools expect to find.
+inline constexpr const char* EMPTY_HEADER_RECORD = "S0030000FC\r\n";
+
 // Decodes two upper-case hex digits at `pair` into `byte`. A line feed or the
 // terminating zero is not a digit, so a pair cut short by the end of the text
 // read fails too.

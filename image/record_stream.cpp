@@ -1,5 +1,6 @@
 #include "image/record_stream.h"
 
+#include <algorithm>
 #include <cstddef>
 
 #include "image/record_lines.h"
@@ -21,6 +22,14 @@ constexpr std::size_t TERMINATOR_BYTES = 2;
 // sector sent to lie inside it.
 bool StreamFits(std::size_t streamLength, std::size_t areaSize) {
   return streamLength < areaSize;
+}
+
+// The most bytes after the count that one line can carry: the line is the
+// type, the count and two characters for each of them.
+constexpr std::size_t LONGEST_RECORD_COUNT = (LONGEST_RECORD_STREAM_LINE - 5) / 2;
+
+bool IsRecordType(std::uint8_t type) {
+  return type == '2' || type == '3' || type == '7' || type == '8';
 }
 
 int Refuse(const char* format, const RecordLineReader& lines, std::FILE* out) {
@@ -109,6 +118,37 @@ int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
   area[p + 1] = 0xFF;
   length = static_cast<int>(p + TERMINATOR_BYTES);
   return 0;
+}
+
+StreamScan ScanRecordStream(std::span<const std::uint8_t> stream, std::size_t& position) {
+  while (position + 1 < stream.size()) {
+    const std::uint8_t type = stream[position];
+    const std::uint8_t count = stream[position + 1];
+    if (type == 0xFF && count == 0xFF) {
+      position += TERMINATOR_BYTES;
+      return StreamScan::Ended;
+    }
+    if (!IsRecordType(type) || count > LONGEST_RECORD_COUNT) return StreamScan::Invalid;
+    if (position + 2 + count > stream.size()) break;
+    position += 2 + static_cast<std::size_t>(count);
+  }
+  return StreamScan::Unfinished;
+}
+
+std::string FormatRecordStream(std::span<const std::uint8_t> records) {
+  static constexpr char DIGITS[] = "0123456789ABCDEF";
+  std::string text = EMPTY_HEADER_RECORD;
+  for (std::size_t p = 0; p + 1 < records.size();) {
+    const std::size_t end = std::min(records.size(), p + 2 + records[p + 1]);
+    text += 'S';
+    text += static_cast<char>(records[p]);
+    for (++p; p < end; ++p) {
+      text += DIGITS[records[p] >> 4];
+      text += DIGITS[records[p] & 0x0F];
+    }
+    text += "\r\n";
+  }
+  return text;
 }
 
 }  // namespace kelvane

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 
 namespace kelvane {
 
@@ -15,5 +16,24 @@ inline constexpr std::size_t NYM_IMAGE_AREA = 256000;
 // `area` is refused at the record that overflows.
 int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length, std::FILE* out,
                      std::FILE* err);
+
+// How far a record stream read back from the drive has been found to run.
+enum class StreamScan {
+  Ended,       // the end marker found: `position` is the stream's length, marker included
+  Unfinished,  // the bytes end inside the stream: scan again from `position` with more
+  Invalid,     // not a stream this reader could have packed (`position` where it breaks)
+};
+
+// Walks the packed records of `stream` from `position` on, as the drive's
+// monitor does: a type byte (S2, S3, S7 or S8), a count, then that many
+// bytes; 0xFF 0xFF ends the stream. A record longer than one S-record line of
+// this reader can hold is invalid, as no file could have put it there.
+StreamScan ScanRecordStream(std::span<const std::uint8_t> stream, std::size_t& position);
+
+// An empty S0 header, then one S-record line per packed record of `records`
+// (the stream without its end marker), each of its own type with its own
+// checksum byte, CR LF ended:
+// the file that ReadRecordStream packs into exactly these bytes.
+std::string FormatRecordStream(std::span<const std::uint8_t> records);
 
 }  // namespace kelvane

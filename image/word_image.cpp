@@ -111,13 +111,7 @@ int WordImageReader::Read(int& size) {
     ++dataLength_;
   }
 
-  // The drive checks its firmware against the sum of its 16-bit words, each
-  // stored low byte first.
-  std::uint32_t checksum = 0;
-  for (std::size_t i = 0; i < dataLength_; i += 2) {
-    checksum +=
-        static_cast<std::uint32_t>(area_[i]) | (static_cast<std::uint32_t>(area_[i + 1]) << 8);
-  }
+  const std::uint32_t checksum = WordImageChecksum(area_.first(dataLength_));
   StoreWord32(area_.subspan(dataLength_).first<4>(), checksum, ByteOrder::LeastSignificantFirst);
 
   const int length = static_cast<int>(dataLength_ + CHECKSUM_BYTES);
@@ -188,7 +182,74 @@ bool WordImageReader::TakeAddressRecord(int addressBytes, bool isData) {
   return true;
 }
 
+std::uint32_t Word16(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(bytes[at]) | (static_cast<std::uint32_t>(bytes[at + 1]) << 8);
+}
+
+// Bytes of data in one record the writer makes: 32, so that the record
+// boundaries fall on the 64 KiB line between S1 and S2 addresses.
+constexpr std::size_t RECORD_DATA_BYTES = 32;
+
+void AppendRecord(std::string& text, char type, std::uint32_t address, int addressBytes,
+                  std::span<const std::uint8_t> data) {
+  char pair[3];
+  const auto put = [&](std::uint32_t byte) {
+    std::snprintf(pair, sizeof pair, "%02X", static_cast<unsigned>(byte & 0xFF));
+    text += pair;
+  };
+  const auto count = static_cast<std::uint32_t>(addressBytes + data.size() + 1);
+  std::uint32_t sum = count;
+  text += 'S';
+  text += type;
+  put(count);
+  for (int i = addressBytes - 1; i >= 0; --i) {
+    put(address >> (8 * i));
+    sum += address >> (8 * i);
+  }
+  for (const std::uint8_t byte : data) {
+    put(byte);
+    sum += byte;
+  }
+  put(~sum);
+  text += "\r\n";
+}
+
 }  // namespace
+
+std::uint32_t WordImageChecksum(std::span<const std::uint8_t> data) {
+  std::uint32_t checksum = 0;
+  for (std::size_t i = 0; i + 1 < data.size(); i += 2) checksum += Word16(data, i);
+  return checksum;
+}
+
+int FindWordImageLength(std::span<const std::uint8_t> flash) {
+  int length = 0;
+  std::uint32_t sum = 0;
+  for (std::size_t end = 0; end + CHECKSUM_BYTES <= flash.size(); end += 2) {
+    const auto stored = flash.subspan(end).first<CHECKSUM_BYTES>();
+    if (LoadWord32(stored, ByteOrder::LeastSignificantFirst) == sum)
+      length = static_cast<int>(end + CHECKSUM_BYTES);
+    sum += Word16(flash, end);
+  }
+  return length;
+}
+
+std::string FormatWordImage(std::span<const std::uint8_t> data) {
+  std::string text = EMPTY_HEADER_RECORD;
+  bool above16Bits = false;
+  for (std::size_t at = 0; at < data.size(); at += RECORD_DATA_BYTES) {
+    const auto record = data.subspan(at, std::min(RECORD_DATA_BYTES, data.size() - at));
+    // The reader fills the area with 0xFF, so erased runs need no record;
+    // the last one sets the image's length and is always written.
+    const bool last = at + record.size() == data.size();
+    if (!last && std::ranges::all_of(record, [](std::uint8_t b) { return b == 0xFF; })) continue;
+    const bool fits16 = at + record.size() <= 0x10000;
+    above16Bits = above16Bits || !fits16;
+    AppendRecord(text, fits16 ? '1' : '2', static_cast<std::uint32_t>(at), fits16 ? 2 : 3, record);
+  }
+  AppendRecord(text, above16Bits ? '8' : '9', 0, above16Bits ? 3 : 2, {});
+  return text;
+}
 
 int ReadWordImage(std::FILE* file, std::span<std::uint8_t> area, int maxLength, int& size,
                   std::FILE* out, std::FILE* err) {

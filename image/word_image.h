@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 
 namespace kelvane {
 
@@ -17,5 +18,23 @@ inline constexpr std::size_t SERIES27_IMAGE_AREA = 140000;
 // `maxLength` bytes is refused on its line.
 int ReadWordImage(std::FILE* file, std::span<std::uint8_t> area, int maxLength, int& size,
                   std::FILE* out, std::FILE* err);
+
+// The drive's checksum of a word image's data: the sum, wrapping at 32 bits,
+// of its 16-bit words, each stored least significant byte first.
+std::uint32_t WordImageChecksum(std::span<const std::uint8_t> data);
+
+// The length, checksum included, of the word image that `flash` holds from
+// its start, or 0 when there is none: the image ends at the last place where
+// four bytes hold the checksum of the words before them. Erased flash after
+// the image cannot hold such a place, as no sum of the words an area holds
+// reaches 0xFFFFFFFF; a match that only chance made earlier in the image is
+// passed over.
+int FindWordImageLength(std::span<const std::uint8_t> flash);
+
+// S-records that ReadWordImage builds `data` from (the image without its
+// checksum, of an even length): an empty S0 header, S1 where the addresses fit in 16 bits, S2
+// above, 32 bytes a line, runs of erased 0xFF bytes left out but the last
+// byte always written, and the matching end record (S9, or S8 after S2).
+std::string FormatWordImage(std::span<const std::uint8_t> data);
 
 }  // namespace kelvane

@@ -40,7 +40,9 @@ std::string Describe(const RunOptions& o) {
          field(o.verifyOnly, "verify") +
          field(o.clearMode != ClearMode::None, "clear=" + std::to_string(int(o.clearMode))) +
          field(o.fileName.has_value(), "file=" + o.fileName.value_or("")) +
-         field(o.devicePath.has_value(), "device=" + o.devicePath.value_or(""));
+         field(o.devicePath.has_value(), "device=" + o.devicePath.value_or("")) +
+         field(o.backupFileName.has_value(), "backup=" + o.backupFileName.value_or("")) +
+         field(o.identifyOnly, "identify");
 }
 
 constexpr PathRule P = PathRule::Posix;
@@ -77,6 +79,14 @@ TEST(CommandLine, ReadOptions) {
       {P, {"/c/dev/pts/7", "/c3"}, "port=3"},
       {W, {"-?"}, "file=-?", USAGE},
       {P, {"-h", "fw.s"}, "file=fw.s"},
+      // /u takes its file from the rest of the argument or from the next one.
+      {P,
+       {"/u/tmp/old.s", "/usr/fw.s", "/i"},
+       "file=/usr/fw.s backup=/tmp/old.s identify",
+       "Option /i cannot be used with /u\r\n"},
+      {W, {"/u", "old.s", "new.s"}, "file=new.s backup=old.s"},
+      {P, {"/u", "/v"}, "", "Option /u takes the name of the file to back up into\r\n"},
+      {W, {"fw.s", "/U"}, "file=fw.s", "Option /u takes the name of the file to back up into\r\n"},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv{"/h"};  // the program's name is never read
@@ -87,7 +97,11 @@ TEST(CommandLine, ReadOptions) {
     unit::Output out;
     const OptionsOutcome outcome = ReadOptions(argv, c.rule, options, out.get());
     const bool help = c.printed.ends_with(USAGE);
-    EXPECT_EQ(outcome, help ? OptionsOutcome::HelpShown : OptionsOutcome::Run) << name;
+    const bool refused = c.printed.starts_with("Option /");
+    EXPECT_EQ(outcome, help      ? OptionsOutcome::HelpShown
+                       : refused ? OptionsOutcome::Refused
+                                 : OptionsOutcome::Run)
+        << name;
     EXPECT_EQ(Describe(options), c.options.empty() ? "" : " " + c.options) << name;
     EXPECT_EQ(out.text(), c.printed) << name;
   }

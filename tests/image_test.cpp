@@ -134,6 +134,34 @@ std::string HexText(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
+// What a backup finds in the flash it read: where a record stream ends (or breaks off), the
+// length of a word image whose first four bytes also hold the sum before them, a TK720 header.
+TEST(RecordReaders, WhatTheFlashHolds) {
+  const std::tuple<Bytes, StreamScan, std::size_t> streams[] = {
+      {Hex("32 04 00 00 00 AA FF FF 00"), StreamScan::Ended, 8},
+      {Hex("38 04 00 00 00 FB 37"), StreamScan::Unfinished, 6},
+      {Hex("32 05 00 00 00 AA"), StreamScan::Unfinished, 0},
+      {Hex("37 05 00 00 00 00 FA 31 03 00 00 FC FF FF"), StreamScan::Invalid, 7},
+      {Hex("FF 00"), StreamScan::Invalid, 0},
+      {unit::Cat(Hex("33 2F"), Bytes(47, 0)), StreamScan::Unfinished, 49},
+      {unit::Cat(Hex("33 30"), Bytes(48, 0)), StreamScan::Invalid, 0}};
+  for (const auto& [flash, scan, end] : streams) {
+    std::size_t position = 0;
+    EXPECT_EQ(ScanRecordStream(flash, position), scan) << HexText(flash);
+    EXPECT_EQ(position, end) << HexText(flash);
+  }
+  EXPECT_EQ(FindWordImageLength(Hex("00 00 00 00 02 00 02 00 00 00 FF FF FF FF")), 10);
+  EXPECT_EQ(FindWordImageLength(Bytes(1000, 0xFF)), 0);
+  for (const auto& [header, length] :
+       std::initializer_list<std::tuple<const char*, int>>{{"F1 E2 D3 C4 00 00 00 03", 12},
+                                                           {"F1 E2 D3 C4 00 00 00 02", 0},
+                                                           {"F1 E2 D3 C5 00 00 00 03", 0}})
+    EXPECT_EQ(ChecksummedImageLength(std::span<const std::uint8_t, 8>(Hex(header).data(), 8)),
+              length);
+  EXPECT_TRUE(ChecksummedImageSumsToZero(Hex("F1 E2 D3 C4 00 00 00 03 0E 1D 2C 39")));
+  EXPECT_FALSE(ChecksummedImageSumsToZero(Hex("F1 E2 D3 C4 00 00 00 03 0E 1D 2C 3A")));
+}
+
 // The end-to-end loads show both images for a file of whole words; here the
 // padding of a file that ends mid-word, and the refusals. Checksummed: header
 // F1E2D3C4, word count, the file from byte 8, 0xFF to a whole word, the word

@@ -291,6 +291,9 @@ const Tool TOOLS[] = {
      DRY_RUN "TK720\r\n File:             tk720_sample.bin\r\n Image bytes:      3004\r\n"
      " Blocks to write:  12 blocks, 1 to 12 of 12 (0x4000 to 0x4B00)\r\n"
      " Check value:      check word 96DFB63B\r\n", {}, false},
+    {"DryRunBackup", "tl3xx", {}, {"/a", "/uold.s"}, {"/n"}, 0, DRY_RUN "TL3xx\r\n Backup file:      old.s\r\n"
+     " Blocks to read:   up to 516 sectors, 1 to 516 (0x0 to 0x10180), all: the image ends at the last"
+     " place that holds its checksum\r\n", {}, false},
     {"DryRunRefusedFile", "nym", {}, {"bad.s"}, {"/n"}, 1, NO_FIRMWARE, {}, false},
 };
 // clang-format on
