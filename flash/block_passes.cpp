@@ -136,6 +136,7 @@ int RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRange&
 int RunReadPass(SerialPort& port, const BlockFamily& family, const BlocksNeeded& needed,
                 std::vector<std::uint8_t>& bytes, std::FILE* out) {
   const auto size = static_cast<std::uint32_t>(family.blockSize);
+  const bool live = FlushEachLine(port, out);
   std::fputs("Reading firmware:\r\n", out);
   bytes.clear();
   for (int block = 0, total = needed(bytes); block < total; ++block) {
@@ -155,7 +156,7 @@ int RunReadPass(SerialPort& port, const BlockFamily& family, const BlocksNeeded&
     bytes.insert(bytes.end(), reply.begin(), reply.begin() + size);
     total = needed(bytes);
     std::fprintf(out, "%4d of %4d %ss read\r", block + 1, std::max(total, block + 1), family.unit);
-    std::fflush(out);
+    if (live) std::fflush(out);
   }
   std::fputs("\r\n", out);
   return 0;
