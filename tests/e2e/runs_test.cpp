@@ -350,7 +350,7 @@ TEST(FieldOptions, ListsTheSerialPortsOfTheMachine) {
     root.Write("sys/class/tty/" + std::string(type, 10), std::string(type + 11) + "\n");
   fs::create_directories(usb / "1-1:1.0/ttyUSB0");
   root.Write("sys/devices/usb1/1-1/manufacturer", "Brisk Devices\n");
-  root.Write("sys/devices/usb1/1-1/product", "USB serial cable\n");
+  root.Write("sys/devices/usb1/1-1/product", "USB serial cable \n");  // blanks as some makers pad
   fs::create_directory_symlink("../../../devices/usb1/1-1/1-1:1.0/ttyUSB0", tty / "ttyUSB0/device");
   fs::create_directories(root.File("dev/serial/by-id"));
   fs::create_symlink("../../ttyUSB0", root.File("dev/serial/by-id/usb-Brisk_cable-if00"));
