@@ -80,6 +80,9 @@ TEST(SerialPortPosix, CookedLineBecomesRawEightNoneOne) {
 // is tried). A loader started as a session leader, as a service is, must not
 // take the drive's line for its controlling terminal: a hang-up would kill it.
 TEST(SerialPortPosix, OpensComOneToNineAtAnyRateNeverAsTheControllingTerminal) {
+  SerialPort unnamed;
+  EXPECT_TRUE(unnamed.OpenPath(nullptr, 38400) == 0 &&
+              unnamed.openFailure() == OpenFailure::NoSuchDevice);
   for (int number : {0, 1, 9, 10, -48}) {
     SerialPort port;
     errno = 0;

@@ -11,10 +11,17 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 kelvane=$(realpath "$1")
 shift
 suite=$(realpath "${KELVANE_NATIVE_BUILD:-$here/../../build}")/bin/kelvane_e2e_tests
-release=$(basename "$(ls -d /lib/modules/* | sort -V | tail -1)")
 die() { echo "vm/run.sh: $*" >&2; exit 2; }
 [[ -f $suite && -f $kelvane ]] || die "build $suite and the static kelvane first"
-[[ -r /boot/vmlinuz-$release ]] || die "no kernel /boot/vmlinuz-$release (linux-image-amd64)"
+# The newest installed kernel that has the FTDI driver (a cloud kernel, say,
+# may be the one running, without it).
+release=
+for modules in $(ls -d /lib/modules/* | sort -V); do
+  if [[ -r /boot/vmlinuz-${modules##*/} && -n $(find "$modules" -name 'ftdi_sio.ko*' -print -quit) ]]; then
+    release=${modules##*/}
+  fi
+done
+[[ -n $release ]] || die "no kernel with its FTDI driver in /boot and /lib/modules (linux-image-amd64)"
 # The guest's clock runs on while a busy machine holds QEMU or a drive-sim
 # back, and the drive has only 200 ms to answer: ahead of other work, where
 # that is allowed (as root).
