@@ -8,8 +8,8 @@
 
 namespace kelvane::fuzz {
 
-// A stream closed when it goes: the input (an empty one as /dev/null, which
-// fmemopen cannot give) or a sink for what is printed, not under test here.
+// The input as a stream, closed when it goes (an empty one as /dev/null,
+// which fmemopen cannot give).
 struct File {
   FILE* file;
   explicit File(FILE* opened) : file(opened) {}
@@ -19,9 +19,6 @@ struct File {
 inline FILE* Input(const std::uint8_t* data, std::size_t size) {
   return size == 0 ? fopen("/dev/null", "rb")
                    : fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
-}
-inline FILE* Sink() {
-  return fopen("/dev/null", "w");
 }
 
 // The binary image builders take a file name: one file per fuzzing process.
