@@ -18,13 +18,10 @@ namespace {
 #define CHECKSUM_IS "Firmware checksum is 0563ed3b, size in WORDs 2304\r\n"
 
 struct Family {
-  const char* name;  // drive-sim's --family
-  const char* option;
-  const char* sample;
-  const char* golden;
-  std::size_t at;  // where the image lies in the flash as read back
+  const char *name, *option, *sample, *golden;  // name: drive-sim's --family
+  std::size_t at;                               // where the image lies in the flash as read back
   const char* unit;
-  std::size_t size;  // of a block
+  std::size_t size;  // of a block, `count` of them
   int count;
   const char* before;  // what the loader prints about the image first
   const char* after;   // what it prints between writing and verifying
@@ -92,6 +89,9 @@ std::vector<std::string> Arguments(const Family& f, std::vector<std::string> mor
   return more;
 }
 
+#define VM_ONLY() \
+  if (!UnderVm()) GTEST_SKIP() << "tests/vm/run.sh runs it in a virtual machine"
+
 // ---- the fault matrix: each distinct failure path once, on the family
 // whose procedure owns it (the link phase is shared by all, so on Nym).
 
@@ -106,6 +106,8 @@ struct Fault {
   std::string tail = "";    // appended to the sample file
   int verify = 0;  // verify only (/v): 1, the image in place; 2, one byte off in the second block
                    // and every byte of the fourth
+  Wire wire = Wire::Usb;  // in the virtual machine
+  int baud = 0;           // not 0: a run in the virtual machine at this rate (/b)
 };
 
 std::vector<Fault> FaultRows() {
@@ -121,6 +123,14 @@ std::vector<Fault> FaultRows() {
     rows.push_back({"NoFault_" + name, i, {}, 0, 0, Written(f) + f.after + f.sector + Verified(f, true)});
     rows.push_back({"Verify_" + name, i, {}, 0, 0, f.sector + Verified(f, true), -1, 0, "", 1});
     rows.push_back({"VerifyDifferences_" + name, i, {}, 0, 0, f.sector + Verified(f, false, {{1, 1}, {3, int(f.size)}}), -1, 0, "", 2});
+  }
+  // Two families through the UART, by the /c2 that /l gives it, the standard 921600 and 250000,
+  // which only the free-rate request sets, through the adapter.
+  const std::tuple<int, Wire, int> RATES[] = {{NYM, Wire::Uart, 38400}, {S27, Wire::Uart, 115200}, {TL3XX, Wire::Usb, 921600}, {TK720, Wire::Usb, 250000}};
+  for (const auto& [i, wire, baud] : RATES) {
+    const Family& f = FAMILIES[i];
+    rows.push_back({"NoFault" + std::to_string(baud) + (wire == Wire::Uart ? "Uart_" : "_") + f.name, i, {}, 0, 0,
+                    Written(f) + f.after + f.sector + Verified(f, true), -1, 0, "", 0, wire, baud});
   }
   rows.insert(rows.end(), {
     {"LinkAfterSilence", NYM, {"--silent-first", "3"}, 3, 0, nymLoad},
@@ -160,6 +170,7 @@ class Loads : public ::testing::TestWithParam<Fault> {};
 TEST_P(Loads, EndAsTheDriveDecidesAndNeverClaimSuccessFalsely) {
   const Fault& fault = GetParam();
   const Family& f = FAMILIES[fault.family];
+  if (fault.baud != 0) VM_ONLY();
   TempDir dir;
   const Bytes sample = Example(f.sample);
   dir.Write(f.sample, std::string(sample.begin(), sample.end()) + fault.tail);
@@ -169,11 +180,13 @@ TEST_P(Loads, EndAsTheDriveDecidesAndNeverClaimSuccessFalsely) {
   for (std::size_t i = 0; fault.verify == 2 && i < f.size; ++i)
     expected[f.at + 3 * f.size + i] ^= 0x5A;
   if (fault.verify != 0) sim = {"--flash-in", dir.Write("flash.in", expected)};
-  Drive drive(dir, f.name, sim);
-  const Result run =
-      Load(dir, &drive, Arguments(f, std::vector<std::string>(fault.verify != 0, "/v")));
-  EXPECT_TRUE(Ran(run, fault.status,
-                  Head(drive, f.name, fault.verify == 1, fault.failures) + f.before + fault.rest));
+  Drive drive(dir, f.name, sim, fault.wire);
+  std::string head = Head(drive, f.name, fault.verify == 1, fault.failures);
+  std::vector<std::string> more(fault.verify != 0, "/v");
+  if (fault.baud != 0) head.replace(head.find("38400"), 5, std::to_string(fault.baud));
+  if (fault.baud != 0) more.push_back("/b" + std::to_string(fault.baud));
+  const Result run = Load(dir, &drive, Arguments(f, more));
+  EXPECT_TRUE(Ran(run, fault.status, head + f.before + fault.rest));
   const Bytes flash = drive.Stop();
   Bytes image = Golden(f.golden);
   const auto written = image.begin() + std::min(image.size(), fault.blocks * f.size);
@@ -193,34 +206,10 @@ TEST_P(Loads, EndAsTheDriveDecidesAndNeverClaimSuccessFalsely) {
 INSTANTIATE_TEST_SUITE_P(Matrix, Loads, ::testing::ValuesIn(FaultRows()), RowName);
 
 // ---- on the kernel's own serial drivers in tests/vm/run.sh's virtual machine, where the rows
-// NoFault_* above load each family through an FTDI adapter.
-
-#define VM_ONLY() \
-  if (!UnderVm()) GTEST_SKIP() << "tests/vm/run.sh runs it in a virtual machine"
+// NoFault* above load each family through an FTDI adapter or the UART.
 
 // The parameters cleared (/p), 256 sectors each way: a run long enough to be met midway.
 const std::string CLEARING = "Setting flash to 0xFF\r\nUpdating firmware:\r\n";
-
-// Two families through the UART, by the /c2 that /l gives it, the standard 921600 and 250000,
-// which only the free-rate request sets, through the adapter.
-TEST(RealDrivers, LoadThroughTheUartAndAtHighAndFreeRates) {
-  VM_ONLY();
-  const std::tuple<int, Wire, int> RUNS[] = {{NYM, Wire::Uart, 38400},
-                                             {S27, Wire::Uart, 115200},
-                                             {TL3XX, Wire::Usb, 921600},
-                                             {TK720, Wire::Usb, 250000}};
-  for (const auto& [i, wire, baud] : RUNS) {
-    const Family& f = FAMILIES[i];
-    TempDir dir;
-    Drive drive(dir, f.name, {}, wire);
-    std::string head = Head(drive, f.name);
-    head.replace(head.find("38400"), 5, std::to_string(baud));
-    EXPECT_TRUE(Ran(Load(dir, &drive, Arguments(f, {"/b" + std::to_string(baud)})), 0,
-                    head + f.before + Written(f) + f.after + f.sector + Verified(f, true)))
-        << f.name;
-    EXPECT_TRUE(SameFlash(Loaded(f), drive.Stop()));
-  }
-}
 
 // A line left 7E1, cooked and with every input, output and local setting a binary line must not
 // have is 8N1 raw while the loader holds it, with the adapter's latency timer at 1 and a second
