@@ -11,8 +11,7 @@ namespace kelvane::e2e {
 namespace {
 
 struct Backup {
-  const char* name;
-  const char* family;  // drive-sim's --family
+  const char *name, *family;  // family: drive-sim's --family
   std::vector<std::string> run;
   const char* loaded;  // into the drive before the run; nullptr: none
   int status;
@@ -40,7 +39,6 @@ std::string Read(const char* unit, int count, int shown) {
          Pass("read", unit, count, count - 1) + "\r\n";
 }
 #define SAVED "Firmware saved into back (<size> bytes)\r\n"
-#define SUM27 "Firmware checksum is 0563ed3b, size in WORDs 2304\r\n"
 #define CANNOT "Option /u cannot be used with "
 #define EMPTY "The drive holds no firmware: its image area is empty (all 0xFF)\r\n"
 #define NONE "The drive holds no valid "
@@ -50,7 +48,7 @@ std::string Read(const char* unit, int count, int shown) {
 const Backup BACKUPS[] = {
   {"NymSample", "nym", {"/u", "back"}, "nym_sample.s", 0, Read("sectors", 13, 1000) + SAVED},
   {"Tl3xxSample", "tl3xx", {"/a", "/uback"}, "tl3xx_sample.s", 0, Read("sectors", 516, 516) + SAVED},
-  {"Series27Sample", "27", {"/9", "/Uback"}, "series27_sample.s", 0, SUM27 + Read("sectors", 19, 19) + SAVED},
+  {"Series27Sample", "27", {"/9", "/Uback"}, "series27_sample.s", 0, "Firmware checksum is 0563ed3b, size in WORDs 2304\r\n" + Read("sectors", 19, 19) + SAVED},
   {"Tk720Sample", "tk720", {"/m", "/u", "back"}, "tk720_sample.bin", 0, Read("blocks", 12, 12) + VALID "3004 bytes\r\n" SAVED},
   {"NymSrecCat", "nym", {"/u", "back"}, "nym.s", 0, Read("sectors", 2, 1000) + SAVED},
   {"Tl3xxSrecCat", "tl3xx", {"/a", "/u", "back"}, "tl3xx.s", 0, Read("sectors", 516, 516) + SAVED},
