@@ -35,8 +35,10 @@ void ExpectRate(const testing::PseudoTerminal& line, speed_t rate) {
   EXPECT_EQ(std::pair(kernel.inputRate, kernel.outputRate), std::pair(rate, rate));
 }
 
-// A port as it often comes, cooked for a terminal, becomes raw 8N1.
-TEST(SerialPortPosix, CookedLineBecomesRawEightNoneOne) {
+// A port as it often comes, cooked for a terminal, becomes raw 8N1. A signal the loader leaves to
+// its default handling elsewhere (a terminal resize, a child's end) must not cut the wait for the
+// drive's byte short.
+TEST(SerialPortPosix, CookedLineBecomesRawEightNoneOneAndSignalsDoNotEndTheWait) {
   testing::PseudoTerminal line;
   termios cooked{};
   ASSERT_EQ(tcgetattr(line.master(), &cooked), 0);
@@ -65,6 +67,22 @@ TEST(SerialPortPosix, CookedLineBecomesRawEightNoneOne) {
   Bytes received(special.size());
   for (std::uint8_t& byte : received) port.ReadByte(byte);
   EXPECT_EQ(received, special);
+  struct sigaction quiet {};
+  quiet.sa_handler = [](int) {};
+  sigaction(SIGUSR1, &quiet, nullptr);
+  const pthread_t loader = pthread_self();
+  // Signals for a tenth of the silence limit, then the drive's byte.
+  std::thread drive([&] {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+    while (std::chrono::steady_clock::now() < until) pthread_kill(loader, SIGUSR1);
+    line.Write(Bytes{0x5A});
+  });
+  std::uint8_t byte = 0;
+  EXPECT_EQ(port.ReadByte(byte), ReadOutcome::Byte);
+  drive.join();
+  EXPECT_EQ(byte, 0x5A);
+  // Then the drive says nothing more: silence, which is not a failed line.
+  EXPECT_EQ(port.ReadByte(byte), ReadOutcome::Silence);
   line.Hangup();  // the adapter pulled: the write fails instead of spinning
   EXPECT_FALSE(port.Write(special));
 }
@@ -100,30 +118,6 @@ TEST(SerialPortPosix, OpensComOneToNineAtAnyRateNeverAsTheControllingTerminal) {
   const int slave = open(line.slavePath().c_str(), O_RDWR | O_NOCTTY);
   int exclusive = 1;
   EXPECT_TRUE(ioctl(slave, TIOCGEXCL, &exclusive) == 0 && exclusive == 0 && close(slave) == 0);
-}
-
-// A signal the loader leaves to its default handling elsewhere (a terminal
-// resize, a child's end) must not cut the wait for the drive's byte short.
-TEST(SerialPortPosix, SignalsDoNotEndTheWaitForTheDrive) {
-  struct sigaction quiet {};
-  quiet.sa_handler = [](int) {};
-  sigaction(SIGUSR1, &quiet, nullptr);
-  testing::PseudoTerminal line;
-  SerialPort port;
-  ASSERT_EQ(port.OpenPath(line.slavePath().c_str(), 38400), 1);
-  const pthread_t loader = pthread_self();
-  // Signals for a tenth of the silence limit, then the drive's byte.
-  std::thread drive([&] {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
-    while (std::chrono::steady_clock::now() < until) pthread_kill(loader, SIGUSR1);
-    line.Write(Bytes{0x5A});
-  });
-  std::uint8_t byte = 0;
-  EXPECT_EQ(port.ReadByte(byte), ReadOutcome::Byte);
-  drive.join();
-  EXPECT_EQ(byte, 0x5A);
-  // Then the drive says nothing more: silence, which is not a failed line.
-  EXPECT_EQ(port.ReadByte(byte), ReadOutcome::Silence);
 }
 
 }  // namespace
