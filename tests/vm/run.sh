@@ -35,12 +35,9 @@ qemu-system-x86_64 -accel tcg -m 256 -nodefaults -display none -no-reboot \
   -serial chardev:console -chardev null,id=uart1 -serial chardev:uart1 \
   -chardev null,id=uart2 -serial chardev:uart2 -usb -qmp "unix:$dir/qmp,server=on,wait=off" &
 qemu=$!
-for _ in $(seq 600); do
-  grep -q '^vm: ready' "$dir/console.log" 2>/dev/null && break
-  kill -0 "$qemu" 2>/dev/null || break
-  sleep 0.1
-done
-grep -q '^vm: ready' "$dir/console.log" 2>/dev/null || { cat "$dir/console.log" >&2; die "the guest did not boot"; }
+ready() { grep -q '^vm: ready' "$dir/console.log" 2>/dev/null; }
+for _ in $(seq 600); do { ready || ! kill -0 "$qemu" 2>/dev/null; } && break; sleep 0.1; done
+ready || { cat "$dir/console.log" >&2; die "the guest did not boot"; }
 echo "vm/run.sh: kernel $release booted in ${SECONDS}s"
 
 export KELVANE_VM_CONSOLE=$dir/console KELVANE_VM_QMP=$dir/qmp
