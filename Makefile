@@ -53,14 +53,16 @@ build-windows:
 	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 	cmake --build $(WINDOWS_BUILD) -j$(JOBS)
 
-# The end-to-end scenarios with kelvane.exe under Wine, its COM7 mapped to
+# The end-to-end scenarios with kelvane.exe (and kelvane-station.exe on COM4
+# to COM6) under Wine, its COM7 mapped to
 # each scenario's drive-sim; stdout and exit status must equal the Linux
 # build's.
 test-windows:
 	./run-tests windows
 
 # The native suite again, built with AddressSanitizer and
-# UndefinedBehaviorSanitizer; any sanitizer report fails it.
+# UndefinedBehaviorSanitizer, then the station's tests with ThreadSanitizer;
+# any sanitizer report fails it.
 test-sanitize:
 	./run-tests sanitize
 
@@ -88,4 +90,4 @@ bench:
 	bench/run.sh
 
 clean:
-	rm -rf $(BUILD) $(WINDOWS_BUILD) build-asan build-fuzz build-bench build-package-* build-packages
+	rm -rf $(BUILD) $(WINDOWS_BUILD) build-asan build-tsan build-fuzz build-bench build-package-* build-packages

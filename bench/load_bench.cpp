@@ -4,7 +4,9 @@
 // loader's CPU for a backup (/u) of a Nym drive whose record stream fills its
 // whole image area (1000 sector reads) against its wire time, its wall
 // time against a drive-sim that paces its replies like that line beside a bare
-// client sending the same frames, and our MD5 beside OpenSSL's. Every figure
+// client sending the same frames, and our MD5 beside OpenSSL's. Then the
+// station: the Nym sample into 8 drive-sims paced at 115200 baud against
+// kelvane into one, and its peak memory with 64 unpaced drives. Every figure
 // is the median of several runs: the machine is often shared.
 //
 //   kelvane_bench [runs]      (5 runs unless told; bench/run.sh builds it)
@@ -20,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -199,6 +202,67 @@ std::optional<double> RunBareClient(std::size_t& wireBytes) {
   return ok ? std::optional<double>(wall) : std::nullopt;
 }
 
+constexpr int STATION_BAUD = 115200;
+
+// The Nym sample into `drives` drive-sims (paced at 115200 baud or not) by
+// kelvane-station, or into one by kelvane; nothing unless every drive
+// verified.
+std::optional<LoadRun> RunSample(bool station, int drives, bool paced) {
+  std::vector<std::unique_ptr<ChildProcess>> sims;
+  std::vector<std::string> argv = {station ? STATION_BIN : KELVANE_BIN};
+  for (int i = 0; i < drives; ++i) {
+    std::vector<std::string> args = {DRIVE_SIM_BIN, "--family", "nym"};
+    if (paced) args.insert(args.end(), {"--pace", "--baud", std::to_string(STATION_BAUD)});
+    sims.push_back(std::make_unique<ChildProcess>(args));
+    const std::string port = PortOf(*sims.back());
+    if (port.empty()) return std::nullopt;
+    argv.push_back("/c" + port);
+  }
+  argv.insert(argv.end(), {"/b" + std::to_string(STATION_BAUD), NYM_SAMPLE});
+  const Clock::time_point start = Clock::now();
+  ChildProcess run(argv);
+  if (!run.Wait(RUN_LIMIT) || run.status() != 0) return std::nullopt;
+  return LoadRun{SecondsSince(start), run.cpuSeconds(), run.peakRssKiB()};
+}
+
+// The station's figures as printed; nothing after a run that did not verify.
+std::optional<std::string> RunStationFigures(int runs) {
+  constexpr int DRIVES = 8;
+  std::vector<double> oneWall, oneCpu, stationWall, stationCpu, manyRss;
+  for (int r = 0; r < runs; ++r) {
+    const std::optional<LoadRun> one = RunSample(false, 1, true);
+    const std::optional<LoadRun> station = RunSample(true, DRIVES, true);
+    const std::optional<LoadRun> many = RunSample(true, 64, false);
+    if (!one || !station || !many) {
+      std::fprintf(stderr, "kelvane_bench: a station run did not verify every drive\n");
+      return std::nullopt;
+    }
+    oneWall.push_back(one->wallSeconds);
+    oneCpu.push_back(one->cpuSeconds);
+    stationWall.push_back(station->wallSeconds);
+    stationCpu.push_back(station->cpuSeconds / DRIVES);
+    manyRss.push_back(static_cast<double>(many->peakRssKiB));
+  }
+  const double wall = Median(stationWall) / Median(oneWall);
+  const double cpu = Median(stationCpu) / Median(oneCpu);
+  std::string text;
+  char line[200];
+  const auto print = [&](auto... arguments) {
+    std::snprintf(line, sizeof line, arguments...);
+    text += line;
+  };
+  print("Station figures (medians of %d runs), the Nym sample at %d baud\n", runs, STATION_BAUD);
+  print("  kelvane into 1 paced drive: %.3f s, CPU %.1f ms\n", Median(oneWall),
+        Median(oneCpu) * 1e3);
+  print("  kelvane-station into %d paced drives: %.3f s = %.3f x kelvane's  (goal <= 1.15: %s)\n",
+        DRIVES, Median(stationWall), wall, Goal(wall <= 1.15));
+  print("  station CPU per drive: %.1f ms = %.3f x kelvane's  (goal <= 1: %s)\n",
+        Median(stationCpu) * 1e3, cpu, Goal(cpu <= 1));
+  print("  station peak memory (max RSS), 64 unpaced drives: %.0f KiB  (goal < 65536: %s)\n",
+        Median(manyRss), Goal(Median(manyRss) < 65536));
+  return text;
+}
+
 int Run(int runs) {
   std::vector<double> cpu, rss, pacedWall, pacedCpu, bareWall, backupCpu, oursMd5, opensslMd5;
   std::size_t wireBytes = 0, backupWireBytes = 0;
@@ -220,6 +284,8 @@ int Run(int runs) {
     pacedCpu.push_back(paced->cpuSeconds);
     bareWall.push_back(*bare);
   }
+  const std::optional<std::string> station = RunStationFigures(runs);
+  if (!station) return 1;
   // Only now: a child forked while this process held the 64 MiB would be
   // charged for its pages and their copying until it runs the loader.
   std::vector<std::uint8_t> data(64u << 20);
@@ -280,6 +346,7 @@ int Run(int runs) {
       "  full-area Nym backup (/u, 1000 sector reads): %zu bytes on the wire = %.3f s;"
       " loader CPU %.1f ms = %.2f %% of wire time  (goal <= 1 %%: %s)\n",
       backupWireBytes, backupWire, Median(backupCpu) * 1e3, backupShare, Goal(backupShare <= 1));
+  std::fputs(station->c_str(), stdout);
   return 0;
 }
 

@@ -1,10 +1,11 @@
 # What `cmake --install` puts under the prefix. The installed programs read
 # nothing from the source or build tree: the examples are copies.
 #
-#   Linux:   bin/kelvane, bin/drive-sim, share/man/man1/{kelvane,drive-sim}.1,
+#   Linux:   bin/kelvane, bin/kelvane-station, bin/drive-sim,
+#            share/man/man1/{kelvane,kelvane-station,drive-sim}.1,
 #            share/doc/kelvane/README.md and share/doc/kelvane/examples/
-#   Windows: kelvane.exe, README.md and examples/ side by side, as a zip is
-#            unpacked
+#   Windows: kelvane.exe, kelvane-station.exe, README.md and examples/ side
+#            by side, as a zip is unpacked
 include(GNUInstallDirs)
 
 set(KELVANE_EXAMPLES
@@ -15,12 +16,12 @@ set(KELVANE_EXAMPLES
   examples/tk720_digest_sample.bin)
 
 if(WIN32)
-  install(TARGETS kelvane RUNTIME DESTINATION .)
+  install(TARGETS kelvane kelvane-station RUNTIME DESTINATION .)
   install(FILES README.md DESTINATION .)
   install(FILES ${KELVANE_EXAMPLES} DESTINATION examples)
 elseif(NOT KELVANE_FUZZ)
-  install(TARGETS kelvane drive-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES man/kelvane.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(TARGETS kelvane kelvane-station drive-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES man/kelvane.1 man/kelvane-station.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/man/drive-sim.1)
     install(FILES man/drive-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()

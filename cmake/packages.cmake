@@ -4,8 +4,9 @@
 #                          dependencies computed from the programs' libraries
 #   -DKELVANE_STATIC=ON    kelvane-<version>-linux-x86_64-static.tar.gz, programs
 #                          linked statically, so they run on any Linux
-#   mingw-w64 toolchain    kelvane-<version>-win64.zip: kelvane.exe (static,
-#                          stripped), the README and the examples
+#   mingw-w64 toolchain    kelvane-<version>-win64.zip: kelvane.exe and
+#                          kelvane-station.exe (static, stripped), the README
+#                          and the examples
 set(CPACK_PACKAGE_NAME kelvane)
 set(CPACK_PACKAGE_VENDOR Ostrel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -16,6 +16,18 @@ bool IsDevicePathForm(const char* argument) {
   return (argument[1] == 'c' || argument[1] == 'C') && (argument[2] == '/' || argument[2] == '\\');
 }
 
+// /j<file> names the journal, whatever path follows the letter
+// (/j/var/log/line.jsonl, /jlogs/line.jsonl); a firmware file in a top
+// directory whose name starts with j is named //jobs/fw.s.
+bool IsJournalPathForm(const char* argument) {
+  return argument[1] == 'j' || argument[1] == 'J';
+}
+
+// A station's /o<folder> likewise.
+bool IsTranscriptFolderForm(const char* argument, const StationOptions* station) {
+  return station != nullptr && (argument[1] == 'o' || argument[1] == 'O');
+}
+
 // "/u" directly followed by a path separator: the backup file named by its
 // absolute path (/u/home/user/old.s).
 bool IsBackupPathForm(const char* argument) {
@@ -24,13 +36,14 @@ bool IsBackupPathForm(const char* argument) {
 
 // On POSIX an argument such as /home/user/fw.s is an absolute file path, not
 // an option: a second "/" tells it apart from every option the loader knows.
-bool IsPosixFilePath(const char* argument) {
+bool IsPosixFilePath(const char* argument, const StationOptions* station) {
   return std::strchr(argument + 1, '/') != nullptr && !IsDevicePathForm(argument) &&
+         !IsJournalPathForm(argument) && !IsTranscriptFolderForm(argument, station) &&
          !IsBackupPathForm(argument);
 }
 
-bool IsOption(const char* argument, PathRule rule) {
-  return argument[0] == '/' && !(rule == PathRule::Posix && IsPosixFilePath(argument));
+bool IsOption(const char* argument, PathRule rule, const StationOptions* station) {
+  return argument[0] == '/' && !(rule == PathRule::Posix && IsPosixFilePath(argument, station));
 }
 
 // A backup reads the drive and a bare identify touches nothing, so neither
@@ -81,7 +94,8 @@ bool ReadLinkAttempts(const char* text, int& attempts) {
 }
 
 // Applies one option.
-OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE* out) {
+OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE* out,
+                           StationOptions* station) {
   switch (argument[1]) {
     case 'c':
     case 'C':
@@ -93,6 +107,7 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
         options.portNumber = static_cast<signed char>(argument[2]) - '0';
         options.devicePath.reset();
       }
+      if (station != nullptr) station->ports.push_back({options.portNumber, options.devicePath});
       break;
     case 'b':
     case 'B':
@@ -149,6 +164,26 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
     case 'L':
       options.listPorts = true;
       break;
+    case 'j':
+    case 'J':
+      if (argument[2] == '\0') {
+        std::fprintf(out, "Option /j takes the journal's file name: /jline.jsonl\r\n");
+        return OptionsOutcome::Refused;
+      }
+      options.journalPath = std::string(argument + 2);
+      break;
+    case 'o':
+    case 'O':
+      if (station == nullptr) {
+        std::fprintf(out, "Unknown option: %s\r\n", argument);
+      } else if (argument[2] == '\0') {
+        std::fputs("Option /o takes the folder for the drives' transcripts: /otranscripts\r\n",
+                   out);
+        return OptionsOutcome::Refused;
+      } else {
+        station->transcriptFolder = std::string(argument + 2);
+      }
+      break;
     case 'i':
     case 'I':
       options.identifyOnly = true;
@@ -156,6 +191,7 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
     case 'h':
     case 'H':
     case '?':
+      if (station != nullptr) return OptionsOutcome::HelpShown;
       PrintUsage(out);
       return OptionsOutcome::HelpShown;
     default:
@@ -178,21 +214,27 @@ OptionsOutcome ReadHelpWord(const std::string& word) {
 }  // namespace
 
 OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule,
-                           RunOptions& options, std::FILE* out) {
+                           RunOptions& options, std::FILE* out, StationOptions* station) {
   int fileNames = 0;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const char* argument = arguments[i];
     if (argument == nullptr) continue;
-    if (!IsOption(argument, rule)) {
+    if (!IsOption(argument, rule, station)) {
       options.fileName = std::string(argument);
       ++fileNames;
       continue;
     }
     // /u<file>, or /u with the file as the next argument.
     if (argument[1] == 'u' || argument[1] == 'U') {
+      if (station != nullptr) {
+        // One backup file for many drives has no good name yet.
+        std::fprintf(out, "Option /u backs up one drive and is not for a station: %s\r\n",
+                     argument);
+        return OptionsOutcome::Refused;
+      }
       const char* name = argument + 2;
       if (*name == '\0' && i + 1 < arguments.size() && arguments[i + 1] != nullptr &&
-          !IsOption(arguments[i + 1], rule))
+          !IsOption(arguments[i + 1], rule, station))
         name = arguments[++i];
       if (*name == '\0') {
         std::fputs("Option /u takes the name of the file to back up into\r\n", out);
@@ -201,12 +243,12 @@ OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule
       options.backupFileName = std::string(name);
       continue;
     }
-    const OptionsOutcome outcome = ApplyOption(argument, options, out);
+    const OptionsOutcome outcome = ApplyOption(argument, options, out, station);
     if (outcome != OptionsOutcome::Run) return outcome;
   }
   const OptionsOutcome asked =
       fileNames == 1 ? ReadHelpWord(*options.fileName) : OptionsOutcome::Run;
-  if (asked == OptionsOutcome::HelpShown) PrintUsage(out);
+  if (asked == OptionsOutcome::HelpShown && station == nullptr) PrintUsage(out);
   if (asked != OptionsOutcome::Run) return asked;
   return CheckCombinations(options, out);
 }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "flash/run_options.h"
 
@@ -18,13 +21,27 @@ enum class PathRule { Windows, Posix };
 // version, is all that was asked for.
 enum class OptionsOutcome { Run, HelpShown, VersionShown, Refused };
 
+// What only a station's command line holds: every /c adds a drive's port,
+// /o<folder> asks for a transcript of each drive.
+struct StationOptions {
+  struct Port {
+    int portNumber = 1;
+    std::optional<std::string> devicePath;
+  };
+  std::vector<Port> ports;
+  std::optional<std::string> transcriptFolder;
+};
+
 // Reads the arguments (entry 0, the program's name, is skipped) into
 // `options`. Prints "Unknown option" lines and, when the help option is
 // reached, the usage screen, to `out`. As users of other programs type them,
 // -h, --help and -? show the usage screen too, and --version ends the run
 // after the banner, when that word is the only file name and no file has it.
+// With `station`, the arguments are a station's: /c adds a port, /o names
+// the transcripts' folder, /u is refused, and the help is left to the
+// station to show.
 OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule,
-                           RunOptions& options, std::FILE* out);
+                           RunOptions& options, std::FILE* out, StationOptions* station = nullptr);
 
 void PrintBanner(std::FILE* out);
 void PrintUsage(std::FILE* out);

@@ -12,16 +12,17 @@ namespace {
 // One row per family, in the order of DeviceFamily's values. The TL3xx and
 // TK720 monitors answer the identify request in the Nym layout.
 constexpr std::array<DriveFamily, 5> DRIVE_FAMILIES{{
-    {DeviceFamily::Nym, "Nym", ShowNymIdentity, NYM_IDENTITY_BASIC_LENGTH, RunNymProcedure,
-     PrepareNymImage, &NYM_FAMILY, BackUpRecordStream},
-    {DeviceFamily::TL3xx, "TL3xx", ShowNymIdentity, NYM_IDENTITY_BASIC_LENGTH,
+    {DeviceFamily::Nym, "Nym", "nym", DescribeNymIdentity, NYM_IDENTITY_BASIC_LENGTH,
+     RunReadBackProcedure, PrepareNymImage, &NYM_FAMILY, BackUpRecordStream},
+    {DeviceFamily::TL3xx, "TL3xx", "tl3xx", DescribeNymIdentity, NYM_IDENTITY_BASIC_LENGTH,
      RunWordImageProcedure, PrepareWordImage, &TL3XX_FAMILY, BackUpWordImage},
-    {DeviceFamily::TK720, "TK720", ShowNymIdentity, NYM_IDENTITY_BASIC_LENGTH, RunTK720Procedure,
-     PrepareTK720Image, &TK720_FAMILY, BackUpChecksummedImage},
-    {DeviceFamily::Series27, "27 series", ShowSeries27Identity, SERIES27_IDENTITY_LENGTH,
+    {DeviceFamily::TK720, "TK720", "tk720", DescribeNymIdentity, NYM_IDENTITY_BASIC_LENGTH,
+     RunReadBackProcedure, PrepareTK720Image, &TK720_FAMILY, BackUpChecksummedImage},
+    {DeviceFamily::Series27, "27 series", "27", DescribeSeries27Identity, SERIES27_IDENTITY_LENGTH,
      RunWordImageProcedure, PrepareWordImage, &SERIES27_FAMILY, BackUpWordImage},
-    {DeviceFamily::TK720Digest, "TK720 digest", ShowTK720DigestIdentity, TK720_PERSONALITY_LENGTH,
-     RunTK720DigestProcedure, PrepareTK720DigestImage, &TK720_DIGEST_FAMILY, nullptr},
+    {DeviceFamily::TK720Digest, "TK720 digest", "tk720-digest", DescribeTK720DigestIdentity,
+     TK720_PERSONALITY_LENGTH, RunTK720DigestProcedure, PrepareTK720DigestImage,
+     &TK720_DIGEST_FAMILY, nullptr},
 }};
 
 constexpr bool RowsInFamilyOrder() {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <span>
 
 #include "flash/block_passes.h"
@@ -9,6 +8,7 @@
 #include "flash/prepared_image.h"
 #include "flash/procedures.h"
 #include "flash/run_options.h"
+#include "flash/run_report.h"
 
 namespace kelvane {
 
@@ -17,14 +17,15 @@ namespace kelvane {
 // addresses and image limits are the block family's).
 struct DriveFamily {
   DeviceFamily family;
-  // As a dry run names it.
+  // As a dry run names it, and as a journal does.
   const char* name;
-  void (*showIdentity)(std::span<const std::uint8_t> reply, std::FILE* out);
+  const char* journalName;
+  DriveIdentity (*describeIdentity)(std::span<const std::uint8_t> reply);
   // The shortest identify reply of the family's layout: a shorter reply is no
   // identity but another request's, such as a late write reply.
   std::size_t shortestIdentity;
   FlashProcedure procedure;
-  // The image preparation the procedure starts with.
+  // The image preparation, done once before any port is opened.
   ImagePreparation prepare;
   const BlockFamily* blocks;
   // How /u reads the firmware back into a file; null where the monitor

@@ -1,5 +1,8 @@
 #include "driver/dry_run.h"
 
+#include <ctime>
+
+#include "driver/console_report.h"
 #include "flash/checksum_sector.h"
 
 namespace kelvane {
@@ -39,7 +42,11 @@ int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* o
   // A backup may come alone; with /u the clear options are refused.
   const bool loads = options.fileName || !options.backupFileName;
   PreparedImage image;
-  if (loads && family.prepare(options, blocks, image, out, err) != 0) return 1;
+  ConsoleReport console(out, err);
+  if (loads) {
+    image = family.prepare(options, blocks, static_cast<std::uint32_t>(std::time(nullptr)));
+    if (!TellFileMessages(image, console)) return 1;
+  }
   const int last = image.total - 1;
   // Only a Nym drive is ever erased; the clear option stands in for its file.
   const bool clears = family.family == DeviceFamily::Nym && options.clearMode != ClearMode::None;
@@ -63,7 +70,7 @@ int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* o
     }
   }
   PrintLabel("File:", out);
-  std::fprintf(out, "%s\r\n", clears ? "none, the flash is cleared" : image.fileName);
+  std::fprintf(out, "%s\r\n", clears ? "none, the flash is cleared" : image.fileName.c_str());
   // A clear sends erased sectors, not a file's image: its bytes are those of
   // the sectors it sends.
   const int blockCount = image.total - image.first;

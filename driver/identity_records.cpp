@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdio>
+#include <string>
 
 #include "link/drive_commands.h"
 
@@ -42,16 +44,63 @@ std::uint32_t Big32(const IdentityArea& area, std::size_t at) {
   return Word32(area, at, ByteOrder::MostSignificantFirst);
 }
 
+// Numbers go to printf as int or unsigned, reals as double.
+inline int Widen(std::int32_t value) {
+  return value;
+}
+inline int Widen(std::int16_t value) {
+  return value;
+}
+inline unsigned Widen(std::uint32_t value) {
+  return value;
+}
+inline unsigned Widen(std::uint16_t value) {
+  return value;
+}
+inline unsigned Widen(std::uint8_t value) {
+  return value;
+}
+inline double Widen(float value) {
+  return value;
+}
+
 std::array<char, 3> Chars3(const IdentityArea& area, std::size_t at) {
   return {static_cast<char>(area[at]), static_cast<char>(area[at + 1]),
           static_cast<char>(area[at + 2])};
 }
 
-// printf's %c takes an int and prints its value as an unsigned char, so every
-// byte, printable or not, goes out unchanged.
-int Char(char c) {
-  return static_cast<unsigned char>(c);
+// A field as printf shows it. Each field's number is passed as the type its
+// format takes.
+template <typename... Values>
+std::string Text(const char* format, Values... values) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, Widen(values)...);
+  return text;
 }
+
+// The three characters of a code, every byte unchanged, printable or not
+// (a zero byte included, as %c prints it).
+std::string Chars(const std::array<char, 3>& chars) {
+  return std::string(chars.data(), chars.size());
+}
+
+// Builds the identity's lines, each the label, the field and the layout's
+// line end.
+class IdentityLines {
+ public:
+  explicit IdentityLines(std::span<const std::uint8_t> reply, const char* end = "\r\n")
+      : end_(end) {
+    identity_.raw.assign(reply.begin(), reply.end());
+  }
+  void Add(const char* key, const char* label, std::string value) {
+    identity_.lines.push_back({key, value, label + value + end_});
+  }
+  DriveIdentity Done() { return std::move(identity_); }
+
+ private:
+  const char* end_;
+  DriveIdentity identity_;
+};
 
 }  // namespace
 
@@ -79,33 +128,32 @@ NymIdentity DecodeNymIdentity(std::span<const std::uint8_t> reply) {
   return identity;
 }
 
-void PrintNymIdentity(const NymIdentity& identity, std::FILE* out) {
-  std::fprintf(out, " Monitor revision:       %04X\r\n",
-               static_cast<unsigned>(identity.monitorRevision));
-  std::fprintf(out, " Model code:             %c%c%c\r\n", Char(identity.modelCode[0]),
-               Char(identity.modelCode[1]), Char(identity.modelCode[2]));
-  std::fprintf(out, " Hardware revision:      %c%c%c\r\n", Char(identity.hardwareRevision[0]),
-               Char(identity.hardwareRevision[1]), Char(identity.hardwareRevision[2]));
+DriveIdentity DescribeNymIdentity(std::span<const std::uint8_t> reply) {
+  const NymIdentity identity = DecodeNymIdentity(reply);
+  IdentityLines lines(reply);
+  lines.Add("monitor_revision",
+            " Monitor revision:       ", Text("%04X", identity.monitorRevision));
+  lines.Add("model_code", " Model code:             ", Chars(identity.modelCode));
+  lines.Add("hardware_revision", " Hardware revision:      ", Chars(identity.hardwareRevision));
   // The current rating is shown as its two bytes, high byte before the point.
-  std::fprintf(out, " Current capability:     %02X.%02X Amp\r\n",
-               static_cast<unsigned>(identity.driveCurrentCapability >> 8),
-               static_cast<unsigned>(identity.driveCurrentCapability & 0xFF));
-  std::fprintf(out, " Serial number           %d\r\n", static_cast<int>(identity.serialNumber));
+  lines.Add("current_capability", " Current capability:     ",
+            Text("%02X.%02X Amp", identity.driveCurrentCapability >> 8,
+                 identity.driveCurrentCapability & 0xFF));
+  lines.Add("serial_number", " Serial number           ", Text("%d", identity.serialNumber));
   // Drives without a personality block have nothing more worth showing.
-  if (identity.personalityBlockSize == 0) return;
+  if (identity.personalityBlockSize == 0) return lines.Done();
   const auto& mac = identity.macAddress;
-  std::fprintf(out, " Reserved                %04X\r\n", static_cast<unsigned>(identity.reserved1));
-  std::fprintf(out, " Personality block size  %d\r\n",
-               static_cast<int>(identity.personalityBlockSize));
-  std::fprintf(out, " MAC address             %02X%02X%02X %02X%02X%02x\r\n",
-               static_cast<unsigned>(mac[0]), static_cast<unsigned>(mac[1]),
-               static_cast<unsigned>(mac[2]), static_cast<unsigned>(mac[3]),
-               static_cast<unsigned>(mac[4]), static_cast<unsigned>(mac[5]));
-  std::fprintf(out, " Reserved                %04X\r\n", static_cast<unsigned>(identity.reserved2));
-  std::fprintf(out, " Date code               %08X\r\n", static_cast<unsigned>(identity.dateCode));
-  std::fprintf(out, " Manufacturing code      %d\r\n",
-               static_cast<int>(identity.manufacturingCode));
-  std::fprintf(out, " Test station code       %d\r\n", static_cast<int>(identity.testStationCode));
+  lines.Add("reserved_1", " Reserved                ", Text("%04X", identity.reserved1));
+  lines.Add("personality_block_size", " Personality block size  ",
+            Text("%d", identity.personalityBlockSize));
+  lines.Add("mac_address", " MAC address             ",
+            Text("%02X%02X%02X %02X%02X%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]));
+  lines.Add("reserved_2", " Reserved                ", Text("%04X", identity.reserved2));
+  lines.Add("date_code", " Date code               ", Text("%08X", identity.dateCode));
+  lines.Add("manufacturing_code", " Manufacturing code      ",
+            Text("%d", identity.manufacturingCode));
+  lines.Add("test_station_code", " Test station code       ", Text("%d", identity.testStationCode));
+  return lines.Done();
 }
 
 Series27Identity DecodeSeries27Identity(std::span<const std::uint8_t> reply) {
@@ -123,21 +171,22 @@ Series27Identity DecodeSeries27Identity(std::span<const std::uint8_t> reply) {
   return identity;
 }
 
-void PrintSeries27Identity(const Series27Identity& identity, std::FILE* out) {
-  std::fprintf(out, " Monitor revision:          %04X\r\n",
-               static_cast<unsigned>(identity.monitorRevision));
-  std::fprintf(out, " Model code:                %c%c%c\r\n", Char(identity.modelCode[0]),
-               Char(identity.modelCode[1]), Char(identity.modelCode[2]));
-  std::fprintf(out, " Hardware revision:         %c%c%c\r\n", Char(identity.hardwareRevision[0]),
-               Char(identity.hardwareRevision[1]), Char(identity.hardwareRevision[2]));
-  std::fprintf(out, " Current capability:        %.2f Amp\r\n",
-               static_cast<double>(identity.driveCurrentCapability));
-  std::fprintf(out, " Serial number              %d\r\n", static_cast<int>(identity.serialNumber));
-  std::fprintf(out, " Build number               %d\r\n", static_cast<int>(identity.buildNumber));
-  std::fprintf(out, " Current sensor resolution: %.2f ADC counts/Amp\r\n",
-               static_cast<double>(identity.currentSensorResolution));
-  std::fprintf(out, " Bus sensor resolution:     %.2f ADC counts/V\r\n",
-               static_cast<double>(identity.busSensorResolution));
+DriveIdentity DescribeSeries27Identity(std::span<const std::uint8_t> reply) {
+  const Series27Identity identity = DecodeSeries27Identity(reply);
+  IdentityLines lines(reply);
+  lines.Add("monitor_revision",
+            " Monitor revision:          ", Text("%04X", identity.monitorRevision));
+  lines.Add("model_code", " Model code:                ", Chars(identity.modelCode));
+  lines.Add("hardware_revision", " Hardware revision:         ", Chars(identity.hardwareRevision));
+  lines.Add("current_capability",
+            " Current capability:        ", Text("%.2f Amp", identity.driveCurrentCapability));
+  lines.Add("serial_number", " Serial number              ", Text("%d", identity.serialNumber));
+  lines.Add("build_number", " Build number               ", Text("%d", identity.buildNumber));
+  lines.Add("current_sensor_resolution", " Current sensor resolution: ",
+            Text("%.2f ADC counts/Amp", identity.currentSensorResolution));
+  lines.Add("bus_sensor_resolution", " Bus sensor resolution:     ",
+            Text("%.2f ADC counts/V", identity.busSensorResolution));
+  return lines.Done();
 }
 
 TK720Personality DecodeTK720Personality(std::span<const std::uint8_t> reply) {
@@ -163,51 +212,37 @@ TK720Personality DecodeTK720Personality(std::span<const std::uint8_t> reply) {
   return personality;
 }
 
-void ShowTK720Personality(std::span<const std::uint8_t> reply, std::FILE* out) {
+DriveIdentity DescribeTK720DigestIdentity(std::span<const std::uint8_t> reply) {
   const TK720Personality p = DecodeTK720Personality(reply);
-  std::fprintf(out, "   monitorRevision              %d\n", static_cast<int>(p.monitorRevision));
-  std::fprintf(out, "   buildNumber                  %d\n", static_cast<int>(p.buildNumber));
-  std::fprintf(out, "   driveCurrentCapability       %.2f Amp\n",
-               static_cast<double>(p.driveCurrentCapability));
-  std::fprintf(out, "   busSensorResolution          %.2f Counts/V\n",
-               static_cast<double>(p.busSensorResolution));
-  std::fprintf(out, "   currentSensorResolution      %.2f Counts/Amp\n",
-               static_cast<double>(p.currentSensorResolution));
-  std::fprintf(out, "   serialNumber                 %d\n", static_cast<int>(p.serialNumber));
-  std::fprintf(out, "   manufacturingCode            %d\n", static_cast<int>(p.manufacturingCode));
-  std::fprintf(out, "   hardwareRevision             %c.%c%c\n", Char(p.hardwareRevision[0]),
-               Char(p.hardwareRevision[1]), Char(p.hardwareRevision[2]));
-  std::fprintf(out, "   modelCode                    %c%c%c\n", Char(p.modelCode[0]),
-               Char(p.modelCode[1]), Char(p.modelCode[2]));
-  std::fprintf(out, "   vinNumber                    %s\n", p.vinNumber.data());
-  std::fprintf(out, "   macAddress                   %02x %02x %02x %02x %02x %02x\n",
-               static_cast<unsigned>(p.macAddress[0]), static_cast<unsigned>(p.macAddress[1]),
-               static_cast<unsigned>(p.macAddress[2]), static_cast<unsigned>(p.macAddress[3]),
-               static_cast<unsigned>(p.macAddress[4]), static_cast<unsigned>(p.macAddress[5]));
-  std::fprintf(out, "   checksum                     %04x\n", static_cast<unsigned>(p.checksum));
-}
-
-void PrintFirmwarePresence(std::uint32_t replyLength, std::FILE* out) {
+  // The personality's lines end with a line feed alone.
+  IdentityLines lines(reply, "\n");
+  lines.Add("monitor_revision", "   monitorRevision              ", Text("%d", p.monitorRevision));
+  lines.Add("build_number", "   buildNumber                  ", Text("%d", p.buildNumber));
+  lines.Add("drive_current_capability", "   driveCurrentCapability       ",
+            Text("%.2f Amp", p.driveCurrentCapability));
+  lines.Add("bus_sensor_resolution", "   busSensorResolution          ",
+            Text("%.2f Counts/V", p.busSensorResolution));
+  lines.Add("current_sensor_resolution", "   currentSensorResolution      ",
+            Text("%.2f Counts/Amp", p.currentSensorResolution));
+  lines.Add("serial_number", "   serialNumber                 ", Text("%d", p.serialNumber));
+  lines.Add("manufacturing_code", "   manufacturingCode            ",
+            Text("%d", p.manufacturingCode));
+  const auto& hw = p.hardwareRevision;
+  lines.Add("hardware_revision", "   hardwareRevision             ",
+            std::string{hw[0], '.', hw[1], hw[2]});
+  lines.Add("model_code", "   modelCode                    ", Chars(p.modelCode));
+  lines.Add("vin_number", "   vinNumber                    ", std::string(p.vinNumber.data()));
+  const auto& mac = p.macAddress;
+  lines.Add("mac_address", "   macAddress                   ",
+            Text("%02x %02x %02x %02x %02x %02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]));
+  lines.Add("checksum", "   checksum                     ", Text("%04x", p.checksum));
   // A monitor with valid firmware appends the firmware's digest and more to
   // the personality; a bare personality means there is nothing to run.
-  if (replyLength >= VALID_FIRMWARE_REPLY_LENGTH) {
-    std::fputs("Device contains valid firmware.\n", out);
-  } else {
-    std::fputs("Device doesn't have any valid firmware\n", out);
-  }
-}
-
-void ShowNymIdentity(std::span<const std::uint8_t> reply, std::FILE* out) {
-  PrintNymIdentity(DecodeNymIdentity(reply), out);
-}
-
-void ShowSeries27Identity(std::span<const std::uint8_t> reply, std::FILE* out) {
-  PrintSeries27Identity(DecodeSeries27Identity(reply), out);
-}
-
-void ShowTK720DigestIdentity(std::span<const std::uint8_t> reply, std::FILE* out) {
-  ShowTK720Personality(reply, out);
-  PrintFirmwarePresence(static_cast<std::uint32_t>(reply.size()), out);
+  lines.Add("",
+            reply.size() >= VALID_FIRMWARE_REPLY_LENGTH ? "Device contains valid firmware."
+                                                        : "Device doesn't have any valid firmware",
+            "");
+  return lines.Done();
 }
 
 }  // namespace kelvane

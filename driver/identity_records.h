@@ -2,8 +2,9 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <span>
+
+#include "flash/run_report.h"
 
 namespace kelvane {
 
@@ -59,21 +60,15 @@ inline constexpr std::size_t TK720_PERSONALITY_LENGTH = 112;
 
 // A reply shorter than a layout reads as zero where the drive sent nothing.
 NymIdentity DecodeNymIdentity(std::span<const std::uint8_t> reply);
-void PrintNymIdentity(const NymIdentity& identity, std::FILE* out);
-
 Series27Identity DecodeSeries27Identity(std::span<const std::uint8_t> reply);
-void PrintSeries27Identity(const Series27Identity& identity, std::FILE* out);
-
 TK720Personality DecodeTK720Personality(std::span<const std::uint8_t> reply);
-void ShowTK720Personality(std::span<const std::uint8_t> reply, std::FILE* out);
-// "Device contains valid firmware." when the reply is 152 bytes or longer.
-void PrintFirmwarePresence(std::uint32_t replyLength, std::FILE* out);
 
 // The identity lines of each layout straight from the identify reply, as the
-// run shows them once the link is up.
-void ShowNymIdentity(std::span<const std::uint8_t> reply, std::FILE* out);
-void ShowSeries27Identity(std::span<const std::uint8_t> reply, std::FILE* out);
-// The personality, then whether the drive holds valid firmware.
-void ShowTK720DigestIdentity(std::span<const std::uint8_t> reply, std::FILE* out);
+// run shows them once the link is up, each with its field's name and value.
+DriveIdentity DescribeNymIdentity(std::span<const std::uint8_t> reply);
+DriveIdentity DescribeSeries27Identity(std::span<const std::uint8_t> reply);
+// The personality, then whether the drive holds valid firmware ("Device
+// contains valid firmware." when the reply is 152 bytes or longer).
+DriveIdentity DescribeTK720DigestIdentity(std::span<const std::uint8_t> reply);
 
 }  // namespace kelvane

@@ -2,6 +2,7 @@
 #include <span>
 
 #include "driver/command_line.h"
+#include "driver/interrupt.h"
 #include "driver/run_sequence.h"
 
 #ifdef _WIN32
@@ -18,6 +19,9 @@ int main(int argc, char** argv) {
 #else
   constexpr kelvane::PathRule rule = kelvane::PathRule::Posix;
 #endif
+  // Ctrl-C's flag lives as long as the process, so its handler can reach it.
+  static kelvane::StopFlag stop{false};
+  kelvane::StopOnInterrupt(stop);
   const auto arguments = std::span<const char* const>(argv, static_cast<std::size_t>(argc));
-  return kelvane::RunKelvane(arguments, rule, stdout, stderr);
+  return kelvane::RunKelvane(arguments, rule, stdout, stderr, &stop);
 }

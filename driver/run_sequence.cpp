@@ -1,14 +1,15 @@
 #include "driver/run_sequence.h"
 
-#include <optional>
+#include <chrono>
+#include <ctime>
 
+#include "driver/console_report.h"
 #include "driver/drive_families.h"
+#include "driver/drive_run.h"
 #include "driver/dry_run.h"
+#include "driver/journal.h"
 #include "driver/port_listing.h"
-#include "link/drive_commands.h"
-#include "link/frame_exchange.h"
-#include "link/late_replies.h"
-#include "link/link_trace.h"
+#include "driver/terminal.h"
 
 namespace kelvane {
 
@@ -16,82 +17,82 @@ namespace {
 
 constexpr const char* NO_FIRMWARE_FILE = "S-record file with firmware is not specified\r\n";
 
-// The failure message keeps its one line; what the system said, and the
-// device that was tried (/c9 is /dev/ttyS8 on Linux), go to `err`.
-void TellWhyNotOpen(const SerialPort& port, std::FILE* err) {
-  std::fprintf(err, "Cannot open %s\n", port.DescribeOpenFailure().c_str());
-  std::fflush(err);
-}
-
-// Opens the COM port or, with /c<path>, the named serial device, and says so.
-// Returns false after the failure message.
-bool OpenPort(SerialPort& port, const RunOptions& options, std::FILE* out, std::FILE* err) {
-  if (options.devicePath) {
-    const char* path = options.devicePath->c_str();
-    if (port.OpenPath(path, options.baudRate) != 1) {
-      std::fprintf(out, "Failed to open %s port\r\n", path);
-      std::fflush(out);
-      TellWhyNotOpen(port, err);
-      return false;
-    }
-    std::fprintf(out, "%s open at %d baud\r\n", path, options.baudRate);
-  } else {
-    if (port.Open(options.portNumber, options.baudRate) != 1) {
-      std::fprintf(out, "Failed to open COM%d port\r\n", options.portNumber);
-      std::fflush(out);
-      TellWhyNotOpen(port, err);
-      return false;
-    }
-    std::fprintf(out, "COM%d open at %d baud\r\n", options.portNumber, options.baudRate);
-  }
-  std::fflush(out);
-  return true;
-}
-
-// A run that failed because the device itself went away says so on `err`,
-// after the failure message it already printed.
-int TellIfGone(SerialPort& port, std::FILE* out, std::FILE* err) {
-  if (port.WaitForHangUp()) {
-    std::fflush(out);
-    std::fprintf(err, "%s\n", port.DescribeLoss().c_str());
-    std::fflush(err);
-  }
-  return 1;
+const char* OperationOf(const RunOptions& options) {
+  if (options.identifyOnly) return "identify";
+  if (options.backupFileName) return options.fileName ? "backup-and-load" : "backup";
+  if (options.verifyOnly) return "verify";
+  // Only the Nym drive is erased; the other families load their file.
+  if (options.family == DeviceFamily::Nym && options.clearMode == ClearMode::EntireFlash)
+    return "clear";
+  if (options.family == DeviceFamily::Nym && options.clearMode == ClearMode::ParametersSection)
+    return "clear-parameters";
+  return "load";
 }
 
 }  // namespace
 
-int EstablishLink(SerialPort& port, int attempts, std::size_t shortestIdentity,
-                  std::span<const std::uint8_t>& identity, std::FILE* out) {
-  // A drive that is powering up or busy may miss a few requests; any failed
-  // exchange counts as one attempt, and only the identify request is retried.
-  // So does a reply too short for an identity: nothing in a reply says which
-  // request it answers, and this one answers another's (a write's, say, sent
-  // by a loader stopped before it read it), so the drive's replies now run
-  // one behind.
-  for (int remaining = attempts; remaining > 0; --remaining) {
-    if (TransactEmpty(port, CMD_IDENTIFY, identity) == LINK_OK) {
-      if (identity.size() >= shortestIdentity) {
-        // A failed attempt may have failed only by being answered late: its
-        // reply, or the rest of a long noise, is still coming and would be
-        // read as the answer to the procedure's first request.
-        if (remaining < attempts) DiscardLateReplies(port);
-        return 0;
-      }
-      if (port.trace != nullptr) port.trace->NoIdentity(identity.size(), shortestIdentity);
-    }
-    std::fprintf(out, "Trying to establish link with device %4d\r", remaining);
-    std::fflush(out);
-    // No attempt can reach a device that is no longer there.
-    if (port.DeviceGone()) break;
+bool OpenJournal(JournalFile& journal, const std::string& path, std::FILE* err) {
+  std::string reason;
+  if (journal.Open(path, reason)) return true;
+  std::fprintf(err, "Cannot open the journal %s for appending: %s; nothing was sent to a drive\n",
+               path.c_str(), reason.c_str());
+  std::fflush(err);
+  return false;
+}
+
+JournalEntry StartJournalEntry(const RunOptions& options, const DriveFamily& family,
+                               const PreparedImage& image, const char* program,
+                               std::chrono::system_clock::time_point start) {
+  JournalEntry entry;
+  entry.start = start;
+  entry.program = program;
+  entry.host = HostName();
+  entry.port = PortNameOf(options);
+  entry.baud = options.baudRate;
+  entry.family = family.journalName;
+  entry.operation = OperationOf(options);
+  const bool clears = family.family == DeviceFamily::Nym && options.clearMode != ClearMode::None;
+  if (!clears && LoadsAFile(options)) entry.file = options.fileName;
+  entry.fileSha256 = image.fileSha256;
+  if (!image.refused && LoadsAFile(options)) {
+    // A clear sends erased sectors, not a file's image: its bytes are those
+    // of the sectors it sends, as a dry run counts them.
+    entry.blocks = image.total - image.first;
+    entry.imageBytes =
+        clears ? *entry.blocks * static_cast<int>(family.blocks->blockSize) : image.length;
   }
-  std::fputs("Failed to establish connection with selected device\r\n\r\n", out);
-  return 1;
+  return entry;
+}
+
+void FinishJournalEntry(JournalEntry& entry, const DriveOutcome& outcome,
+                        const JournalRecorder& recorder, int status) {
+  entry.seconds =
+      std::chrono::duration<double>(std::chrono::system_clock::now() - entry.start).count();
+  if (!outcome.device.empty()) entry.device = outcome.device;
+  entry.drive = recorder.drive;
+  // A backup alone records the file it wrote, as a load records the one it
+  // read.
+  if (recorder.savedFile && !entry.file) {
+    entry.file = recorder.savedFile;
+    entry.fileSha256 = recorder.savedSha256;
+    entry.imageBytes = recorder.savedBytes;
+  }
+  entry.verdict = outcome.verdict;
+  entry.error = recorder.error;
+  entry.status = status;
+}
+
+bool AppendJournalLine(JournalFile& journal, const JournalEntry& entry, const std::string& path,
+                       std::FILE* err) {
+  if (journal.Append(JournalLine(entry))) return true;
+  std::fprintf(err, "Cannot append to the journal %s: the run is not recorded\n", path.c_str());
+  std::fflush(err);
+  return false;
 }
 
 int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE* out,
-               std::FILE* err) {
-  SerialPort port;
+               std::FILE* err, const StopFlag* stop) {
+  const auto start = std::chrono::system_clock::now();
   RunOptions options;
   PrintBanner(out);
   if (arguments.size() < 2) {
@@ -113,33 +114,31 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   }
   const DriveFamily& family = LookUpDriveFamily(options.family);
   if (options.dryRun) return RunDryRun(options, family, out, err);
-  std::optional<LinkTrace> trace;
-  if (options.traceLink) port.trace = &trace.emplace(err);
-  if (!OpenPort(port, options, out, err)) return 1;
+  // A line must not flash a drive it cannot record.
+  JournalFile journal;
+  if (options.journalPath && !OpenJournal(journal, *options.journalPath, err)) return 1;
 
-  std::span<const std::uint8_t> identity;
-  if (EstablishLink(port, options.linkAttempts, family.shortestIdentity, identity, out) != 0)
-    return TellIfGone(port, out, err);
-  std::fputs("Connection with device established.\r\n\r\n", out);
-  std::fputs("Device details:\r\n", out);
-  family.showIdentity(identity, out);
-  std::fputs("\r\n", out);
+  // The file is read and its image made before the port is opened; what
+  // reading it said is told where the procedure reads its file, after the
+  // drive's identity, as it always was.
+  const PreparedImage image = PrepareImageOf(options, family);
+  ConsoleReport console(out, err, options.traceLink || IsTerminal(out));
+  JournalRecorder recorder;
+  ReportFanOut report({&console, &recorder});
+  const DriveOutcome drive = RunDrive({.options = options,
+                                       .family = family,
+                                       .image = image,
+                                       .report = report,
+                                       .stop = stop,
+                                       .trace = options.traceLink ? err : nullptr});
   std::fflush(out);
-
-  if (options.identifyOnly) return 0;
-  // The firmware the drive holds is saved before anything replaces it, and
-  // nothing is loaded unless the backup is complete.
-  if (options.backupFileName) {
-    if (RunBackupProcedure(port, options, *family.blocks, family.backup, out) != PROCEDURE_MATCHED)
-      return 1;
-    if (!options.fileName) return 0;
+  int status = ExitStatusOf(drive.verdict, options.strictStatus);
+  if (options.journalPath) {
+    JournalEntry entry = StartJournalEntry(options, family, image, "kelvane", start);
+    FinishJournalEntry(entry, drive, recorder, status);
+    if (!AppendJournalLine(journal, entry, *options.journalPath, err) && status == 0) status = 1;
   }
-
-  const int verdict = family.procedure(port, options, *family.blocks, out, err);
-  std::fflush(out);
-  if (verdict == PROCEDURE_FAILED) return TellIfGone(port, out, err);
-  // The classic run ends a mismatch with status 0 and tells it in words only.
-  return verdict == PROCEDURE_MISMATCH && options.strictStatus ? 2 : 0;
+  return status;
 }
 
 }  // namespace kelvane

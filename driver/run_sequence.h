@@ -1,28 +1,38 @@
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <span>
+#include <string>
 
 #include "driver/command_line.h"
-#include "link/serial_port.h"
+#include "driver/drive_families.h"
+#include "driver/drive_run.h"
+#include "driver/journal.h"
 
 namespace kelvane {
-
-// Sends the identify request until the drive answers with an identity of at
-// least `shortestIdentity` bytes, at most `attempts` times, counting down on
-// one console line. Returns 0 with `identity` viewing the reply, or 1 after
-// the failure message. When an attempt failed first, the replies still on
-// their way to it are let pass before this returns.
-int EstablishLink(SerialPort& port, int attempts, std::size_t shortestIdentity,
-                  std::span<const std::uint8_t>& identity, std::FILE* out);
 
 // One whole run: banner, options, port, link, identity, the family's
 // procedure; or, as the options ask, the port list or a dry run. Everything
 // the run says goes to `out`; `err` gets the link trace and the one extra
-// line that says why a port did not open or why a record line was too long. Returns the exit
-// status: 0, 1 after a failure, 2 for a flash that does not match the file
-// when the strict status was asked for.
+// line that says why a port did not open, why a record line was too long or
+// why the journal cannot be written. `stop`, set by Ctrl-C, ends the run at
+// the next block boundary. Returns the exit status: 0, 1 after a failure, 2
+// for a flash that does not match the file when the strict status was asked
+// for, INTERRUPTED_STATUS after Ctrl-C.
 int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE* out,
-               std::FILE* err);
+               std::FILE* err, const StopFlag* stop = nullptr);
+
+// The journal's part, shared by kelvane and the station: open it before any
+// port (false after saying why on `err`), the facts known before the drive
+// is touched, the rest once its run has ended, and the line appended.
+bool OpenJournal(JournalFile& journal, const std::string& path, std::FILE* err);
+JournalEntry StartJournalEntry(const RunOptions& options, const DriveFamily& family,
+                               const PreparedImage& image, const char* program,
+                               std::chrono::system_clock::time_point start);
+void FinishJournalEntry(JournalEntry& entry, const DriveOutcome& outcome,
+                        const JournalRecorder& recorder, int status);
+bool AppendJournalLine(JournalFile& journal, const JournalEntry& entry, const std::string& path,
+                       std::FILE* err);
 
 }  // namespace kelvane

@@ -1,11 +1,8 @@
 #include "flash/block_passes.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-
-#include "link/frame_exchange.h"
+#include <cstdio>
 
 namespace kelvane {
 
@@ -13,14 +10,6 @@ namespace {
 
 // The longest read request: a 4-byte address and a 4-byte length field.
 constexpr std::size_t MAX_READ_REQUEST = 8;
-
-// Each progress line is pushed out at once only for someone watching it, or
-// when a link trace on standard error goes between the lines. Into a file or
-// a pipe the lines leave in blocks, a system call saved per block; the run's
-// other messages flush them, before its end and before standard error.
-bool FlushEachLine(const SerialPort& port, std::FILE* out) {
-  return port.trace != nullptr || isatty(fileno(out));
-}
 
 }  // namespace
 
@@ -62,114 +51,129 @@ int CountErroneousLocations(std::span<const std::uint8_t> expected,
   return errors;
 }
 
-int WriteFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
-                    std::span<const std::uint8_t> data) {
+LinkResult WriteFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
+                           std::span<const std::uint8_t> data) {
   std::array<std::uint8_t, MAX_REQUEST_PAYLOAD> request{};
   const std::size_t length = BuildWriteBlockRequest(request, address, family.order, data);
   std::span<const std::uint8_t> reply;
   return Transact(port, CMD_WRITE_BLOCK, std::span(request.data(), length), reply);
 }
 
-int ReadFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
-                   std::uint32_t length, std::span<const std::uint8_t>& reply) {
+LinkResult ReadFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
+                          std::uint32_t length, std::span<const std::uint8_t>& reply) {
   std::array<std::uint8_t, MAX_READ_REQUEST> request{};
   const std::size_t requestLength =
       BuildReadBlockRequest(request, address, family.order, length, family.readLengthFieldBytes);
   return Transact(port, CMD_READ_BLOCK, std::span(request.data(), requestLength), reply);
 }
 
-int RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
-                 std::FILE* out) {
-  const int total = range.total;
-  const bool live = FlushEachLine(port, out);
-  std::array<std::uint8_t, MAX_BLOCK_SIZE> scratch{};
-  std::fputs("Updating firmware:\r\n", out);
-  for (int block = range.first; block < total; ++block) {
-    const auto data = BlockBytes(family, range.image, block, scratch);
-    const int result = WriteFlashBlock(port, family, WriteAddress(family, block), data);
-    if (result != LINK_OK) {
-      if (family.writeFailureShowsCode) {
-        std::fprintf(out, "FLASH update failed on %s %d : error code %d\r\n", family.unit, block,
-                     result);
-      } else {
-        std::fprintf(out, "FLASH update failed on %s %d\r\n", family.unit, block);
-      }
-      return 1;
-    }
-    std::fprintf(out, "%4d of %4d %ss updated\r", block + 1, total, family.unit);
-    if (live) std::fflush(out);
-  }
-  std::fputs("\r\nFirmware was successufully updated\r\n", out);
-  return 0;
+PassWords WordsOf(const BlockFamily& family) {
+  return {.unit = family.unit, .unitTitle = family.unitTitle};
 }
 
-int RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
-                  bool& matched, std::FILE* out) {
+PassEnd RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
+                     RunReport& report, const StopFlag* stop) {
   const int total = range.total;
-  const bool live = FlushEachLine(port, out);
+  const PassWords words = WordsOf(family);
+  std::array<std::uint8_t, MAX_BLOCK_SIZE> scratch{};
+  report.PassStarted(Pass::Write, total, words);
+  for (int block = range.first; block < total; ++block) {
+    if (StopAsked(stop)) {
+      report.Interrupted(Pass::Write, block, words);
+      return PassEnd::Interrupted;
+    }
+    const auto data = BlockBytes(family, range.image, block, scratch);
+    const LinkResult result = WriteFlashBlock(port, family, WriteAddress(family, block), data);
+    if (!result.ok()) {
+      char line[96];
+      if (family.writeFailureShowsCode) {
+        std::snprintf(line, sizeof line, "FLASH update failed on %s %d : error code %d\r\n",
+                      family.unit, block, result.code());
+      } else {
+        std::snprintf(line, sizeof line, "FLASH update failed on %s %d\r\n", family.unit, block);
+      }
+      report.Failed(Failure(Stage::Write, line, block, result.code()));
+      return PassEnd::Failed;
+    }
+    report.BlockDone(Pass::Write, block, total, words);
+  }
+  report.PassFinished(Pass::Write);
+  return PassEnd::Completed;
+}
+
+PassEnd RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
+                      bool& matched, RunReport& report, const StopFlag* stop) {
+  const int total = range.total;
+  const PassWords words = WordsOf(family);
   std::array<std::uint8_t, MAX_BLOCK_SIZE> scratch{};
   matched = true;
-  std::fputs("Verifying firmware:\r\n", out);
+  report.PassStarted(Pass::Verify, total, words);
   for (int block = range.first; block < total; ++block) {
+    if (StopAsked(stop)) {
+      report.Interrupted(Pass::Verify, block, words);
+      return PassEnd::Interrupted;
+    }
     std::span<const std::uint8_t> reply;
-    const int result = ReadFlashBlock(port, family, ReadBackAddress(family, block),
-                                      static_cast<std::uint32_t>(family.blockSize), reply);
-    if (result != LINK_OK) {
-      std::fprintf(out, "FLASH verification failed on %s %d because of communication error %d\r\n",
-                   family.unit, block, result);
-      return 1;
+    const LinkResult result = ReadFlashBlock(port, family, ReadBackAddress(family, block),
+                                             static_cast<std::uint32_t>(family.blockSize), reply);
+    if (!result.ok()) {
+      char line[128];
+      std::snprintf(line, sizeof line,
+                    "FLASH verification failed on %s %d because of communication error %d\r\n",
+                    family.unit, block, result.code());
+      report.Failed(Failure(Stage::Read, line, block, result.code()));
+      return PassEnd::Failed;
     }
     const int errors =
         CountErroneousLocations(BlockBytes(family, range.image, block, scratch), reply);
     if (errors > 0) {
-      std::fprintf(out, " %s %4d has %4d errorneous location(s)\r\n", family.unitTitle, block + 1,
-                   errors);
+      report.BlockMismatch(block, errors, words);
       matched = false;
     } else {
-      std::fprintf(out, "%4d of %4d %ss verifyed\r", block + 1, total, family.unit);
+      report.BlockDone(Pass::Verify, block, total, words);
     }
-    if (live) std::fflush(out);
   }
-  return 0;
+  report.PassFinished(Pass::Verify);
+  return PassEnd::Completed;
 }
 
-int RunReadPass(SerialPort& port, const BlockFamily& family, const BlocksNeeded& needed,
-                std::vector<std::uint8_t>& bytes, std::FILE* out) {
+PassEnd RunReadPass(SerialPort& port, const BlockFamily& family, const BlocksNeeded& needed,
+                    std::vector<std::uint8_t>& bytes, RunReport& report, const StopFlag* stop) {
   const auto size = static_cast<std::uint32_t>(family.blockSize);
-  const bool live = FlushEachLine(port, out);
-  std::fputs("Reading firmware:\r\n", out);
+  const PassWords words = WordsOf(family);
   bytes.clear();
-  for (int block = 0, total = needed(bytes); block < total; ++block) {
+  int total = needed(bytes);
+  report.PassStarted(Pass::Read, total, words);
+  for (int block = 0; block < total; ++block) {
+    if (StopAsked(stop)) {
+      report.Interrupted(Pass::Read, block, words);
+      return PassEnd::Interrupted;
+    }
     std::span<const std::uint8_t> reply;
-    const int result = ReadFlashBlock(port, family, ReadBackAddress(family, block), size, reply);
-    if (result != LINK_OK) {
-      std::fprintf(out, "FLASH read failed on %s %d because of communication error %d\r\n",
-                   family.unit, block, result);
-      return 1;
+    const LinkResult result =
+        ReadFlashBlock(port, family, ReadBackAddress(family, block), size, reply);
+    char line[128];
+    if (!result.ok()) {
+      std::snprintf(line, sizeof line,
+                    "FLASH read failed on %s %d because of communication error %d\r\n", family.unit,
+                    block, result.code());
+      report.Failed(Failure(Stage::Read, line, block, result.code()));
+      return PassEnd::Failed;
     }
     // Bytes the drive did not send are bytes no backup can hold.
     if (reply.size() < size) {
-      std::fprintf(out, "FLASH read failed on %s %d: the drive sent %d of its %d bytes\r\n",
-                   family.unit, block, static_cast<int>(reply.size()), static_cast<int>(size));
-      return 1;
+      std::snprintf(line, sizeof line,
+                    "FLASH read failed on %s %d: the drive sent %d of its %d bytes\r\n",
+                    family.unit, block, static_cast<int>(reply.size()), static_cast<int>(size));
+      report.Failed(Failure(Stage::Read, line, block));
+      return PassEnd::Failed;
     }
     bytes.insert(bytes.end(), reply.begin(), reply.begin() + size);
     total = needed(bytes);
-    std::fprintf(out, "%4d of %4d %ss read\r", block + 1, std::max(total, block + 1), family.unit);
-    if (live) std::fflush(out);
+    report.BlockDone(Pass::Read, block, std::max(total, block + 1), words);
   }
-  std::fputs("\r\n", out);
-  return 0;
-}
-
-void PrintVerdict(const BlockFamily& family, bool matched, const char* fileName, std::FILE* out) {
-  if (matched) {
-    std::fputs("\r\nFirmware was successufully verifyed\r\n", out);
-  } else {
-    std::fprintf(out, "\r\nFirmware in the %s drive does not much the file %s\r\n",
-                 family.driveName, fileName);
-  }
-  std::fflush(out);
+  report.PassFinished(Pass::Read);
+  return PassEnd::Completed;
 }
 
 }  // namespace kelvane

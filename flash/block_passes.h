@@ -1,13 +1,15 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <span>
 #include <vector>
 
+#include "flash/run_report.h"
 #include "link/drive_commands.h"
+#include "link/frame_exchange.h"
 #include "link/serial_port.h"
 
 namespace kelvane {
@@ -28,7 +30,7 @@ struct BlockFamily {
   // "sector" or "block", and the same capitalised for the mismatch line.
   const char* unit = "sector";
   const char* unitTitle = "Sector";
-  // Only the Nym monitor's write failures are reported with the drive's code.
+  // Only the Nym monitor's write failures are told with the drive's code.
   bool writeFailureShowsCode = false;
   // The drive named when the flash does not match the file.
   const char* driveName = "";
@@ -79,38 +81,47 @@ std::span<const std::uint8_t> BlockBytes(const BlockFamily& family,
 int CountErroneousLocations(std::span<const std::uint8_t> expected,
                             std::span<const std::uint8_t> reply);
 
-// One CMD_WRITE_BLOCK of `data` at `address`; returns the LinkResult.
-int WriteFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
-                    std::span<const std::uint8_t> data);
-// One CMD_READ_BLOCK of `length` bytes at `address`; on LINK_OK `reply` views
-// the drive's bytes until the next exchange. Returns the LinkResult.
-int ReadFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
-                   std::uint32_t length, std::span<const std::uint8_t>& reply);
+// One CMD_WRITE_BLOCK of `data` at `address`.
+LinkResult WriteFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
+                           std::span<const std::uint8_t> data);
+// One CMD_READ_BLOCK of `length` bytes at `address`; when it succeeds
+// `reply` views the drive's bytes until the next exchange.
+LinkResult ReadFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
+                          std::uint32_t length, std::span<const std::uint8_t>& reply);
 
-// Writes every block of `range` in ascending order with its progress line.
-// Returns 0 after "Firmware was successufully updated", or 1 after the failure
-// message of the first block the drive did not take.
-int RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
-                 std::FILE* out);
+// How a pass ended: every block done, a failure reported, or a stop asked for
+// (by Ctrl-C) honoured at a block boundary and reported.
+enum class PassEnd { Completed, Failed, Interrupted };
+
+// Set from outside the run (a signal handler) to stop it at the next block
+// boundary; a run without one is never stopped.
+using StopFlag = std::atomic<bool>;
+inline bool StopAsked(const StopFlag* stop) {
+  return stop != nullptr && stop->load(std::memory_order_relaxed);
+}
+
+PassWords WordsOf(const BlockFamily& family);
+
+// Writes every block of `range` in ascending order, each reported done, and
+// finishes the pass; or reports the failure of the first block the drive did
+// not take.
+PassEnd RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
+                     RunReport& report, const StopFlag* stop);
 
 // Reads every block of `range` back and compares it with the image; a
-// mismatch is reported and the pass goes on. Returns 0 with `matched` telling
-// whether every block agreed, or 1 after the failure message of an exchange.
-int RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
-                  bool& matched, std::FILE* out);
+// mismatch is reported and the pass goes on, `matched` telling at the end
+// whether every block agreed. A failed exchange is reported and ends it.
+PassEnd RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
+                      bool& matched, RunReport& report, const StopFlag* stop);
 
 // How many blocks a read pass reads in all, told the bytes of the blocks
 // read so far: the pass stops once it has read that many.
 using BlocksNeeded = std::function<int(std::span<const std::uint8_t> read)>;
 
 // Reads blocks 0, 1, ... at their read-back addresses into `bytes`, as the
-// verify pass reads them, with a progress line each, until `needed` says
-// enough. Returns 0 after a line end that closes the progress, or 1 after
-// the failure message of an exchange or of a reply short of a block.
-int RunReadPass(SerialPort& port, const BlockFamily& family, const BlocksNeeded& needed,
-                std::vector<std::uint8_t>& bytes, std::FILE* out);
-
-// The closing line of a read-back verification.
-void PrintVerdict(const BlockFamily& family, bool matched, const char* fileName, std::FILE* out);
+// verify pass reads them, each reported done, until `needed` says enough;
+// or reports the failure of an exchange or of a reply short of a block.
+PassEnd RunReadPass(SerialPort& port, const BlockFamily& family, const BlocksNeeded& needed,
+                    std::vector<std::uint8_t>& bytes, RunReport& report, const StopFlag* stop);
 
 }  // namespace kelvane

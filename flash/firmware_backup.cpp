@@ -26,14 +26,14 @@ int BlocksFor(const BlockFamily& family, std::size_t bytes) {
 
 // A drive that holds no image of its family has nothing a load could put
 // back: erased flash, or bytes the family's format cannot be read from.
-int NoImage(std::span<const std::uint8_t> read, const char* image, const std::string& why,
-            std::FILE* out) {
-  if (Erased(read)) {
-    std::fputs("The drive holds no firmware: its image area is empty (all 0xFF)\r\n", out);
-  } else {
-    std::fprintf(out, "The drive holds no valid %s: %s\r\n", image, why.c_str());
-  }
-  return 1;
+PassEnd NoImage(std::span<const std::uint8_t> read, const char* image, const std::string& why,
+                RunReport& report) {
+  report.Failed(Failure(
+      Stage::Read,
+      Erased(read)
+          ? std::string("The drive holds no firmware: its image area is empty (all 0xFF)\r\n")
+          : std::string("The drive holds no valid ") + image + ": " + why + "\r\n"));
+  return PassEnd::Failed;
 }
 
 // A stream of S7/S8 records alone is no firmware, and no file a load takes.
@@ -52,12 +52,15 @@ void Take(const std::string& text, std::vector<std::uint8_t>& file) {
 // its checksum, or 0 after saying why there is none. `sector` keeps what was
 // read.
 int ReadChecksumSector(SerialPort& port, const BlockFamily& family,
-                       std::vector<std::uint8_t>& sector, std::uint32_t& checksum, std::FILE* out) {
+                       std::vector<std::uint8_t>& sector, std::uint32_t& checksum,
+                       RunReport& report) {
   std::span<const std::uint8_t> reply;
-  if (ReadFlashBlock(port, family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply) !=
-          LINK_OK ||
-      reply.size() < CHECKSUM_SECTOR_SIZE) {
-    std::fputs("Failed to read sector with firmware checksum and length\r\n", out);
+  const LinkResult result =
+      ReadFlashBlock(port, family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply);
+  if (!result.ok() || reply.size() < CHECKSUM_SECTOR_SIZE) {
+    report.Failed(Failure(
+        Stage::ChecksumSector, "Failed to read sector with firmware checksum and length\r\n",
+        CHECKSUM_SECTOR_NUMBER, result.ok() ? std::nullopt : std::optional<int>(result.code())));
     return -1;
   }
   sector.assign(reply.begin(), reply.begin() + CHECKSUM_SECTOR_SIZE);
@@ -66,15 +69,18 @@ int ReadChecksumSector(SerialPort& port, const BlockFamily& family,
                       ByteOrder::LeastSignificantFirst);
   };
   if (field(0) != CHECKSUM_SECTOR_MARKER) {
-    NoImage(sector, "word image", "its checksum sector holds no marker", out);
+    NoImage(sector, "word image", "its checksum sector holds no marker", report);
     return -1;
   }
   const std::uint32_t words = field(4);
   checksum = field(8);
-  std::fprintf(out, "Firmware checksum is %08x, size in WORDs %d\r\n",
-               static_cast<unsigned>(checksum), static_cast<int>(words));
+  char line[64];
+  std::snprintf(line, sizeof line, "Firmware checksum is %08x, size in WORDs %d\r\n",
+                static_cast<unsigned>(checksum), static_cast<int>(words));
+  report.Note(line);
   if (words > static_cast<std::uint32_t>(family.maxImageLength - 4) / 2) {
-    NoImage(sector, "word image", "its checksum sector gives more words than the flash holds", out);
+    NoImage(sector, "word image", "its checksum sector gives more words than the flash holds",
+            report);
     return -1;
   }
   return static_cast<int>(2 * words + 4);
@@ -82,8 +88,9 @@ int ReadChecksumSector(SerialPort& port, const BlockFamily& family,
 
 }  // namespace
 
-int BackUpRecordStream(SerialPort& port, const BlockFamily& family, std::vector<std::uint8_t>& file,
-                       std::FILE* out) {
+PassEnd BackUpRecordStream(SerialPort& port, const BlockFamily& family,
+                           std::vector<std::uint8_t>& file, RunReport& report,
+                           const StopFlag* stop) {
   const int most = BlocksFor(family, family.readArea);
   std::size_t position = 0;
   StreamScan scan = StreamScan::Unfinished;
@@ -93,52 +100,56 @@ int BackUpRecordStream(SerialPort& port, const BlockFamily& family, std::vector<
     return scan == StreamScan::Unfinished ? most : BlocksFor(family, read.size());
   };
   std::vector<std::uint8_t> flash;
-  if (RunReadPass(port, family, needed, flash, out) != 0) return 1;
+  if (const PassEnd end = RunReadPass(port, family, needed, flash, report, stop);
+      end != PassEnd::Completed)
+    return end;
   if (scan == StreamScan::Invalid)
     return NoImage(flash, "record stream", "it breaks off at byte " + std::to_string(position),
-                   out);
+                   report);
   if (scan == StreamScan::Unfinished)
-    return NoImage(flash, "record stream", "it has no end marker", out);
+    return NoImage(flash, "record stream", "it has no end marker", report);
   const auto records = std::span<const std::uint8_t>(flash).first(position - 2);
   if (!HoldsDataRecords(records))
-    return NoImage(flash, "record stream", "it holds no data records", out);
+    return NoImage(flash, "record stream", "it holds no data records", report);
   Take(FormatRecordStream(records), file);
-  return 0;
+  return PassEnd::Completed;
 }
 
-int BackUpWordImage(SerialPort& port, const BlockFamily& family, std::vector<std::uint8_t>& file,
-                    std::FILE* out) {
+PassEnd BackUpWordImage(SerialPort& port, const BlockFamily& family,
+                        std::vector<std::uint8_t>& file, RunReport& report, const StopFlag* stop) {
   std::vector<std::uint8_t> sector;
   std::uint32_t checksum = 0;
   int length = 0;
   if (family.checksumSector &&
-      (length = ReadChecksumSector(port, family, sector, checksum, out)) < 0)
-    return 1;
+      (length = ReadChecksumSector(port, family, sector, checksum, report)) < 0)
+    return PassEnd::Failed;
   // Without a checksum sector every block that can hold an image is read.
   const int blocks =
       family.checksumSector ? BlockCount(family, length) : BlocksFor(family, family.readArea);
   std::vector<std::uint8_t> flash;
-  if (RunReadPass(
-          port, family, [blocks](auto) { return blocks; }, flash, out) != 0)
-    return 1;
+  if (const PassEnd end = RunReadPass(
+          port, family, [blocks](auto) { return blocks; }, flash, report, stop);
+      end != PassEnd::Completed)
+    return end;
   const auto image = std::span<const std::uint8_t>(flash).first(
       std::min<std::size_t>(flash.size(), static_cast<std::size_t>(family.maxImageLength)));
   if (!family.checksumSector) {
     length = FindWordImageLength(image);
-    if (length == 0) return NoImage(flash, "word image", "no image ends in its checksum", out);
+    if (length == 0) return NoImage(flash, "word image", "no image ends in its checksum", report);
   } else if (WordImageChecksum(image.first(length - 4)) != checksum ||
              LoadWord32(image.subspan(length - 4).first<4>(), ByteOrder::LeastSignificantFirst) !=
                  checksum) {
-    return NoImage(flash, "word image", "the image does not match its checksum sector", out);
+    return NoImage(flash, "word image", "the image does not match its checksum sector", report);
   }
   // A checksum with nothing before it is no firmware, and no file a load takes.
-  if (length == 4) return NoImage(flash, "word image", "it holds no data", out);
+  if (length == 4) return NoImage(flash, "word image", "it holds no data", report);
   Take(FormatWordImage(image.first(length - 4)), file);
-  return 0;
+  return PassEnd::Completed;
 }
 
-int BackUpChecksummedImage(SerialPort& port, const BlockFamily& family,
-                           std::vector<std::uint8_t>& file, std::FILE* out) {
+PassEnd BackUpChecksummedImage(SerialPort& port, const BlockFamily& family,
+                               std::vector<std::uint8_t>& file, RunReport& report,
+                               const StopFlag* stop) {
   int length = 0;
   // The header in the first block gives the image's length.
   const BlocksNeeded needed = [&](std::span<const std::uint8_t> read) {
@@ -148,7 +159,9 @@ int BackUpChecksummedImage(SerialPort& port, const BlockFamily& family,
     return fits ? BlockCount(family, length) : 1;
   };
   std::vector<std::uint8_t> flash;
-  if (RunReadPass(port, family, needed, flash, out) != 0) return 1;
+  if (const PassEnd end = RunReadPass(port, family, needed, flash, report, stop);
+      end != PassEnd::Completed)
+    return end;
   const char* why = nullptr;
   if (length == 0) {
     why = "no header with the image magic and a word count";
@@ -157,30 +170,37 @@ int BackUpChecksummedImage(SerialPort& port, const BlockFamily& family,
   } else if (!ChecksummedImageSumsToZero(std::span(flash).first(length))) {
     why = "its words do not sum to zero";
   }
-  if (why != nullptr) return NoImage(flash, "TK720 image", why, out);
-  std::fprintf(out, "The drive holds a valid TK720 image of %d bytes\r\n", length);
+  if (why != nullptr) return NoImage(flash, "TK720 image", why, report);
+  char line[64];
+  std::snprintf(line, sizeof line, "The drive holds a valid TK720 image of %d bytes\r\n", length);
+  report.Note(line);
   // The load appends the check word again, the same since the sum is zero.
   file.assign(flash.begin(), flash.begin() + (length - 4));
-  return 0;
+  return PassEnd::Completed;
 }
 
-int RunBackupProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                       FirmwareBackup backup, std::FILE* out) {
-  const char* name = options.backupFileName->c_str();
+Verdict RunBackupProcedure(const ProcedureRun& run, FirmwareBackup backup) {
+  const std::string& name = *run.options.backupFileName;
   // A folder that cannot take the file is found out before the drive is read.
-  if (!CanSaveFile(name)) {
-    std::fprintf(out, "Can't create file %s\r\n", name);
-    return PROCEDURE_FAILED;
+  if (!CanSaveFile(name.c_str())) {
+    run.report.Failed(Failure(Stage::File, "Can't create file " + name + "\r\n"));
+    return Verdict::Failed;
   }
   std::vector<std::uint8_t> file;
-  if (backup(port, family, file, out) != 0) return PROCEDURE_FAILED;
-  if (SaveWholeFile(name, file) != 0) {
-    std::fprintf(out, "Can't write file %s\r\n", name);
-    return PROCEDURE_FAILED;
+  switch (backup(run.port, run.family, file, run.report, run.stop)) {
+    case PassEnd::Completed:
+      break;
+    case PassEnd::Failed:
+      return Verdict::Failed;
+    case PassEnd::Interrupted:
+      return Verdict::Interrupted;
   }
-  std::fprintf(out, "Firmware saved into %s (%d bytes)\r\n", name, static_cast<int>(file.size()));
-  std::fflush(out);
-  return PROCEDURE_MATCHED;
+  if (SaveWholeFile(name.c_str(), file) != 0) {
+    run.report.Failed(Failure(Stage::File, "Can't write file " + name + "\r\n"));
+    return Verdict::Failed;
+  }
+  run.report.FileSaved(name, file);
+  return Verdict::Verified;
 }
 
 }  // namespace kelvane

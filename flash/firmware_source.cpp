@@ -4,22 +4,22 @@ namespace kelvane {
 
 namespace {
 
-void PrintCannotOpen(const RunOptions& options, std::FILE* out) {
-  std::fprintf(out, "Can't open file %s\r\n", FileNameForDisplay(options));
+void RefuseCannotOpen(const RunOptions& options, FileMessages& out) {
+  out.Refuse("Can't open file %s\r\n", FileNameForDisplay(options));
 }
 
 }  // namespace
 
-FirmwareFile OpenNamedFirmwareFile(const RunOptions& options, std::FILE* out) {
+FirmwareFile OpenNamedFirmwareFile(const RunOptions& options, FileMessages& out) {
   FirmwareFile file;
   if (options.fileName) file = OpenFirmwareFile(options.fileName->c_str());
-  if (!file) PrintCannotOpen(options, out);
+  if (!file) RefuseCannotOpen(options, out);
   return file;
 }
 
-const char* BinaryImageFileName(const RunOptions& options, std::FILE* out) {
+const char* BinaryImageFileName(const RunOptions& options, FileMessages& out) {
   if (options.fileName) return options.fileName->c_str();
-  PrintCannotOpen(options, out);
+  RefuseCannotOpen(options, out);
   return nullptr;
 }
 

@@ -6,6 +6,7 @@
 #include "flash/prepared_image.h"
 #include "flash/procedures.h"
 #include "image/record_stream.h"
+#include "image/sha256_digest.h"
 
 namespace kelvane {
 
@@ -18,8 +19,9 @@ constexpr int PARAMETERS_FIRST_SECTOR = 736;
 
 }  // namespace
 
-int PrepareNymImage(const RunOptions& options, const BlockFamily& family, PreparedImage& image,
-                    std::FILE* out, std::FILE* err) {
+PreparedImage PrepareNymImage(const RunOptions& options, const BlockFamily& family,
+                              std::uint32_t /*now*/) {
+  PreparedImage image;
   // Erased flash reads 0xFF, so the part of the area no record fills (and the
   // whole area when erasing) holds exactly what the drive keeps there.
   std::vector<std::uint8_t>& area = image.bytes;
@@ -27,37 +29,53 @@ int PrepareNymImage(const RunOptions& options, const BlockFamily& family, Prepar
   image.fileName = FileNameForDisplay(options);
   if (options.clearMode != ClearMode::None) {
     // Erasing takes the place of the file, which is not even opened.
-    std::fputs("Setting flash to 0xFF\r\n", out);
+    image.messages.Note("Setting flash to 0xFF\r\n");
     image.length = CLEAR_IMAGE_LENGTH;
     if (options.clearMode == ClearMode::ParametersSection) image.first = PARAMETERS_FIRST_SECTOR;
   } else {
-    FirmwareFile file = OpenNamedFirmwareFile(options, out);
-    if (!file) return 1;
-    if (ReadRecordStream(file.get(), area, image.length, out, err) != 0) return 1;
+    FirmwareFile file = OpenNamedFirmwareFile(options, image.messages);
+    image.refused = !file || ReadRecordStream(file.get(), area, image.length, image.messages) != 0;
+    if (image.refused) return image;
+    image.fileSha256 = Sha256OfFile(options.fileName->c_str());
     std::fill(area.begin() + std::min<std::ptrdiff_t>(image.length, std::ssize(area)), area.end(),
               std::uint8_t{0xFF});
   }
   // One sector more than the stream fills: the stream's end always lands in
   // a sector the drive gets, even when it ends on a sector boundary.
   image.total = BlockCount(family, image.length);
-  return 0;
+  return image;
 }
 
-int RunNymProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                    std::FILE* out, std::FILE* err) {
-  return RunReadBackProcedure(port, options, family, PrepareNymImage, out, err);
+bool TellFileMessages(const PreparedImage& image, RunReport& report) {
+  Failure refusal(Stage::File, "");
+  for (const FileMessage& message : image.messages.all()) {
+    if (message.kind == FileMessageKind::Refusal) {
+      refusal.line += message.text;
+    } else if (message.kind == FileMessageKind::Explanation) {
+      refusal.detail += message.text;
+    } else {
+      report.FileMessage(message);
+    }
+  }
+  if (image.refused) report.Failed(refusal);
+  return !image.refused;
 }
 
-int RunReadBackProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                         ImagePreparation prepare, std::FILE* out, std::FILE* err) {
-  PreparedImage image;
-  if (prepare(options, family, image, out, err) != 0) return PROCEDURE_FAILED;
-  const BlockRange range = image.range();
-  if (!options.verifyOnly && RunWritePass(port, family, range, out) != 0) return PROCEDURE_FAILED;
+Verdict RunReadBackProcedure(const ProcedureRun& run) {
+  if (!TellFileMessages(run.image, run.report)) return Verdict::FileRefused;
+  const BlockRange range = run.image.range();
+  if (!run.options.verifyOnly) {
+    const PassEnd written = RunWritePass(run.port, run.family, range, run.report, run.stop);
+    if (written != PassEnd::Completed)
+      return written == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
+  }
   bool matched = false;
-  if (RunVerifyPass(port, family, range, matched, out) != 0) return PROCEDURE_FAILED;
-  PrintVerdict(family, matched, image.fileName, out);
-  return Verdict(matched);
+  const PassEnd verified =
+      RunVerifyPass(run.port, run.family, range, matched, run.report, run.stop);
+  if (verified != PassEnd::Completed)
+    return verified == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
+  run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(), false);
+  return matched ? Verdict::Verified : Verdict::Mismatch;
 }
 
 }  // namespace kelvane

@@ -2,11 +2,13 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "flash/block_passes.h"
 #include "flash/run_options.h"
+#include "image/file_messages.h"
 
 namespace kelvane {
 
@@ -23,33 +25,40 @@ struct CheckValue {
 };
 
 // A family's image as its procedure sends it: the bytes, the blocks first to
-// total - 1, and the name its verdict shows. Made before anything is sent,
-// so a dry run can show what a run would do.
+// total - 1, and the name its verdict shows; or the file's refusal. Made
+// once, before any port is opened, and only read afterwards: a dry run shows
+// it, a run sends it, a station sends it to every drive at once.
 struct PreparedImage {
+  bool refused = false;
+  // What reading the file said, told by each run at the point where the
+  // procedure reads its file (after the drive's identity).
+  FileMessages messages;
   std::vector<std::uint8_t> bytes;
   int length = 0;
   int first = 0;
   int total = 0;
-  const char* fileName = "(null)";
+  std::string fileName = "(null)";
   CheckValue check;
+  // The SHA-256 of the file's bytes as read, for a journal; none for a clear
+  // or a file that could not be read.
+  std::optional<std::array<std::uint8_t, 32>> fileSha256;
 
   BlockRange range() const { return {.image = bytes, .first = first, .total = total}; }
 };
 
 // Reads and prepares the family's file (or, for a Nym clear, the erased
-// image), printing what a run prints about it. Returns 0, or 1 after the
-// message of a file the procedure would refuse.
-using ImagePreparation = int (*)(const RunOptions& options, const BlockFamily& family,
-                                 PreparedImage& image, std::FILE* out, std::FILE* err);
+// image). `now` (seconds since 1970) stamps a digest image with when it was
+// loaded.
+using ImagePreparation = PreparedImage (*)(const RunOptions& options, const BlockFamily& family,
+                                           std::uint32_t now);
 
-int PrepareNymImage(const RunOptions& options, const BlockFamily& family, PreparedImage& image,
-                    std::FILE* out, std::FILE* err);
-int PrepareWordImage(const RunOptions& options, const BlockFamily& family, PreparedImage& image,
-                     std::FILE* out, std::FILE* err);
-int PrepareTK720Image(const RunOptions& options, const BlockFamily& family, PreparedImage& image,
-                      std::FILE* out, std::FILE* err);
-// Stamped with the time of the call, as a load records when it was made.
-int PrepareTK720DigestImage(const RunOptions& options, const BlockFamily& family,
-                            PreparedImage& image, std::FILE* out, std::FILE* err);
+PreparedImage PrepareNymImage(const RunOptions& options, const BlockFamily& family,
+                              std::uint32_t now);
+PreparedImage PrepareWordImage(const RunOptions& options, const BlockFamily& family,
+                               std::uint32_t now);
+PreparedImage PrepareTK720Image(const RunOptions& options, const BlockFamily& family,
+                                std::uint32_t now);
+PreparedImage PrepareTK720DigestImage(const RunOptions& options, const BlockFamily& family,
+                                      std::uint32_t now);
 
 }  // namespace kelvane

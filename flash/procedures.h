@@ -1,46 +1,42 @@
 #pragma once
 
-#include <cstdio>
-
 #include "flash/block_passes.h"
 #include "flash/prepared_image.h"
 #include "flash/run_options.h"
+#include "flash/run_report.h"
 #include "link/serial_port.h"
 
 namespace kelvane {
 
-// After the verdict line, the drive's flash matching the file or not; or
-// after the message of a failure. The driver ends a mismatch with status 0
-// unless the strict exit status was asked for.
-inline constexpr int PROCEDURE_MATCHED = 0;
-inline constexpr int PROCEDURE_FAILED = 1;
-inline constexpr int PROCEDURE_MISMATCH = 2;
+// Everything a family's procedure works with: the open port with the drive
+// answering, the options, the family's blocks, the image prepared before the
+// port was opened (shared read-only between the drives of a station), where
+// to report, and the stop a Ctrl-C sets.
+struct ProcedureRun {
+  SerialPort& port;
+  const RunOptions& options;
+  const BlockFamily& family;
+  const PreparedImage& image;
+  RunReport& report;
+  const StopFlag* stop = nullptr;
+};
 
-inline int Verdict(bool matched) {
-  return matched ? PROCEDURE_MATCHED : PROCEDURE_MISMATCH;
-}
+// Each family's program-and-verify procedure, run once the link is up and
+// the identity reported. Tells what the file said (or its refusal), then
+// writes and verifies, and returns Verified, Mismatch, Failed, FileRefused
+// or Interrupted, each reported.
+using FlashProcedure = Verdict (*)(const ProcedureRun& run);
 
-// Each family's program-and-verify procedure, run once the link is up and the
-// identity shown, with the family's blocks and limits. Returns one of the
-// PROCEDURE_ values above. `err` takes what the S-record readers add to a
-// refusal (why a line is too long).
-using FlashProcedure = int (*)(SerialPort& port, const RunOptions& options,
-                               const BlockFamily& family, std::FILE* out, std::FILE* err);
+// Tells the file's messages; false after reporting its refusal.
+bool TellFileMessages(const PreparedImage& image, RunReport& report);
 
-// Prepares the image, writes it (unless verify-only), reads every block back
-// and gives the verdict: the Nym and TK720 procedures, which differ only in
-// their images.
-int RunReadBackProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                         ImagePreparation prepare, std::FILE* out, std::FILE* err);
-int RunNymProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                    std::FILE* out, std::FILE* err);
-// The TL3xx and the 27 series: a word image from S1/S2 records, and for the
-// 27 series its checksum sector between the two passes.
-int RunWordImageProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                          std::FILE* out, std::FILE* err);
-int RunTK720Procedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                      std::FILE* out, std::FILE* err);
-int RunTK720DigestProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                            std::FILE* out, std::FILE* err);
+// Writes the image (unless verify-only), reads every block back and gives
+// the verdict: the Nym and TK720 procedures, which differ only in their
+// images.
+Verdict RunReadBackProcedure(const ProcedureRun& run);
+// The TL3xx and the 27 series: for the 27 series its checksum sector
+// between the two passes.
+Verdict RunWordImageProcedure(const ProcedureRun& run);
+Verdict RunTK720DigestProcedure(const ProcedureRun& run);
 
 }  // namespace kelvane

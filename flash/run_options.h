@@ -38,6 +38,8 @@ struct RunOptions {
   bool dryRun = false;
   // /l: the serial ports this machine has, nothing opened.
   bool listPorts = false;
+  // /j<file>: a line of JSON appended to this journal for the run.
+  std::optional<std::string> journalPath;
   // /u<file>: the firmware the drive holds saved into this file first, in
   // its family's file format; the load of `fileName`, if any, follows.
   std::optional<std::string> backupFileName;

@@ -1,11 +1,12 @@
 #include <algorithm>
-#include <ctime>
+#include <cstdio>
 
 #include "flash/block_passes.h"
 #include "flash/firmware_source.h"
 #include "flash/prepared_image.h"
 #include "flash/procedures.h"
 #include "image/digest_stamped_image.h"
+#include "image/sha256_digest.h"
 #include "link/drive_commands.h"
 #include "link/frame_exchange.h"
 
@@ -14,68 +15,77 @@ namespace kelvane {
 namespace {
 
 // Asks the drive for the digest of the firmware it holds and compares it with
-// the image's. Returns 0 with `matched` set, or 1 after a failed exchange.
-int VerifyDigest(SerialPort& port, std::span<const std::uint8_t, FIRMWARE_DIGEST_SIZE> fileDigest,
-                 bool& matched, std::FILE* out) {
+// the image's. False after a failed exchange, reported.
+bool VerifyDigest(const ProcedureRun& run, bool& matched) {
   matched = true;
-  std::fputs("Verifying firmware:\r\n", out);
+  run.report.PassStarted(Pass::Digest, 1, WordsOf(run.family));
   std::span<const std::uint8_t> reply;
-  const int result = TransactEmpty(port, CMD_IDENTIFY, reply);
-  if (result != LINK_OK) {
-    std::fprintf(out, "Communication failure %d during verification\n", result);
-    return 1;
+  const LinkResult result = TransactEmpty(run.port, CMD_IDENTIFY, reply);
+  if (!result.ok()) {
+    char line[64];
+    std::snprintf(line, sizeof line, "Communication failure %d during verification\n",
+                  result.code());
+    run.report.Failed(Failure(Stage::Digest, line, std::nullopt, result.code()));
+    return false;
   }
   // Without valid firmware the monitor sends its personality alone.
   if (reply.size() < VALID_FIRMWARE_REPLY_LENGTH) {
-    std::fputs("Unit doesn't have any valid firmware\n", out);
+    run.report.Warning("Unit doesn't have any valid firmware\n");
     matched = false;
-    return 0;
+    return true;
   }
   const auto unitDigest = reply.subspan(FIRMWARE_DIGEST_OFFSET, FIRMWARE_DIGEST_SIZE);
+  const auto& fileDigest = run.image.check.digest;
   matched = std::equal(fileDigest.begin(), fileDigest.end(), unitDigest.begin());
-  std::fputs("Unit MD5 : ", out);
-  for (std::uint8_t byte : unitDigest) std::fprintf(out, "%02X", static_cast<unsigned>(byte));
-  std::fputs("\n", out);
-  return 0;
+  std::string line = "Unit MD5 : ";
+  for (std::uint8_t byte : unitDigest) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(byte));
+    line += hex;
+  }
+  run.report.Note(line + "\n");
+  return true;
 }
 
 }  // namespace
 
-int PrepareTK720DigestImage(const RunOptions& options, const BlockFamily& family,
-                            PreparedImage& image, std::FILE* out, std::FILE* /*err*/) {
-  const char* fileName = BinaryImageFileName(options, out);
-  if (fileName == nullptr) return 1;
+PreparedImage PrepareTK720DigestImage(const RunOptions& options, const BlockFamily& family,
+                                      std::uint32_t now) {
+  PreparedImage image;
+  const char* fileName = BinaryImageFileName(options, image.messages);
   // The stamp lies outside the digested bytes: it records when the drive was
   // loaded without changing what the drive reports.
-  const auto timeStamp = static_cast<std::uint32_t>(std::time(nullptr));
   DigestStampedImage stamped;
-  if (PrepareDigestStampedImage(fileName, timeStamp, stamped, out) != 0) return 1;
+  image.refused =
+      fileName == nullptr || PrepareDigestStampedImage(fileName, now, stamped, image.messages) != 0;
+  if (image.refused) return image;
+  image.fileSha256 = Sha256OfFile(fileName);
   image.fileName = fileName;
   image.length = stamped.length;
   image.check.kind = CheckKind::Digest;
   std::ranges::copy(stamped.digest(), image.check.digest.begin());
-  image.check.timeStamp = timeStamp;
+  image.check.timeStamp = now;
   image.bytes = std::move(stamped.bytes);
   image.total = BlockCount(family, image.length);
-  return 0;
+  return image;
 }
 
-int RunTK720DigestProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                            std::FILE* out, std::FILE* err) {
-  PreparedImage image;
-  if (PrepareTK720DigestImage(options, family, image, out, err) != 0) return PROCEDURE_FAILED;
-  if (!options.verifyOnly && RunWritePass(port, family, image.range(), out) != 0)
-    return PROCEDURE_FAILED;
-  bool matched = false;
-  if (VerifyDigest(port, image.check.digest, matched, out) != 0) return PROCEDURE_FAILED;
-  if (matched) {
-    std::fputs("\nFirmware was successufully verifyed\r\n", out);
-  } else {
-    std::fprintf(out, "\nFirmware in the %s drive does not much the file %s\r\n", family.driveName,
-                 image.fileName);
+Verdict RunTK720DigestProcedure(const ProcedureRun& run) {
+  if (!TellFileMessages(run.image, run.report)) return Verdict::FileRefused;
+  if (!run.options.verifyOnly) {
+    const PassEnd written =
+        RunWritePass(run.port, run.family, run.image.range(), run.report, run.stop);
+    if (written != PassEnd::Completed)
+      return written == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
   }
-  std::fflush(out);
-  return Verdict(matched);
+  if (StopAsked(run.stop)) {
+    run.report.Interrupted(Pass::Digest, 0, WordsOf(run.family));
+    return Verdict::Interrupted;
+  }
+  bool matched = false;
+  if (!VerifyDigest(run, matched)) return Verdict::Failed;
+  run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(), true);
+  return matched ? Verdict::Verified : Verdict::Mismatch;
 }
 
 }  // namespace kelvane

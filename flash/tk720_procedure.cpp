@@ -3,16 +3,20 @@
 #include "flash/prepared_image.h"
 #include "flash/procedures.h"
 #include "image/checksummed_image.h"
+#include "image/sha256_digest.h"
 #include "link/drive_commands.h"
 
 namespace kelvane {
 
-int PrepareTK720Image(const RunOptions& options, const BlockFamily& family, PreparedImage& image,
-                      std::FILE* out, std::FILE* /*err*/) {
-  const char* fileName = BinaryImageFileName(options, out);
-  if (fileName == nullptr) return 1;
+PreparedImage PrepareTK720Image(const RunOptions& options, const BlockFamily& family,
+                                std::uint32_t /*now*/) {
+  PreparedImage image;
+  const char* fileName = BinaryImageFileName(options, image.messages);
   ChecksummedImage checksummed;
-  if (PrepareChecksummedImage(fileName, checksummed, out) != 0) return 1;
+  image.refused =
+      fileName == nullptr || PrepareChecksummedImage(fileName, checksummed, image.messages) != 0;
+  if (image.refused) return image;
+  image.fileSha256 = Sha256OfFile(fileName);
   image.fileName = fileName;
   image.length = checksummed.length;
   image.bytes = std::move(checksummed.bytes);
@@ -24,12 +28,7 @@ int PrepareTK720Image(const RunOptions& options, const BlockFamily& family, Prep
                  .word = LoadWord32(checkWord.first<4>(), ByteOrder::MostSignificantFirst)};
   // Whole blocks only: the last one is filled out with the image's 0xFF tail.
   image.total = BlockCount(family, image.length);
-  return 0;
-}
-
-int RunTK720Procedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                      std::FILE* out, std::FILE* err) {
-  return RunReadBackProcedure(port, options, family, PrepareTK720Image, out, err);
+  return image;
 }
 
 }  // namespace kelvane

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <vector>
 
 #include "flash/block_passes.h"
@@ -5,6 +6,7 @@
 #include "flash/firmware_source.h"
 #include "flash/prepared_image.h"
 #include "flash/procedures.h"
+#include "image/sha256_digest.h"
 #include "image/word_image.h"
 #include "link/frame_exchange.h"
 
@@ -14,76 +16,98 @@ namespace {
 
 // Writes (unless verify-only) the checksum sector, reads it back and says
 // whether it holds what was meant (`matched`). A difference is reported, not
-// fatal: the firmware sectors are still verified before the verdict. Returns 1 after a failed
-// exchange.
-int UpdateChecksumSector(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                         std::span<const std::uint8_t> image, int length, bool& matched,
-                         std::FILE* out) {
-  std::fprintf(out, "Firmware checksum is %08x, size in WORDs %d\r\n",
-               static_cast<unsigned>(FirmwareChecksum(image, length)),
-               static_cast<int>(FirmwareWordCount(length)));
-  const ChecksumSector sector = BuildChecksumSector(image, length);
-  if (!options.verifyOnly &&
-      WriteFlashBlock(port, family, CHECKSUM_SECTOR_ADDRESS, sector) != LINK_OK) {
-    std::fprintf(out, "Firmware checksum update failed on sector %d\r\n", CHECKSUM_SECTOR_NUMBER);
-    return 1;
+// fatal: the firmware sectors are still verified before the verdict. False
+// after a failed exchange, reported.
+bool UpdateChecksumSector(const ProcedureRun& run, bool& matched) {
+  const PreparedImage& image = run.image;
+  char line[128];
+  std::snprintf(line, sizeof line, "Firmware checksum is %08x, size in WORDs %d\r\n",
+                static_cast<unsigned>(FirmwareChecksum(image.bytes, image.length)),
+                static_cast<int>(FirmwareWordCount(image.length)));
+  run.report.Note(line);
+  const ChecksumSector sector = BuildChecksumSector(image.bytes, image.length);
+  if (!run.options.verifyOnly) {
+    const LinkResult written =
+        WriteFlashBlock(run.port, run.family, CHECKSUM_SECTOR_ADDRESS, sector);
+    if (!written.ok()) {
+      std::snprintf(line, sizeof line, "Firmware checksum update failed on sector %d\r\n",
+                    CHECKSUM_SECTOR_NUMBER);
+      run.report.Failed(
+          Failure(Stage::ChecksumSector, line, CHECKSUM_SECTOR_NUMBER, written.code()));
+      return false;
+    }
   }
   // Read back with the sector's full length, as every other sector is.
   std::span<const std::uint8_t> reply;
-  if (ReadFlashBlock(port, family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply) !=
-      LINK_OK) {
-    std::fputs("Failed to read sector with firmware checksum and length\r\n", out);
-    return 1;
+  const LinkResult read =
+      ReadFlashBlock(run.port, run.family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply);
+  if (!read.ok()) {
+    run.report.Failed(Failure(Stage::ChecksumSector,
+                              "Failed to read sector with firmware checksum and length\r\n",
+                              CHECKSUM_SECTOR_NUMBER, read.code()));
+    return false;
   }
   const int errors = CountErroneousLocations(sector, reply);
   matched = errors == 0;
   if (errors > 0) {
-    std::fprintf(out, "Firmware checksum sector %d has %d errorneous location(s)\r\n",
-                 CHECKSUM_SECTOR_NUMBER, errors);
+    std::snprintf(line, sizeof line,
+                  "Firmware checksum sector %d has %d errorneous location(s)\r\n",
+                  CHECKSUM_SECTOR_NUMBER, errors);
+    run.report.Warning(line);
   } else {
-    std::fputs("Firmware checksum sector is verified\r\n", out);
+    run.report.Note("Firmware checksum sector is verified\r\n");
   }
-  std::fflush(out);
-  return 0;
+  return true;
+}
+
+Verdict Ended(PassEnd end) {
+  return end == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
 }
 
 }  // namespace
 
-int PrepareWordImage(const RunOptions& options, const BlockFamily& family, PreparedImage& image,
-                     std::FILE* out, std::FILE* err) {
+PreparedImage PrepareWordImage(const RunOptions& options, const BlockFamily& family,
+                               std::uint32_t /*now*/) {
+  PreparedImage image;
   image.bytes.assign(family.imageArea, 0xFF);
-  FirmwareFile file = OpenNamedFirmwareFile(options, out);
-  if (!file) return 1;
-  if (ReadWordImage(file.get(), image.bytes, family.maxImageLength, image.length, out, err) != 0)
-    return 1;
+  FirmwareFile file = OpenNamedFirmwareFile(options, image.messages);
+  image.refused = !file || ReadWordImage(file.get(), image.bytes, family.maxImageLength,
+                                         image.length, image.messages) != 0;
+  if (image.refused) return image;
+  image.fileSha256 = Sha256OfFile(options.fileName->c_str());
   image.fileName = FileNameForDisplay(options);
   image.check = {.kind = CheckKind::WordImageChecksum,
                  .word = FirmwareChecksum(image.bytes, image.length)};
   image.total = BlockCount(family, image.length);
-  return 0;
+  return image;
 }
 
-int RunWordImageProcedure(SerialPort& port, const RunOptions& options, const BlockFamily& family,
-                          std::FILE* out, std::FILE* err) {
-  PreparedImage image;
-  if (PrepareWordImage(options, family, image, out, err) != 0) return PROCEDURE_FAILED;
-  const BlockRange range = image.range();
-  if (!options.verifyOnly) {
-    if (RunWritePass(port, family, range, out) != 0) return PROCEDURE_FAILED;
-    if (family.checksumSector) std::fputs("Writing firmware checksum ...\r\n", out);
+Verdict RunWordImageProcedure(const ProcedureRun& run) {
+  if (!TellFileMessages(run.image, run.report)) return Verdict::FileRefused;
+  const BlockRange range = run.image.range();
+  if (!run.options.verifyOnly) {
+    const PassEnd written = RunWritePass(run.port, run.family, range, run.report, run.stop);
+    if (written != PassEnd::Completed) return Ended(written);
+    if (run.family.checksumSector) run.report.Note("Writing firmware checksum ...\r\n");
   }
   // A checksum sector that reads back wrong leaves a drive whose boot code
   // will not start the firmware: the flash does not match the file, whatever
   // the sectors' own comparison finds.
   bool sectorMatched = true;
-  if (family.checksumSector && UpdateChecksumSector(port, options, family, image.bytes,
-                                                    image.length, sectorMatched, out) != 0)
-    return PROCEDURE_FAILED;
+  if (run.family.checksumSector) {
+    if (StopAsked(run.stop)) {
+      run.report.Interrupted(Pass::Verify, range.first, WordsOf(run.family));
+      return Verdict::Interrupted;
+    }
+    if (!UpdateChecksumSector(run, sectorMatched)) return Verdict::Failed;
+  }
   bool matched = false;
-  if (RunVerifyPass(port, family, range, matched, out) != 0) return PROCEDURE_FAILED;
+  const PassEnd verified =
+      RunVerifyPass(run.port, run.family, range, matched, run.report, run.stop);
+  if (verified != PassEnd::Completed) return Ended(verified);
   matched = matched && sectorMatched;
-  PrintVerdict(family, matched, image.fileName, out);
-  return Verdict(matched);
+  run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(), false);
+  return matched ? Verdict::Verified : Verdict::Mismatch;
 }
 
 }  // namespace kelvane

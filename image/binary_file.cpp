@@ -36,29 +36,30 @@ bool BeginsWithRecordLine(std::span<const std::uint8_t> bytes) {
 }
 
 int LoadBinaryImageFile(const char* fileName, std::size_t headerLength,
-                        std::vector<std::uint8_t>& bytes, std::size_t& fileLength, std::FILE* out) {
+                        std::vector<std::uint8_t>& bytes, std::size_t& fileLength,
+                        FileMessages& out) {
   FirmwareFile file = OpenFirmwareFile(fileName);
   if (!file) {
-    std::fprintf(out, "Can't open file %s\r\n", NameForDisplay(fileName));
+    out.Refuse("Can't open file %s\r\n", NameForDisplay(fileName));
     return 1;
   }
 
   long length = -1;
   if (std::fseek(file.get(), 0, SEEK_END) == 0) length = std::ftell(file.get());
   if (length < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) {
-    std::fprintf(out, "Can't read file %s\r\n", NameForDisplay(fileName));
+    out.Refuse("Can't read file %s\r\n", NameForDisplay(fileName));
     return 1;
   }
   if (length == 0) {
-    std::fprintf(out, "File is empty. Nothing to load.\r\n");
+    out.Refuse("File is empty. Nothing to load.\r\n");
     return 1;
   }
   if (static_cast<std::size_t>(length) < headerLength) {
-    std::fprintf(out, "File is too short for the image header. Nothing to load.\r\n");
+    out.Refuse("File is too short for the image header. Nothing to load.\r\n");
     return 1;
   }
   if (length > LONGEST_BINARY_IMAGE_FILE) {
-    std::fprintf(out, "Not enough memory to load file %s\r\n", NameForDisplay(fileName));
+    out.Refuse("Not enough memory to load file %s\r\n", NameForDisplay(fileName));
     return 1;
   }
 
@@ -66,17 +67,16 @@ int LoadBinaryImageFile(const char* fileName, std::size_t headerLength,
   try {
     bytes.assign(size + BINARY_IMAGE_SLACK, 0xFF);
   } catch (const std::bad_alloc&) {
-    std::fprintf(out, "Not enough memory to load file %s\r\n", NameForDisplay(fileName));
+    out.Refuse("Not enough memory to load file %s\r\n", NameForDisplay(fileName));
     return 1;
   }
   if (std::fread(bytes.data(), 1, size, file.get()) != size) {
-    std::fprintf(out, "Can't read file %s\r\n", NameForDisplay(fileName));
+    out.Refuse("Can't read file %s\r\n", NameForDisplay(fileName));
     return 1;
   }
   if (BeginsWithRecordLine(std::span(bytes).first(size))) {
-    std::fprintf(out,
-                 "File %s is an S-record file: load it with no family option (Nym), /a or /9\r\n",
-                 NameForDisplay(fileName));
+    out.Refuse("File %s is an S-record file: load it with no family option (Nym), /a or /9\r\n",
+               NameForDisplay(fileName));
     return 1;
   }
   fileLength = size;

@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+#include "image/file_messages.h"
+
 namespace kelvane {
 
 // Room after the file's bytes in a TK720 image buffer: the pad bytes, the
@@ -23,8 +25,9 @@ bool BeginsWithRecordLine(std::span<const std::uint8_t> bytes);
 // file does not reach. A file shorter than `headerLength` bytes leaves no room
 // for the header the loader writes over its start and is refused, as is an
 // S-record file (its text would become the drive's firmware). Returns 0
-// with the file's length in `fileLength`, or 1 after printing why to `out`.
+// with the file's length in `fileLength`, or 1 after saying why in `out`.
 int LoadBinaryImageFile(const char* fileName, std::size_t headerLength,
-                        std::vector<std::uint8_t>& bytes, std::size_t& fileLength, std::FILE* out);
+                        std::vector<std::uint8_t>& bytes, std::size_t& fileLength,
+                        FileMessages& out);
 
 }  // namespace kelvane

@@ -34,7 +34,7 @@ bool ChecksummedImageSumsToZero(std::span<const std::uint8_t> image) {
   return sum == 0;
 }
 
-int PrepareChecksummedImage(const char* fileName, ChecksummedImage& image, std::FILE* out) {
+int PrepareChecksummedImage(const char* fileName, ChecksummedImage& image, FileMessages& out) {
   std::size_t fileLength = 0;
   if (LoadBinaryImageFile(fileName, HEADER_BYTES, image.bytes, fileLength, out) != 0) return 1;
   std::vector<std::uint8_t>& bytes = image.bytes;

@@ -5,6 +5,8 @@
 #include <span>
 #include <vector>
 
+#include "image/file_messages.h"
+
 namespace kelvane {
 
 inline constexpr std::uint32_t CHECKSUMMED_IMAGE_MAGIC = 0xF1E2D3C4;
@@ -18,7 +20,7 @@ struct ChecksummedImage {
 
 // Builds the image from the binary file `fileName`. Returns 0, or 1 after
 // printing why to `out` (nothing has been sent then).
-int PrepareChecksummedImage(const char* fileName, ChecksummedImage& image, std::FILE* out);
+int PrepareChecksummedImage(const char* fileName, ChecksummedImage& image, FileMessages& out);
 
 // The length, check word included, that the header at the start of a TK720
 // image gives it (its word count times 4), or 0 when the header holds no

@@ -19,7 +19,7 @@ constexpr std::size_t LENGTH_FIELD_BYTES = 4;
 }  // namespace
 
 int PrepareDigestStampedImage(const char* fileName, std::uint32_t timeStamp,
-                              DigestStampedImage& image, std::FILE* out) {
+                              DigestStampedImage& image, FileMessages& out) {
   std::size_t fileLength = 0;
   if (LoadBinaryImageFile(fileName, STAMP_BYTES + LENGTH_FIELD_BYTES, image.bytes, fileLength,
                           out) != 0) {
@@ -44,10 +44,10 @@ int PrepareDigestStampedImage(const char* fileName, std::uint32_t timeStamp,
   Md5Digest(all.first<16>(), all.subspan(STAMP_BYTES, digestedBytes));
 
   image.length = static_cast<int>(padded);
-  std::fprintf(out, "Image size : %d\n", static_cast<int>(digestedBytes));
-  std::fprintf(out, "File MD5 : ");
-  for (const std::uint8_t byte : image.digest()) std::fprintf(out, "%02X", byte);
-  std::fprintf(out, "\n\n");
+  char digest[2 * 16 + 1];
+  for (std::size_t i = 0; i < 16; ++i)
+    std::snprintf(digest + 2 * i, 3, "%02X", static_cast<unsigned>(image.digest()[i]));
+  out.Note("Image size : %d\nFile MD5 : %s\n\n", static_cast<int>(digestedBytes), digest);
   return 0;
 }
 

@@ -5,6 +5,8 @@
 #include <span>
 #include <vector>
 
+#include "image/file_messages.h"
+
 namespace kelvane {
 
 // A TK720 image stamped with the MD5 digest the drive will report back:
@@ -20,9 +22,9 @@ struct DigestStampedImage {
 };
 
 // Builds the image from the binary file `fileName`, stamped with `timeStamp`
-// (seconds since 1970), and prints its size and digest lines. Returns 0, or 1
-// after printing why to `out` (nothing has been sent then).
+// (seconds since 1970), and notes its size and digest lines. Returns 0, or 1
+// after saying why in `out` (nothing has been sent then).
 int PrepareDigestStampedImage(const char* fileName, std::uint32_t timeStamp,
-                              DigestStampedImage& image, std::FILE* out);
+                              DigestStampedImage& image, FileMessages& out);
 
 }  // namespace kelvane

@@ -32,8 +32,8 @@ bool DecodeHexPair(std::uint8_t& byte, const char* pair) {
   return true;
 }
 
-int RefuseFileWithoutFirmware(std::FILE* out) {
-  std::fputs("File holds no firmware records. Nothing to load.\r\n", out);
+int RefuseFileWithoutFirmware(FileMessages& out) {
+  out.Refuse("File holds no firmware records. Nothing to load.\r\n");
   return 1;
 }
 
@@ -97,21 +97,21 @@ RecordLineReader::Line RecordLineReader::Next() {
   }
 }
 
-void RecordLineReader::ExplainRefusal(std::FILE* err) {
+void RecordLineReader::ExplainRefusal(FileMessages& out) {
   if (holdsNul_) {
-    std::fprintf(err,
-                 "Line %d holds a NUL byte, which no S-record file does: this looks like a binary "
-                 "image, which only the TK720 options /m and /s take\n",
-                 lineNumber_);
+    out.Explain(
+        "Line %d holds a NUL byte, which no S-record file does: this looks like a binary "
+        "image, which only the TK720 options /m and /s take\n",
+        lineNumber_);
     return;
   }
   if (holdsBareCr_) {
     // Old Macintosh tools end lines with a carriage return alone, which no
     // PC text-mode read takes for a line end: the records run into one line.
-    std::fprintf(err,
-                 "Line %d holds records ended by a carriage return alone: end them with a line "
-                 "feed\n",
-                 lineNumber_);
+    out.Explain(
+        "Line %d holds records ended by a carriage return alone: end them with a line "
+        "feed\n",
+        lineNumber_);
     return;
   }
   if (!cut_ && !continued_) return;
@@ -127,17 +127,18 @@ void RecordLineReader::ExplainRefusal(std::FILE* err) {
   }
   // Record lines have an even number of characters.
   const std::size_t longest = longestLine_ - 1;
-  std::fprintf(err, "Line %d is %zu characters long, longer than the %zu this drive family's ",
-               wholeLineNumber_, length, longest);
+  char head[96];
+  std::snprintf(head, sizeof head, "Line %d is %zu characters long, longer than the %zu",
+                wholeLineNumber_, length, longest);
   // An S1, S2 or S3 line holds 2, 3 or 4 address bytes beside the type, the
   // count and the checksum; what is left is the data objcopy is told of. Any
   // other line is measured against the widest data record the reader takes.
   const char type = wholeLineType_ >= '1' && wholeLineType_ <= '3' ? wholeLineType_ : widestRecord_;
   const std::size_t addressBytes = static_cast<std::size_t>(type - '0') + 1;
-  std::fprintf(err,
-               "S-record reader takes: write shorter records (for objcopy, --srec-len=%zu or "
-               "less)\n",
-               (longest - 6 - 2 * addressBytes) / 2);
+  out.Explain(
+      "%s this drive family's S-record reader takes: write shorter records (for objcopy, "
+      "--srec-len=%zu or less)\n",
+      head, (longest - 6 - 2 * addressBytes) / 2);
 }
 
 }  // namespace kelvane

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "image/file_messages.h"
+
 namespace kelvane {
 
 // The S0 line that opens the files the loader writes: a header of no text,
@@ -18,7 +20,7 @@ bool DecodeHexPair(std::uint8_t& byte, const char* pair);
 
 // Refuses a record file that holds no data record, after a line saying so to
 // `out`: loading it would leave the drive with no firmware. Returns 1.
-int RefuseFileWithoutFirmware(std::FILE* out);
+int RefuseFileWithoutFirmware(FileMessages& out);
 
 // Reads an S-record file the way both S-record readers need it: lines of at
 // most `longestLine` characters (the rest of a longer line comes as a line of
@@ -53,13 +55,13 @@ class RecordLineReader {
   // The record type character (the second character).
   char recordType() const { return buffer_[1]; }
 
-  // After the text read was refused as not an S-record, says why on `err` in
+  // After the text read was refused as not an S-record, explains why in
   // one line where the reason is likely: a NUL byte (a binary image, and the
   // options that take one); records ended by a carriage return alone; a line
   // longer than this reader takes, with its number and length and how to
   // write shorter records. Reads the rest of that line to measure it, so
   // nothing is read after this.
-  void ExplainRefusal(std::FILE* err);
+  void ExplainRefusal(FileMessages& out);
 
  private:
   std::FILE* file_;

@@ -32,24 +32,23 @@ bool IsRecordType(std::uint8_t type) {
   return type == '2' || type == '3' || type == '7' || type == '8';
 }
 
-int Refuse(const char* format, const RecordLineReader& lines, std::FILE* out) {
-  std::fprintf(out, format, lines.lineNumber());
+int Refuse(const char* format, const RecordLineReader& lines, FileMessages& out) {
+  out.Refuse(format, lines.lineNumber());
   return 1;
 }
 
 // Most often a line that is not an S-record is one too long for this reader,
 // or the file is a binary image.
-int RefuseNotSRecord(RecordLineReader& lines, std::FILE* out, std::FILE* err) {
+int RefuseNotSRecord(RecordLineReader& lines, FileMessages& out) {
   Refuse("Error (file:%d) : not an S-record found\r\n", lines, out);
-  std::fflush(out);
-  lines.ExplainRefusal(err);
+  lines.ExplainRefusal(out);
   return 1;
 }
 
 }  // namespace
 
-int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length, std::FILE* out,
-                     std::FILE* err) {
+int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
+                     FileMessages& out) {
   RecordLineReader lines(file, LONGEST_RECORD_STREAM_LINE, '3');
   std::size_t p = 0;
   bool dataRecords = false;
@@ -60,7 +59,7 @@ int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
       return Refuse("Error (file:%d) : file cannot be read\r\n", lines, out);
     }
     if (!lines.LooksLikeRecord()) {
-      return RefuseNotSRecord(lines, out, err);
+      return RefuseNotSRecord(lines, out);
     }
 
     const char type = lines.recordType();
@@ -80,7 +79,7 @@ int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
       case '8':
         break;
       default:
-        return RefuseNotSRecord(lines, out, err);
+        return RefuseNotSRecord(lines, out);
     }
 
     // The record goes into the stream as the drive's monitor parses it: the
@@ -89,7 +88,7 @@ int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
     const char* text = lines.text();
     std::uint8_t count = 0;
     if (!DecodeHexPair(count, text + 2)) {
-      return RefuseNotSRecord(lines, out, err);
+      return RefuseNotSRecord(lines, out);
     }
     const std::size_t recordBytes = 2 + static_cast<std::size_t>(count);
     if (!StreamFits(p + recordBytes + TERMINATOR_BYTES, area.size())) {
@@ -100,7 +99,7 @@ int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
     area[p + 1] = count;
     for (std::size_t i = 0; i < count; ++i) {
       if (!DecodeHexPair(area[p + 2 + i], text + 4 + 2 * i)) {
-        return RefuseNotSRecord(lines, out, err);
+        return RefuseNotSRecord(lines, out);
       }
     }
     p += recordBytes;

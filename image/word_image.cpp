@@ -31,9 +31,8 @@ bool DecodeHexField(std::uint32_t& value, const char* text, int count) {
 
 class WordImageReader {
  public:
-  WordImageReader(std::FILE* file, std::span<std::uint8_t> area, int maxLength, std::FILE* out,
-                  std::FILE* err)
-      : lines_(file, LONGEST_WORD_IMAGE_LINE, '2'), area_(area), out_(out), err_(err) {
+  WordImageReader(std::FILE* file, std::span<std::uint8_t> area, int maxLength, FileMessages& out)
+      : lines_(file, LONGEST_WORD_IMAGE_LINE, '2'), area_(area), out_(out) {
     // The image, checksum included, must fit both the caller's limit and the
     // area itself, so that nothing is ever stored outside the area.
     limit_ =
@@ -49,22 +48,20 @@ class WordImageReader {
   // `addressBytes` bytes.
   bool TakeAddressRecord(int addressBytes, bool isData);
   bool Refuse(const char* format) {
-    std::fprintf(out_, format, lines_.lineNumber());
+    out_.Refuse(format, lines_.lineNumber());
     return false;
   }
   // Most often a line that is not an S-record is one too long for the
   // reader, or the file is a binary image.
   bool RefuseNotSRecord() {
     Refuse("Error (file:%d) : not an S-record found\r\n");
-    std::fflush(out_);
-    lines_.ExplainRefusal(err_);
+    lines_.ExplainRefusal(out_);
     return false;
   }
 
   RecordLineReader lines_;
   std::span<std::uint8_t> area_;
-  std::FILE* out_;
-  std::FILE* err_;
+  FileMessages& out_;
   std::size_t limit_ = 0;
   // Data length D: the end of the highest record seen so far.
   std::size_t dataLength_ = 0;
@@ -104,9 +101,10 @@ int WordImageReader::Read(int& size) {
   // The drive's flash is an array of 16-bit words: an odd image gets a zero
   // byte to complete its last word.
   if (dataLength_ % 2 != 0) {
-    std::fprintf(out_, "\r\nWarning : input file has odd number of bytes (%d) when\r\n",
-                 static_cast<int>(dataLength_));
-    std::fprintf(out_, "          Atmel Flash organized as 16 bit word's array !\r\n");
+    out_.Warn(
+        "\r\nWarning : input file has odd number of bytes (%d) when\r\n"
+        "          Atmel Flash organized as 16 bit word's array !\r\n",
+        static_cast<int>(dataLength_));
     area_[dataLength_] = 0x00;
     ++dataLength_;
   }
@@ -116,8 +114,7 @@ int WordImageReader::Read(int& size) {
 
   const int length = static_cast<int>(dataLength_ + CHECKSUM_BYTES);
   size = length;
-  std::fprintf(out_, "\r\nFirmware size: %d checksum %08x\r\n", length,
-               static_cast<unsigned>(checksum));
+  out_.Note("\r\nFirmware size: %d checksum %08x\r\n", length, static_cast<unsigned>(checksum));
   return 0;
 }
 
@@ -155,8 +152,8 @@ bool WordImageReader::TakeAddressRecord(int addressBytes, bool isData) {
     // A start record only says where the drive would begin executing; the
     // drive always starts at zero, so anything else deserves a word.
     if (address != 0) {
-      std::fprintf(out_, "Warning (file:%d) : starting execution address is not zero\r\n",
-                   lines_.lineNumber());
+      out_.Warn("Warning (file:%d) : starting execution address is not zero\r\n",
+                lines_.lineNumber());
     }
     return true;
   }
@@ -252,8 +249,8 @@ std::string FormatWordImage(std::span<const std::uint8_t> data) {
 }
 
 int ReadWordImage(std::FILE* file, std::span<std::uint8_t> area, int maxLength, int& size,
-                  std::FILE* out, std::FILE* err) {
-  WordImageReader reader(file, area, maxLength, out, err);
+                  FileMessages& out) {
+  WordImageReader reader(file, area, maxLength, out);
   return reader.Read(size);
 }
 

@@ -22,32 +22,48 @@ std::uint8_t High(std::size_t value) {
 
 }  // namespace
 
-int ReplyReceiver::Feed(std::uint8_t byte) {
+int LinkResult::code() const {
+  switch (kind) {
+    case Kind::Ok:
+      return 0;
+    case Kind::DataChecksum:
+      return 1;
+    case Kind::NoReply:
+      return 16;
+    case Kind::PortError:
+      return 18;
+    case Kind::DriveStatus:
+      break;
+  }
+  return driveStatus;
+}
+
+std::optional<LinkResult> ReplyReceiver::Feed(std::uint8_t byte) {
   switch (state_) {
     case ReceiveState::HuntSync1:
       if (byte == REPLY_SYNC_1) state_ = ReceiveState::HuntSync2;
-      return RECEIVING;
+      return std::nullopt;
     case ReceiveState::HuntSync2:
       // The byte is not looked at again: in AA AA 55 the second AA only ends
       // the failed preamble, and the 55 after it is hunted past as noise.
       state_ = byte == REPLY_SYNC_2 ? ReceiveState::LengthLow : ReceiveState::HuntSync1;
-      return RECEIVING;
+      return std::nullopt;
     case ReceiveState::LengthLow:
       buffer_.length = byte;
       state_ = ReceiveState::LengthHigh;
-      return RECEIVING;
+      return std::nullopt;
     case ReceiveState::LengthHigh:
       buffer_.length = static_cast<std::uint16_t>(buffer_.length + 256 * byte);
       state_ = ReceiveState::CommandByte;
-      return RECEIVING;
+      return std::nullopt;
     case ReceiveState::CommandByte:
       buffer_.command = byte;
       state_ = ReceiveState::StatusByte;
-      return RECEIVING;
+      return std::nullopt;
     case ReceiveState::StatusByte:
       buffer_.status = byte;
       state_ = ReceiveState::HeaderCheck;
-      return RECEIVING;
+      return std::nullopt;
     case ReceiveState::HeaderCheck: {
       const std::uint8_t expected = static_cast<std::uint8_t>(
           Low(buffer_.length) + High(buffer_.length) + buffer_.command + buffer_.status);
@@ -56,17 +72,17 @@ int ReplyReceiver::Feed(std::uint8_t byte) {
       // "preamble" was noise, so look for the real one in what follows.
       if (byte != expected || buffer_.length > REPLY_PAYLOAD_CAPACITY) {
         state_ = ReceiveState::HuntSync1;
-        return RECEIVING;
+        return std::nullopt;
       }
       if (buffer_.length == 0) {
         // No payload and no payload checksum: the status is the whole answer.
         state_ = ReceiveState::HuntSync1;
-        return buffer_.status;
+        return LinkResult::FromStatus(buffer_.status);
       }
       payloadIndex_ = 0;
       payloadSum_ = 0;
       state_ = ReceiveState::PayloadBytes;
-      return RECEIVING;
+      return std::nullopt;
     }
     case ReceiveState::PayloadBytes:
       // The checksum byte lands in data[length] too; length <= 299 keeps it
@@ -74,14 +90,14 @@ int ReplyReceiver::Feed(std::uint8_t byte) {
       buffer_.data[payloadIndex_] = byte;
       if (payloadIndex_ == buffer_.length) {
         state_ = ReceiveState::HuntSync1;
-        return byte == payloadSum_ ? buffer_.status : LINK_DATA_CHECKSUM;
+        return byte == payloadSum_ ? LinkResult::FromStatus(buffer_.status) : LINK_DATA_CHECKSUM;
       }
       payloadSum_ = static_cast<std::uint8_t>(payloadSum_ + byte);
       ++payloadIndex_;
-      return RECEIVING;
+      return std::nullopt;
   }
   state_ = ReceiveState::HuntSync1;
-  return RECEIVING;
+  return std::nullopt;
 }
 
 std::size_t EncodeRequestFrame(std::uint32_t preamble, int command,
@@ -103,7 +119,7 @@ std::size_t EncodeRequestFrame(std::uint32_t preamble, int command,
   return 6 + n + 1;
 }
 
-int ReceiveReply(SerialPort& port, ReplyBuffer& reply) {
+LinkResult ReceiveReply(SerialPort& port, ReplyBuffer& reply) {
   if (!port.IsOpen()) return LINK_PORT_ERROR;
   ReplyReceiver receiver(reply);
   // A line that never stops talking but never forms a frame (wrong baud rate,
@@ -117,20 +133,19 @@ int ReceiveReply(SerialPort& port, ReplyBuffer& reply) {
       return LINK_NO_REPLY;
     }
     if (port.trace != nullptr) port.trace->Received(byte);
-    const int result = receiver.Feed(byte);
-    if (result != ReplyReceiver::RECEIVING) {
+    if (const std::optional<LinkResult> result = receiver.Feed(byte)) {
       // Header with its checksum, then the payload and its checksum if any.
       if (port.trace != nullptr)
-        port.trace->Reply(result, reply.length == 0 ? 7 : 8 + reply.length);
-      return result;
+        port.trace->Reply(*result == LINK_DATA_CHECKSUM, reply.length == 0 ? 7 : 8 + reply.length);
+      return *result;
     }
   }
   if (port.trace != nullptr) port.trace->ByteBudgetSpent(EXCHANGE_BYTE_BUDGET);
   return LINK_NO_REPLY;
 }
 
-int Transact(SerialPort& port, int command, std::span<const std::uint8_t> payload,
-             std::span<const std::uint8_t>& replyPayload) {
+LinkResult Transact(SerialPort& port, int command, std::span<const std::uint8_t> payload,
+                    std::span<const std::uint8_t>& replyPayload) {
   if (!port.IsOpen() || payload.size() > MAX_REQUEST_PAYLOAD) return LINK_PORT_ERROR;
   std::array<std::uint8_t, MAX_REQUEST_FRAME> frame{};
   const std::size_t frameLength = EncodeRequestFrame(port.preamble(), command, payload, frame);
@@ -141,13 +156,14 @@ int Transact(SerialPort& port, int command, std::span<const std::uint8_t> payloa
   if (!port.Write(std::span<const std::uint8_t>(frame.data(), frameLength))) {
     return LINK_PORT_ERROR;
   }
-  const int result = ReceiveReply(port, port.reply);
+  const LinkResult result = ReceiveReply(port, port.reply);
   if (result != LINK_OK) return result;
   replyPayload = std::span<const std::uint8_t>(port.reply.data.data(), port.reply.length);
   return LINK_OK;
 }
 
-int TransactEmpty(SerialPort& port, int command, std::span<const std::uint8_t>& replyPayload) {
+LinkResult TransactEmpty(SerialPort& port, int command,
+                         std::span<const std::uint8_t>& replyPayload) {
   return Transact(port, command, {}, replyPayload);
 }
 

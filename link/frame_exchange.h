@@ -2,18 +2,35 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "link/serial_port.h"
 
 namespace kelvane {
 
-// LinkResult values. Any other value is the non-zero status byte of a
-// complete reply; a drive status of 1, 16 or 18 reads like these.
-inline constexpr int LINK_OK = 0;
-inline constexpr int LINK_DATA_CHECKSUM = 1;
-inline constexpr int LINK_NO_REPLY = 16;
-inline constexpr int LINK_PORT_ERROR = 18;
+// How one exchange ended: the drive's answer, or what kept it from coming.
+// A drive's non-zero status byte is told apart from the loader's own
+// outcomes even where the messages show the same number (a drive status of
+// 16 is not a missing reply).
+struct LinkResult {
+  enum class Kind { Ok, DataChecksum, NoReply, PortError, DriveStatus };
+  Kind kind = Kind::Ok;
+  std::uint8_t driveStatus = 0;  // the reply's status byte, for DriveStatus
+
+  bool ok() const { return kind == Kind::Ok; }
+  // The number the messages show: 0, 1, 16, 18, or the drive's status byte.
+  int code() const;
+  static constexpr LinkResult FromStatus(std::uint8_t status) {
+    return status == 0 ? LinkResult{} : LinkResult{Kind::DriveStatus, status};
+  }
+  friend bool operator==(const LinkResult&, const LinkResult&) = default;
+};
+
+inline constexpr LinkResult LINK_OK{LinkResult::Kind::Ok};
+inline constexpr LinkResult LINK_DATA_CHECKSUM{LinkResult::Kind::DataChecksum};
+inline constexpr LinkResult LINK_NO_REPLY{LinkResult::Kind::NoReply};
+inline constexpr LinkResult LINK_PORT_ERROR{LinkResult::Kind::PortError};
 
 // The longest request the loader sends: 6 header bytes, a 260-byte write
 // payload and its checksum.
@@ -38,13 +55,10 @@ enum class ReceiveState {
 // Assembles one reply frame from the bytes of the line, fed one at a time.
 class ReplyReceiver {
  public:
-  // Returned by Feed while the frame is not complete.
-  static constexpr int RECEIVING = -1;
-
   explicit ReplyReceiver(ReplyBuffer& buffer) : buffer_(buffer) {}
 
-  // RECEIVING, or the exchange's LinkResult once the frame is complete.
-  int Feed(std::uint8_t byte);
+  // Nothing while the frame is not complete, then the exchange's LinkResult.
+  std::optional<LinkResult> Feed(std::uint8_t byte);
   ReceiveState state() const { return state_; }
 
  private:
@@ -61,12 +75,13 @@ std::size_t EncodeRequestFrame(std::uint32_t preamble, int command,
                                std::span<std::uint8_t, MAX_REQUEST_FRAME> frame);
 
 // Reads the line until one reply is complete into `reply`.
-int ReceiveReply(SerialPort& port, ReplyBuffer& reply);
+LinkResult ReceiveReply(SerialPort& port, ReplyBuffer& reply);
 
 // One request and its reply. On LINK_OK `replyPayload` views the reply payload
 // in port.reply, valid until the next exchange; otherwise it is left alone.
-int Transact(SerialPort& port, int command, std::span<const std::uint8_t> payload,
-             std::span<const std::uint8_t>& replyPayload);
-int TransactEmpty(SerialPort& port, int command, std::span<const std::uint8_t>& replyPayload);
+LinkResult Transact(SerialPort& port, int command, std::span<const std::uint8_t> payload,
+                    std::span<const std::uint8_t>& replyPayload);
+LinkResult TransactEmpty(SerialPort& port, int command,
+                         std::span<const std::uint8_t>& replyPayload);
 
 }  // namespace kelvane

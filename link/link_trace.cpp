@@ -61,7 +61,7 @@ void LinkTrace::Received(std::uint8_t byte) {
   received_.push_back(byte);
 }
 
-void LinkTrace::Reply(int result, std::size_t frameLength) {
+void LinkTrace::Reply(bool payloadChecksumWrong, std::size_t frameLength) {
   const std::span<const std::uint8_t> all(received_);
   const std::size_t skipped = all.size() > frameLength ? all.size() - frameLength : 0;
   const auto frame = all.subspan(skipped);
@@ -77,7 +77,7 @@ void LinkTrace::Reply(int result, std::size_t frameLength) {
   PrintCommand(out_, frame.size() > COMMAND_OFFSET ? frame[COMMAND_OFFSET] : command_);
   std::fputs("  ", out_);
   Hex(frame);
-  if (result == LINK_DATA_CHECKSUM) std::fputs("  (payload checksum wrong)", out_);
+  if (payloadChecksumWrong) std::fputs("  (payload checksum wrong)", out_);
   std::fputs("\n", out_);
   received_.clear();
   std::fflush(out_);

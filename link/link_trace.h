@@ -23,8 +23,9 @@ class LinkTrace {
   void Request(std::span<const std::uint8_t> frame);
   // Every byte the receiver takes, so that the reply can be shown as it came.
   void Received(std::uint8_t byte);
-  // A complete reply: the last `frameLength` bytes received, with `result`.
-  void Reply(int result, std::size_t frameLength);
+  // A complete reply: the last `frameLength` bytes received, and whether its
+  // payload checksum was wrong.
+  void Reply(bool payloadChecksumWrong, std::size_t frameLength);
   void Silence();
   void ReadFailure();
   void ByteBudgetSpent(int bytes);

@@ -67,6 +67,9 @@ class SerialPort {
   // device tried ("/dev/ttyS8: no such device"), without a line end. The
   // platform file words it, with the system's own message where it has one.
   OpenFailure openFailure() const { return openFailure_; }
+  // The device the last Open or OpenPath tried, as the system names it
+  // (/dev/ttyS2 for COM3 on Linux).
+  const std::string& device() const { return device_; }
   std::string DescribeOpenFailure() const;
 
   // True once a read or a write found the device itself gone (a USB adapter

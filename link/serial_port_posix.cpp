@@ -191,6 +191,20 @@ std::string GroupName(gid_t gid) {
 
 // Serial devices belong to a group (dialout on Debian and Ubuntu) whose
 // members may open them; name it, as that is the usual fix.
+// strerror's text without its shared buffer: two stations' ports may fail
+// at once. The GNU strerror_r returns its text, the POSIX one fills `buffer`.
+[[maybe_unused]] const char* MessageFrom(int /*result*/, const char* buffer) {
+  return buffer;
+}
+[[maybe_unused]] const char* MessageFrom(const char* text, const char* /*buffer*/) {
+  return text;
+}
+
+std::string SystemMessage(int error) {
+  char buffer[256] = "";
+  return MessageFrom(strerror_r(error, buffer, sizeof buffer), buffer);
+}
+
 std::string AccessHint(const std::string& device) {
   struct stat status;
   if (stat(device.c_str(), &status) != 0) return "";
@@ -368,7 +382,7 @@ std::string SerialPort::DescribeOpenFailure() const {
     case OpenFailure::NotSerial:
       return device + "not a serial device";
     case OpenFailure::System:
-      return device + std::strerror(openError_);
+      return device + SystemMessage(openError_);
   }
   return "";
 }

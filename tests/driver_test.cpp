@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
 
 #include "driver/command_line.h"
+#include "driver/console_report.h"
 #include "driver/drive_families.h"
 #include "driver/identity_records.h"
+#include "driver/journal.h"
 #include "unit_support.h"
 
 // What the loader reads from its command line and prints of the drive.
@@ -107,17 +110,21 @@ TEST(CommandLine, ReadOptions) {
   }
 }
 
-// Every family's procedure opens its file before it sends anything: a file
-// that cannot be read ends the run with status 1 (the port was never opened).
-TEST(DriveFamilies, UnreadableFileEndsTheRunBeforeTheDriveIsTouched) {
+// Every family reads its file before any port is opened: a file that cannot
+// be read is refused, and the refusal is told (status 1) where the procedure
+// would have read it, without a byte sent.
+TEST(DriveFamilies, UnreadableFileIsRefusedBeforeTheDriveIsTouched) {
   for (int family = 0; family <= 4; ++family) {
     RunOptions options;
     options.family = static_cast<DeviceFamily>(family);
     options.fileName = "/nonexistent/fw";
     const DriveFamily& row = LookUpDriveFamily(options.family);
+    const PreparedImage image = row.prepare(options, *row.blocks, 0);
     SerialPort port;
     unit::Output out, err;
-    EXPECT_EQ(row.procedure(port, options, *row.blocks, out.get(), err.get()), 1) << family;
+    ConsoleReport console(out.get(), err.get());
+    EXPECT_EQ(row.procedure({port, options, *row.blocks, image, console}), Verdict::FileRefused)
+        << family;
     EXPECT_EQ(out.text(), "Can't open file /nonexistent/fw\r\n") << family;
   }
 }
@@ -148,17 +155,42 @@ TEST(IdentityRecords, ShortRepliesAndSignedFields) {
        NYM_BASIC},  // no personality block
       {Sized(NYM_REPLY, 39), NYM_BASIC},
   };
+  const auto Shown = [](const DriveIdentity& identity) {
+    std::string text;
+    for (const IdentityLine& line : identity.lines) text += line.line;
+    return text;
+  };
   for (const auto& [reply, printed] : nym) {
-    unit::Output out;
-    ShowNymIdentity(reply, out.get());
-    EXPECT_EQ(out.text(), printed) << reply.size();
+    EXPECT_EQ(Shown(DescribeNymIdentity(reply)), printed) << reply.size();
   }
   // A digest drive's reply holds firmware from 152 bytes on.
   for (const auto& [length, printed] : {std::pair{151u, "Device doesn't have any valid firmware\n"},
                                         std::pair{152u, "Device contains valid firmware.\n"}}) {
-    unit::Output out;
-    PrintFirmwarePresence(length, out.get());
-    EXPECT_EQ(out.text(), printed) << length;
+    EXPECT_TRUE(Shown(DescribeTK720DigestIdentity(Bytes(length, 0x30))).ends_with(printed))
+        << length;
+  }
+}
+
+// A file name goes into the journal as JSON escapes (expected values per RFC 8259 and the Unicode
+// code charts): UTF-8 characters as their code points, any byte that is no part of one as \u00XX.
+TEST(Journal, FileNamesBecomeAsciiJson) {
+  const std::pair<std::string, std::string> names[] = {
+      {"a\"b\\c", R"(a\"b\\c)"},
+      {"\x01\x7F", R"(\u0001\u007f)"},
+      {"\xC3\xA9", R"(\u00e9)"},                // U+00E9
+      {"\xE2\x82\xAC", R"(\u20ac)"},            // U+20AC
+      {"\xF0\x9F\x98\x80", R"(\ud83d\ude00)"},  // U+1F600, a surrogate pair
+      {"\xFF", R"(\u00ff)"},
+      {"\xC0\x80", R"(\u00c0\u0080)"},            // overlong
+      {"\xED\xA0\x80", R"(\u00ed\u00a0\u0080)"},  // a surrogate's own code
+      {"\xE2\x82", R"(\u00e2\u0082)"},            // cut short
+  };
+  for (const auto& [name, escaped] : names) {
+    JournalEntry entry;
+    entry.file = name;
+    const std::string line = JournalLine(entry);
+    EXPECT_NE(line.find("\"file\":\"" + escaped + "\","), std::string::npos) << line;
+    EXPECT_TRUE(std::all_of(line.begin(), line.end(), [](char c) { return c > 0 && c != 0x7F; }));
   }
 }
 

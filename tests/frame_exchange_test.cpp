@@ -44,12 +44,13 @@ TEST(FrameExchange, RequestsGoOutAsTheDrivesExpect) {
 }
 
 // Replies built by drive-sim's codec or by hand, fed byte by byte: the
-// LinkResult once a frame completed, RECEIVING while none did.
+// LinkResult once a frame completed, nothing while none did. A drive's status
+// byte stays the drive's, even when it is the number of a lost reply.
 TEST(FrameExchange, ReceiverTakesWholeFramesOnly) {
   struct Case {
     const char* name;
     Bytes line;
-    int result;
+    std::optional<LinkResult> result;
     Bytes payload;
   };
   const Bytes identity = Hex("01 02 03 FE");
@@ -57,11 +58,13 @@ TEST(FrameExchange, ReceiverTakesWholeFramesOnly) {
   const Bytes reply = sim::BuildReplyFrame(16, 0, identity);
   Bytes corrupted = reply;
   sim::CorruptPayloadChecksum(corrupted);
-  const int RECEIVING = ReplyReceiver::RECEIVING;
+  const std::optional<LinkResult> RECEIVING;
+  const auto status = LinkResult::FromStatus;
   const Case cases[] = {
       {"reply with payload", reply, LINK_OK, identity},
-      {"drive status 7", Hex("AA 55 00 00 11 07 18"), 7, {}},
-      {"drive status with payload", sim::BuildReplyFrame(18, 3, identity), 3, identity},
+      {"drive status 7", Hex("AA 55 00 00 11 07 18"), status(7), {}},
+      {"drive status 16", Hex("AA 55 00 00 11 10 21"), status(16), {}},
+      {"drive status with payload", sim::BuildReplyFrame(18, 3, identity), status(3), identity},
       {"bad payload checksum", corrupted, LINK_DATA_CHECKSUM, {}},
       {"bad header checksum, then the reply", Cat(sim::BuildBadHeaderFrame(16, 0, 4), reply),
        LINK_OK, identity},
@@ -76,12 +79,12 @@ TEST(FrameExchange, ReceiverTakesWholeFramesOnly) {
     ReplyReceiver receiver(buffer);
     // A receiver that completed a frame takes the next one the same way.
     for (int round = 0; round < (c.result == RECEIVING ? 1 : 2); ++round) {
-      int result = RECEIVING;
+      std::optional<LinkResult> result;
       std::size_t fed = 0;
-      while (fed < c.line.size() && result == RECEIVING) result = receiver.Feed(c.line[fed++]);
-      EXPECT_EQ(result, c.result) << c.name;
+      while (fed < c.line.size() && !result) result = receiver.Feed(c.line[fed++]);
+      EXPECT_TRUE(result == c.result) << c.name;
       EXPECT_EQ(fed, c.line.size()) << c.name << ": a frame ended before its last byte";
-      if (result == LINK_OK || result > LINK_DATA_CHECKSUM) {
+      if (result && *result != LINK_DATA_CHECKSUM) {
         EXPECT_EQ(Bytes(buffer.data.begin(), buffer.data.begin() + buffer.length), c.payload)
             << c.name;
       }

@@ -14,6 +14,7 @@
 #include "image/digest_stamped_image.h"
 #include "image/md5_digest.h"
 #include "image/record_stream.h"
+#include "image/sha256_digest.h"
 #include "image/word_image.h"
 #include "tests/support/temp_dir.h"
 #include "unit_support.h"
@@ -47,17 +48,16 @@ void Check(const Case& c, const BlockFamily& family) {
     std::string text;
     for (char ch : c.file) text += ch == '\n' ? std::string(ending) : std::string(1, ch);
     std::FILE* file = fmemopen(text.data(), text.size(), "rb");
-    unit::Output out, err;
+    FileMessages messages;
     Bytes area(family.imageArea, 0xFF);
     int length = 0;
-    const int result =
-        &family == &NYM_FAMILY
-            ? ReadRecordStream(file, area, length, out.get(), err.get())
-            : ReadWordImage(file, area, family.maxImageLength, length, out.get(), err.get());
+    const int result = &family == &NYM_FAMILY
+                           ? ReadRecordStream(file, area, length, messages)
+                           : ReadWordImage(file, area, family.maxImageLength, length, messages);
     std::fclose(file);
     const std::string name = c.name + std::string(ending[0] == '\r' ? " (CR LF)" : " (LF)");
     EXPECT_EQ(result, c.result) << name;
-    EXPECT_EQ(out.text(), c.printed) << name;
+    EXPECT_EQ(messages.ConsoleText(), c.printed) << name;
     if (result == 0 && !c.image.empty()) {
       EXPECT_EQ(Bytes(area.begin(), area.begin() + length), c.image) << name;
     }
@@ -183,16 +183,15 @@ TEST(BinaryImages, PaddedToWholeWordsOrRefused) {
   };
   for (const auto& [isStamped, file, expected, printed, imageLength] : cases) {
     testing::TempDir dir;
-    unit::Output out;
+    FileMessages out;
     const std::string name = dir.Write("fw.bin", std::string(file.begin(), file.end()));
     ChecksummedImage sum;
     DigestStampedImage stamped;
-    const int result = isStamped
-                           ? PrepareDigestStampedImage(name.c_str(), 0x12345678, stamped, out.get())
-                           : PrepareChecksummedImage(name.c_str(), sum, out.get());
+    const int result = isStamped ? PrepareDigestStampedImage(name.c_str(), 0x12345678, stamped, out)
+                                 : PrepareChecksummedImage(name.c_str(), sum, out);
     const std::string row = std::to_string(isStamped) + " " + std::to_string(file.size());
     EXPECT_EQ(result, expected.empty() ? 1 : 0) << row;
-    EXPECT_EQ(out.text(), printed) << row;
+    EXPECT_EQ(out.ConsoleText(), printed) << row;
     if (result != 0) continue;
     const std::vector<std::uint8_t>& bytes = isStamped ? stamped.bytes : sum.bytes;
     const auto image = bytes.begin() + (isStamped ? 16 : 0);
@@ -219,7 +218,8 @@ TEST(BinaryImages, RecordFileToldApart) {
     EXPECT_EQ(BeginsWithRecordLine(Bytes(cases[i].begin(), cases[i].end())), i < 3) << cases[i];
 }
 
-TEST(BinaryImages, Md5AgainstRfc1321AndOpenSsl) {
+// MD5 for the digest drives, SHA-256 for the journal.
+TEST(BinaryImages, DigestsAgainstRfc1321AndOpenSsl) {
   const std::pair<std::string, const char*> rfc[] = {
       {"", "D41D8CD98F00B204E9800998ECF8427E"},
       {"abc", "900150983CD24FB0D6963F7D28E17F72"},
@@ -231,6 +231,7 @@ TEST(BinaryImages, Md5AgainstRfc1321AndOpenSsl) {
        "57EDF4A22BE3C955AC49DA2E2107B67A"},
   };
   std::array<std::uint8_t, 16> digest{}, reference{};
+  std::array<std::uint8_t, 32> sha256{};
   for (const auto& [text, expected] : rfc) {
     Md5Digest(digest, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     EXPECT_EQ(HexText(digest), expected) << '"' << text << '"';
@@ -242,6 +243,8 @@ TEST(BinaryImages, Md5AgainstRfc1321AndOpenSsl) {
     Md5Digest(digest, std::span(data.data(), length));
     EVP_Digest(data.data(), length, reference.data(), nullptr, EVP_md5(), nullptr);
     EXPECT_EQ(digest, reference) << length;
+    EVP_Digest(data.data(), length, sha256.data(), nullptr, EVP_sha256(), nullptr);
+    EXPECT_EQ(Sha256Of(std::span(data.data(), length)), sha256) << length;
   }
 }
 

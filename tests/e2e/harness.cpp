@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 
 namespace kelvane::e2e {
 
@@ -104,6 +105,50 @@ std::string Unhex(std::string_view hex) {
 
 }  // namespace
 
+std::string JournalLines(const std::string& path) {
+  if (testing::ReadFile(path).empty()) return "";
+  ChildProcess python({"python3", "-c",
+                       "import json, sys\n"
+                       "lines = open(sys.argv[1], 'rb').read().decode('utf-8').split('\\n')\n"
+                       "assert lines[-1] == '', 'the last line ends with a line feed'\n"
+                       "print('--\\n'.join('\\n'.join(k + '=' + json.dumps(v, separators=(',', "
+                       "':')) for k, v in json.loads(l).items()) for l in lines[:-1]))",
+                       path});
+  EXPECT_TRUE(python.Wait(10s));
+  EXPECT_EQ(python.status(), 0) << python.Stderr();
+  return python.Stdout();
+}
+
+::testing::AssertionResult JournalHas(const std::string& journal, const std::string& program,
+                                      const std::vector<std::string>& expected) {
+  static const char* const KEYS[] = {
+      "time",        "seconds", "program", "version",   "host",  "port",
+      "device",      "baud",    "family",  "operation", "file",  "file_sha256",
+      "image_bytes", "blocks",  "drive",   "verdict",   "error", "status"};
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; at < journal.size(); at = end + 1) {
+    end = std::min(journal.find('\n', at), journal.size());
+    lines.push_back(journal.substr(at, end - at));
+  }
+  auto failure = ::testing::AssertionFailure() << journal;
+  if (lines.size() != std::size(KEYS)) return failure << "\nis not one line of 18 keys";
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    if (!lines[i].starts_with(KEYS[i] + std::string("="))) return failure << "\nkey " << KEYS[i];
+  if (!std::regex_match(lines[0], std::regex(R"(time="20\d\d-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z")")))
+    return failure << "\nthe time";
+  std::vector<std::string> all = expected;
+  all.insert(all.end(), {"program=\"" + program + "\"", "version=\"2.03\""});
+  for (const std::string& line : all) {
+    const bool prefix = line.ends_with('*');
+    const std::string want = prefix ? line.substr(0, line.size() - 1) : line;
+    if (std::none_of(lines.begin(), lines.end(), [&](const std::string& got) {
+          return prefix ? got.starts_with(want) : got == want;
+        }))
+      return failure << "\nlacks " << line;
+  }
+  return ::testing::AssertionSuccess();
+}
+
 void StartInGuest(const std::string& command) {
   Console().Send(command + "\n");
 }
@@ -126,18 +171,26 @@ std::string Env(const char* name) {
 }
 
 Drive::Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments,
-             Wire wire)
+             Wire wire, int wineCom)
     : dir_(dir), wire_(wire) {
   arguments.insert(arguments.begin(), {DRIVE_SIM_BIN, "--family", family, "--flash-out",
                                        dir.File("sim.flash"), "--log", dir.File("sim.log")});
-  // Wine leaves the terminal's settings as it finds them, as a COM port has none.
-  if (UnderWine())
-    arguments.insert(arguments.end(), {"--link", Env("KELVANE_WINE_COM_LINK"), "--raw-line"});
+  // Wine leaves the terminal's settings as it finds them, as a COM port has none. The station's
+  // ports are KELVANE_WINE_STATION_COMS' digits, each linked from <link dir>/com<digit>.
+  std::string com;
+  if (UnderWine()) {
+    const std::string coms = Env("KELVANE_WINE_STATION_COMS");
+    const auto at = static_cast<std::size_t>(2 * (wineCom - 1));
+    com = wineCom == 0 ? Env("KELVANE_WINE_COM") : at < coms.size() ? coms.substr(at, 1) : "";
+    const std::string link =
+        wineCom == 0 ? Env("KELVANE_WINE_COM_LINK") : Env("KELVANE_WINE_LINK_DIR") + "/com" + com;
+    arguments.insert(arguments.end(), {"--link", link, "--raw-line"});
+  }
   sim_ = std::make_unique<ChildProcess>(arguments, dir.path());
   // Its first line is the pseudo-terminal's path.
   EXPECT_TRUE(sim_->WaitForStdout("\n", 10s)) << sim_->Stderr();
   pty_ = name_ = sim_->Stdout().substr(0, sim_->Stdout().find('\n'));
-  if (UnderWine()) name_ = "COM" + Env("KELVANE_WINE_COM");
+  if (UnderWine()) name_ = "COM" + com;
   if (!UnderVm()) return;
   static int plugs = 0;
   id_ = std::to_string(++plugs);
@@ -193,6 +246,16 @@ std::unique_ptr<ChildProcess> StartLoader(const TempDir& dir, const Drive* drive
   std::vector<std::string> argv = {KELVANE_BIN};
   if (UnderWine()) argv = {"wine", Env("KELVANE_WINE_EXE")};
   if (drive != nullptr) argv.push_back(drive->Port());
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return std::make_unique<ChildProcess>(argv, dir.path());
+}
+
+std::unique_ptr<ChildProcess> StartStation(const TempDir& dir,
+                                           const std::vector<const Drive*>& drives,
+                                           const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv = {STATION_BIN};
+  if (UnderWine()) argv = {"wine", Env("KELVANE_WINE_STATION_EXE")};
+  for (const Drive* drive : drives) argv.push_back(drive->Port());
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   return std::make_unique<ChildProcess>(argv, dir.path());
 }

@@ -45,8 +45,9 @@ enum class Wire { Usb, Uart };
 // One drive-sim of the test's own, saving its flash to sim.flash.
 class Drive {
  public:
+  // Under Wine, `wineCom` 0 is the suite's COM port; 1 to 3 the station's others.
   Drive(const TempDir& dir, const std::string& family, std::vector<std::string> arguments = {},
-        Wire wire = Wire::Usb);
+        Wire wire = Wire::Usb, int wineCom = 0);
   ~Drive();
   // The loader's option and its name for the port: the pty's path, COM<n>, or the guest's.
   std::string Port() const { return "/c" + (name_.starts_with("COM") ? name_.substr(3) : name_); }
@@ -78,6 +79,10 @@ struct Result {
 std::unique_ptr<ChildProcess> StartLoader(const TempDir& dir, const Drive* drive,
                                           const std::vector<std::string>& arguments);
 Result Load(const TempDir& dir, const Drive* drive, const std::vector<std::string>& arguments);
+// kelvane-station in `dir` with a port option for each of `drives`, then `arguments`.
+std::unique_ptr<ChildProcess> StartStation(const TempDir& dir,
+                                           const std::vector<const Drive*>& drives,
+                                           const std::vector<std::string>& arguments);
 // Exit status and standard output byte for byte; else the text around the difference.
 // The virtual machine's shell: `command` run in its samples' directory, or
 // started there (with InGuest("") collecting what it gave).
@@ -101,6 +106,14 @@ std::string Pass(const char* done, const char* unit, int count, int from = 0, in
                  const std::map<int, int>& errors = {});
 // "Trying to establish link with device" from 1000 down, `failures` times.
 std::string Countdown(int failures);
+
+// Every line of the journal at `path` as Python's json module reads it: "key=value" lines, the
+// value re-encoded by it, lines apart by "--"; empty when there is no journal.
+std::string JournalLines(const std::string& path);
+// `journal` is one line of the 18 keys in their order, from `program`, with `expected` among them
+// (a value ending in * as a prefix) and the time in UTC with milliseconds.
+::testing::AssertionResult JournalHas(const std::string& journal, const std::string& program,
+                                      const std::vector<std::string>& expected);
 
 std::size_t FlashSize(const std::string& family);
 Bytes Golden(const std::string& name);

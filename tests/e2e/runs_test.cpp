@@ -236,11 +236,20 @@ struct Tool {
   const char* out;               // after the banner and any port line; nullptr: as without `tools`
   std::vector<std::string> err;  // in this order on standard error; none: empty
   bool sends = true;             // false: the drive must not hear a byte
+  // With /jrun.jsonl among `tools`: "key=value" lines of its one line as Python's json module
+  // reads it, the drive's port as <pty>; a value ending in * is a prefix.
+  std::vector<std::string> journal = {};
 };
 
 #define REFUSED_R "Option /r takes a number of link attempts from 1 to 9999: "
 #define DRY_RUN "Dry run, no port opened and nothing sent:\r\n Family:           "
 #define BY_READING " Check value:      none, the drive compares what it reads back\r\n"
+#define NYM_JOURNAL "port=\"<pty>\"", "device=\"<pty>\"", "baud=38400", "family=\"nym\""
+#define NYM_FILE                                                                          \
+  "file=\"nym_sample.s\"",                                                                \
+      "file_sha256=\"8f9609f04a8803afd8f328535abdc91a0a1f8c439ad58f551ea58ab41817856a\"", \
+      "image_bytes=3089", "blocks=13"
+#define NYM_DRIVE "drive={\"monitor_revision\":\"0412\",\"model_code\":\"770\",*"
 
 // clang-format off
 const Tool TOOLS[] = {
@@ -267,6 +276,52 @@ const Tool TOOLS[] = {
      2, nullptr, {}},
     {"StrictFailure", "tl3xx", {"--write-status", "2:0x21"}, {"/a", "tl3xx_sample.s"}, {"/e"}, 1,
      nullptr, {}},
+    // The journal: one line, keys in order, what the run did; standard output unchanged.
+    {"JournalLoad", "nym", {}, {"nym_sample.s"}, {"/jrun.jsonl"}, 0, nullptr, {}, true,
+     {"program=\"kelvane\"", NYM_JOURNAL, "operation=\"load\"", NYM_FILE, NYM_DRIVE,
+      "verdict=\"verified\"", "error=null", "status=0"}},
+    {"JournalMismatch", "nym", {}, {"/v", "nym_sample.s"}, {"/e", "/jrun.jsonl"}, 2, nullptr, {},
+     true, {NYM_JOURNAL, "operation=\"verify\"", NYM_FILE, "verdict=\"mismatch\"", "error=null",
+     "status=2"}},
+    {"JournalRefusedWrite", "tl3xx", {"--write-status", "2:0x21"}, {"/a", "tl3xx_sample.s"},
+     {"/Jrun.jsonl"}, 1, nullptr, {}, true, {"family=\"tl3xx\"", "blocks=23",
+     "verdict=\"failed\"", "error={\"stage\":\"write\",\"block\":1,\"code\":33,"
+     "\"text\":\"FLASH update failed on sector 1\"}", "status=1"}},
+    {"JournalNoLink", "nym", {"--silent"}, {"nym_sample.s"}, {"/r1", "/jrun.jsonl"}, 1,
+     "Trying to establish link with device    1\rFailed to establish connection with selected "
+     "device\r\n\r\n", {}, true, {"drive=null", "verdict=\"no-link\"", "error={\"stage\":\"link\","
+     "\"text\":\"Failed to establish connection with selected device\"}", "status=1"}},
+    // A drive's bytes and a user's file name are escaped, never copied into the line.
+    {"JournalEscapes", "nym", {"--identity-hex", "1204225C01C3A97F50024BC00B00"},
+     {"/a", "n\"\\\xC3\xA9.s"}, {"/jrun.jsonl"}, 1, nullptr, {}, true,
+     {"file=\"n\\\"\\\\\\u00e9.s\"", "file_sha256=null", "image_bytes=null",
+      "drive={\"monitor_revision\":\"0412\",\"model_code\":\"\\\"\\\\\\u0001\","
+      "\"hardware_revision\":\"\\u00c3\\u00a9\\u007f\",\"current_capability\":\"02.50 Amp\","
+      "\"serial_number\":\"770123\",\"raw\":\"1204225C01C3A97F50024BC00B00\"}",
+      "verdict=\"file-refused\"", "error={\"stage\":\"file\",\"text\":\"Can't open file "
+      "n\\\"\\\\\\u00e9.s\"}"}},
+    {"JournalPortFails", "nym", {}, {"nym_sample.s"}, {"/jrun.jsonl", "/c/dev/ttyUSB-none"}, 1,
+     "Failed to open /dev/ttyUSB-none port\r\n", {"Cannot open /dev/ttyUSB-none"}, false,
+     {"port=\"/dev/ttyUSB-none\"", "device=\"/dev/ttyUSB-none\"", "drive=null",
+      "verdict=\"port-failed\"", "error={\"stage\":\"port\",\"text\":\"Failed to open "
+      "/dev/ttyUSB-none port\"}", "status=1"}},
+    // A backup records the file it wrote, a backup and load the file it loaded; a bare identify
+    // no file at all.
+    {"JournalBackup", "nym", {"--flash-in", "loaded.flash"}, {"/uback.s"}, {"/jrun.jsonl"}, 0,
+     nullptr, {}, true, {"operation=\"backup\"", "file=\"back.s\"", "file_sha256=\"*",
+      "verdict=\"verified\"", "error=null", "status=0"}},
+    {"JournalBackupAndLoad", "nym", {"--flash-in", "loaded.flash"}, {"/u", "back.s", "nym_sample.s"},
+     {"/jrun.jsonl"}, 0, nullptr, {}, true, {"operation=\"backup-and-load\"", NYM_FILE,
+      "verdict=\"verified\"", "status=0"}},
+    {"JournalBackupOfNothing", "nym", {}, {"/uback.s"}, {"/jrun.jsonl"}, 1, nullptr, {}, true,
+     {"operation=\"backup\"", "file=null", "verdict=\"failed\"", "error={\"stage\":\"read\","
+      "\"text\":\"The drive holds no firmware: its image area is empty (all 0xFF)\"}"}},
+    {"JournalIdentify", "nym", {}, {"/i", "nym_sample.s"}, {"/jrun.jsonl"}, 0, nullptr, {}, true,
+     {"operation=\"identify\"", "file=null", "blocks=null", NYM_DRIVE, "verdict=\"verified\"",
+      "status=0"}},
+    // A line must not flash a drive it cannot record.
+    {"JournalUnwritable", "nym", {}, {"nym_sample.s"}, {"/jno/such/dir/run.jsonl"}, 1, "",
+     {"Cannot open the journal no/such/dir/run.jsonl for appending: "}, false},
     {"AttemptsUpperBound", "nym", {}, {"nym_sample.s"}, {"/R9999"}, 0, nullptr, {}},
     {"AttemptsCountDown", "nym", {"--silent"}, {"nym_sample.s"}, {"/r1"}, 1,
      "Trying to establish link with device    1\r"
@@ -299,19 +354,30 @@ const Tool TOOLS[] = {
 // clang-format on
 
 // The loader's output with `arguments` against a fresh drive, the terminal in its port line read
-// as <pty> (runs on two drives compare whole), and whether the drive heard a byte.
-std::pair<Result, bool> RunAgainst(const Tool& t, const std::vector<std::string>& arguments) {
+// as <pty> (runs on two drives compare whole), whether the drive heard a byte, and the journal.
+struct Against {
+  Result run;
+  bool heard = false;
+  std::string journal;
+};
+Against RunAgainst(const Tool& t, const std::vector<std::string>& arguments) {
   TempDir dir;
-  for (const char* sample :
-       {"nym_sample.s", "series27_sample.s", "tk720_sample.bin", "tk720_digest_sample.bin"})
+  for (const char* sample : {"nym_sample.s", "tl3xx_sample.s", "series27_sample.s",
+                             "tk720_sample.bin", "tk720_digest_sample.bin"})
     dir.Write(sample, Example(sample));
   dir.Write("bad.s", std::string());
+  dir.Write("loaded.flash", Holding("nym", 0x2000, Golden("nym_sample.stream")));
   Drive drive(dir, t.family, t.sim);
-  Result run = Load(dir, &drive, arguments);
+  Against against{Load(dir, &drive, arguments), false, ""};
+  Result& run = against.run;
   drive.Stop();
+  against.heard = drive.Heard();
   if (run.out.find(drive.PortLine()) == std::strlen(BANNER))
     run.out.replace(std::strlen(BANNER), drive.Name().size(), "<pty>");
-  return {run, drive.Heard()};
+  against.journal = JournalLines(dir.File("run.jsonl"));
+  for (std::size_t at; (at = against.journal.find('"' + drive.Name() + '"')) != std::string::npos;)
+    against.journal.replace(at + 1, drive.Name().size(), "<pty>");
+  return against;
 }
 
 class FieldOptions : public ::testing::TestWithParam<Tool> {};
@@ -319,11 +385,11 @@ TEST_P(FieldOptions, ChangeOnlyWhatTheyAreFor) {
   const Tool& t = GetParam();
   std::vector<std::string> arguments = t.tools;
   arguments.insert(arguments.end(), t.run.begin(), t.run.end());
-  const auto [run, heard] = RunAgainst(t, arguments);
+  const auto [run, heard, journal] = RunAgainst(t, arguments);
   // Unless stated, what the same run without the field options prints.
   const std::string expected =
       t.out == nullptr
-          ? RunAgainst(t, t.run).first.out
+          ? RunAgainst(t, t.run).run.out
           : BANNER + std::string(t.sends ? "<pty> open at 38400 baud\r\n" : "") + t.out;
   EXPECT_TRUE(Ran(run, t.status, expected));
   EXPECT_EQ(heard, t.sends);
@@ -333,6 +399,9 @@ TEST_P(FieldOptions, ChangeOnlyWhatTheyAreFor) {
     EXPECT_NE(at, std::string::npos) << line << "\n" << run.err.substr(0, 2000);
   }
   EXPECT_TRUE(!t.err.empty() || run.err.empty()) << run.err;
+  EXPECT_EQ(journal.empty(), t.journal.empty()) << journal;
+  if (t.journal.empty()) return;
+  EXPECT_TRUE(JournalHas(journal, "kelvane", t.journal));
 }
 INSTANTIATE_TEST_SUITE_P(Table, FieldOptions, ::testing::ValuesIn(TOOLS), RowName);
 

@@ -8,13 +8,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t position = 0;
   while (position < size) {
     kelvane::ReplyReceiver receiver(reply);
-    int result = kelvane::ReplyReceiver::RECEIVING;
-    while (position < size && result == kelvane::ReplyReceiver::RECEIVING)
-      result = receiver.Feed(data[position++]);
-    if (result == kelvane::LINK_OK && reply.length > kelvane::REPLY_PAYLOAD_CAPACITY)
-      __builtin_trap();
-    if (result != kelvane::ReplyReceiver::RECEIVING && result != kelvane::LINK_DATA_CHECKSUM &&
-        result != reply.status)
+    std::optional<kelvane::LinkResult> result;
+    while (position < size && !result) result = receiver.Feed(data[position++]);
+    if (result && result->ok() && reply.length > kelvane::REPLY_PAYLOAD_CAPACITY) __builtin_trap();
+    if (result && *result != kelvane::LINK_DATA_CHECKSUM &&
+        *result != kelvane::LinkResult::FromStatus(reply.status))
       __builtin_trap();
   }
   return 0;

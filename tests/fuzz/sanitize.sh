@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# The whole test suite built with ASan and UBSan: tests/fuzz/sanitize.sh [BUILD_DIR]
+# The whole test suite built with ASan and UBSan, then the station's tests (its
+# threads) with ThreadSanitizer: tests/fuzz/sanitize.sh [BUILD_DIR] [TSAN_BUILD_DIR]
 # A report ends its process with status 86, which no run of the loader has, so
 # a test expecting a failure cannot take it for one; any report fails the script.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 build=${1:-build-asan}
+tsan_build=${2:-build-tsan}
 cmake -S . -B "$build" -DKELVANE_SANITIZE=ON >/dev/null
 cmake --build "$build" -j2
 
@@ -15,6 +17,12 @@ export UBSAN_OPTIONS="exitcode=86:log_path=$reports/ubsan:print_stacktrace=1:hal
 
 status=0
 (cd "$build" && ctest --output-on-failure -j2) || status=1
+
+# The station's threads share the prepared image, the board and the journal.
+cmake -S . -B "$tsan_build" -DKELVANE_TSAN=ON >/dev/null
+cmake --build "$tsan_build" -j2 --target kelvane kelvane-station drive-sim kelvane_e2e_tests
+export TSAN_OPTIONS="exitcode=86:log_path=$reports/tsan:halt_on_error=1:second_deadlock_stack=1"
+(cd "$tsan_build" && ctest --output-on-failure -j2 -R 'Station') || status=1
 if compgen -G "$reports/*" >/dev/null; then cat "$reports"/* >&2 && status=1
 else echo "sanitizers: no reports"; fi
 rm -rf "$reports"

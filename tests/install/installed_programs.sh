@@ -12,7 +12,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" --strip >"$work/install.log"
-for file in bin/kelvane bin/drive-sim share/man/man1/kelvane.1 share/doc/kelvane/README.md \
+for file in bin/kelvane bin/kelvane-station bin/drive-sim share/man/man1/kelvane.1 \
+  share/man/man1/kelvane-station.1 share/doc/kelvane/README.md \
   share/doc/kelvane/examples/nym_sample.s share/doc/kelvane/examples/tk720_digest_sample.bin; do
   [[ -f $prefix/$file ]] || fail "$file not installed"
 done
@@ -42,6 +43,9 @@ for page in kelvane drive-sim; do
   example "$page" < <(awk '/^\.(EX|nf)$/ {b=""; on=1; next} /^\.(EE|fi)$/ {if (b ~ /until/) printf "%s", b; on=0}
     on && !/^\./ {b = b $0 "\n"}' "$prefix/share/man/man1/$page.1" | sed -e 's/\\-/-/g' -e 's/\\e/\\/g')
 done
+# The station loads it too, its transcript what kelvane prints.
+example station <<<"drive-sim --link /tmp/drive &"$'\nuntil [ -e /tmp/drive ]; do sleep 0.1; done\n'\
+"kelvane-station /c/tmp/drive /otranscripts nym_sample.s"$'\nkill $!\ncat transcripts/*.txt'
 
 for page in "$prefix"/share/man/man1/*.1; do
   warnings=$( (MANWIDTH=80 man --warnings -l "$page" >/dev/null) 2>&1; groff -man -ww -z "$page" 2>&1)

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # What the three packages hold, file by file, with the version in every name;
-# the static programs need no shared library, kelvane.exe is stripped and
-# carries its version resource.
+# the static programs need no shared library, kelvane.exe and
+# kelvane-station.exe are stripped and carry their version resource.
 #   tests/install/packages.sh DIR     (what scripts/make-packages wrote)
 set -euo pipefail
 dir=$1
 root=$(dirname "$0")/../..
 version=$(sed -n 's/^project(kelvane VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
-pages="man1/kelvane.1 man1/drive-sim.1"
+pages="man1/kelvane.1 man1/kelvane-station.1 man1/drive-sim.1"
 work=$(mktemp -d /tmp/kelvane-packages-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -19,14 +19,14 @@ same() {
 }
 
 deb=$dir/kelvane_${version}-1_amd64.deb
-dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | same "./usr/bin/kelvane ./usr/bin/drive-sim
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | same "./usr/bin/kelvane ./usr/bin/kelvane-station ./usr/bin/drive-sim
   ${pages//man1/./usr/share/man/man1} ./usr/share/doc/kelvane/README.md
   $(sed 's|examples/|./usr/share/doc/kelvane/examples/|g' <<<"$samples")" "$deb"
 dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "$deb: no computed dependencies"
 
 tgz=$dir/kelvane-${version}-linux-x86_64-static.tar.gz
 top=kelvane-${version}-linux-x86_64-static
-tar tzf "$tgz" | grep -v '/$' | same "$top/bin/kelvane $top/bin/drive-sim
+tar tzf "$tgz" | grep -v '/$' | same "$top/bin/kelvane $top/bin/kelvane-station $top/bin/drive-sim
   ${pages//man1/$top/share/man/man1} $top/share/doc/kelvane/README.md
   $(sed "s|examples/|$top/share/doc/kelvane/examples/|g" <<<"$samples")" "$tgz"
 tar xzf "$tgz" -C "$work"
@@ -36,12 +36,13 @@ done
 
 zip=$dir/kelvane-${version}-win64.zip
 top=kelvane-${version}-win64
-unzip -Z1 "$zip" | grep -v '/$' | same "$top/kelvane.exe $top/README.md
+unzip -Z1 "$zip" | grep -v '/$' | same "$top/kelvane.exe $top/kelvane-station.exe $top/README.md
   $(sed "s|examples/|$top/examples/|g" <<<"$samples")" "$zip"
 unzip -q "$zip" -d "$work"
-exe=$work/$top/kelvane.exe
-x86_64-w64-mingw32-nm "$exe" 2>&1 | grep -q 'no symbols' || fail "kelvane.exe is not stripped"
-# The version resource's strings are UTF-16: "ProductVersion", then the version.
-iconv -f UTF-16LE -t UTF-8 -c <"$exe" 2>/dev/null | tr -d '\0' | grep -a -q "ProductVersion$version" ||
-  fail "kelvane.exe has no version resource for $version"
+for exe in "$work/$top"/*.exe; do
+  x86_64-w64-mingw32-nm "$exe" 2>&1 | grep -q 'no symbols' || fail "$exe is not stripped"
+  # The version resource's strings are UTF-16: "ProductVersion", then the version.
+  iconv -f UTF-16LE -t UTF-8 -c <"$exe" 2>/dev/null | tr -d '\0' | grep -a -q "ProductVersion$version" ||
+    fail "$exe has no version resource for $version"
+done
 echo "packages: pass"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# kelvane.exe on its own: system DLLs only, lines ending in exactly CR LF (a
+# kelvane.exe on its own (and kelvane-station.exe's DLLs): system DLLs only, lines ending in exactly CR LF (a
 # text-mode stdout would make "\r\n" CR CR LF), COM ports that cannot be
 # named or do not exist end the run as a failed open.
 #   KELVANE_WINDOWS_BUILD  cross build with bin/kelvane.exe (default build-windows)
@@ -11,9 +11,11 @@ exe=$windows_build/bin/kelvane.exe
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
-  [[ ${dll,,} =~ ^(kernel32|msvcrt|ucrtbase|api-ms-win-.*|advapi32|ntdll)\.dll$ ]] ||
-    fail "kelvane.exe needs $dll, which Windows does not ship"
+for program in "$exe" "$windows_build/bin/kelvane-station.exe"; do
+  for dll in $(x86_64-w64-mingw32-objdump -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
+    [[ ${dll,,} =~ ^(kernel32|msvcrt|ucrtbase|api-ms-win-.*|advapi32|ntdll)\.dll$ ]] ||
+      fail "${program##*/} needs $dll, which Windows does not ship"
+  done
 done
 
 # shellcheck source=tests/wine/wine_prefix.sh

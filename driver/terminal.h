@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdio>
+
+namespace kelvane {
+
+// Whether `stream` is a terminal a person watches, rather than a pipe or a
+// file: a station redraws its table in place only there.
+bool IsTerminal(std::FILE* stream);
+
+// Asks the terminal behind `stream` to take the cursor-moving escape
+// sequences the station's table is redrawn with (a Windows console takes
+// them only once asked). False when it will not.
+bool EnableCursorMoves(std::FILE* stream);
+
+}  // namespace kelvane

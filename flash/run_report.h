@@ -1,0 +1,135 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "image/file_messages.h"
+
+namespace kelvane {
+
+// Where a run failed, as a journal names it.
+enum class Stage { Write, Read, ChecksumSector, Digest, Link, Port, File };
+
+// How a run ended for its drive. Verified and Mismatch are verdicts on the
+// drive's flash; the others say why there is none.
+enum class Verdict { Verified, Mismatch, Failed, NoLink, PortFailed, FileRefused, Interrupted };
+
+// A run's failure: what it was doing, on which block, with which code (the
+// number its line shows, a link result or the drive's status), and the line
+// the console shows for it, line end included.
+struct Failure {
+  Failure() = default;
+  Failure(Stage stage_, std::string line_, std::optional<int> block_ = std::nullopt,
+          std::optional<int> code_ = std::nullopt, std::string detail_ = {})
+      : stage(stage_),
+        block(block_),
+        code(code_),
+        line(std::move(line_)),
+        detail(std::move(detail_)) {}
+
+  Stage stage = Stage::File;
+  std::optional<int> block;
+  std::optional<int> code;
+  std::string line;
+  // What the error stream adds (why a port did not open), line end included.
+  std::string detail;
+};
+
+// One line of the identity the drive sent: `key` names its field in lower-
+// case words joined by "_" (empty for a line that shows no field), `value` is
+// the field as shown, `line` the whole console line.
+struct IdentityLine {
+  std::string key;
+  std::string value;
+  std::string line;
+};
+
+struct DriveIdentity {
+  std::vector<IdentityLine> lines;
+  std::vector<std::uint8_t> raw;  // the identify reply's payload
+  // The serial number as shown, empty when the layout has none.
+  std::string SerialNumber() const;
+};
+
+// The passes of a procedure: blocks written, blocks read back and compared,
+// the drive asked for the digest of what it holds, or blocks read out into
+// a backup.
+enum class Pass { Write, Verify, Digest, Read };
+
+// The words a family's passes are told in.
+struct PassWords {
+  const char* unit = "sector";  // "sector" or "block"
+  const char* unitTitle = "Sector";
+};
+
+// What happens in a run, told as it happens. The console text is one
+// receiver of these events (ConsoleReport), a journal, a station's table and
+// a drive's transcript are others; each takes what it needs.
+class RunReport {
+ public:
+  virtual ~RunReport() = default;
+
+  // The port named `port` (what the option gave: "COM3", "/dev/ttyUSB0") is
+  // open at `baud`.
+  virtual void PortOpened(std::string_view port, int baud) = 0;
+  // An identify request went unanswered; `remaining` counts down to 1.
+  virtual void LinkAttemptFailed(int remaining) = 0;
+  virtual void LinkEstablished(const DriveIdentity& identity) = 0;
+  // What reading the firmware file said (its size, warnings, its refusal).
+  virtual void FileMessage(const FileMessage& message) = 0;
+  // Any other console line of the procedure that states no fact of its own
+  // ("Setting flash to 0xFF", the checksum sector's lines, the drive's MD5).
+  virtual void Note(std::string_view text) = 0;
+  // Something that does not stop the run but makes the flash not match.
+  virtual void Warning(std::string_view line) = 0;
+  virtual void PassStarted(Pass pass, int total, const PassWords& words) = 0;
+  // Block `block` (counted from 0) of `total` went out or read back the same.
+  virtual void BlockDone(Pass pass, int block, int total, const PassWords& words) = 0;
+  // Block `block` read back with `errors` differing bytes.
+  virtual void BlockMismatch(int block, int errors, const PassWords& words) = 0;
+  virtual void PassFinished(Pass pass) = 0;
+  virtual void Failed(const Failure& failure) = 0;
+  // After a failure: the device itself went away (unplugged, powered off);
+  // `line` says so with the device, without a line end.
+  virtual void DeviceLost(std::string_view line) = 0;
+  // A backup's file `name` was written with `bytes`.
+  virtual void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) = 0;
+  // The verdict line: "successufully verifyed", or that `driveName`'s flash
+  // does not match `fileName`. The digest family opens it with "\n" alone.
+  virtual void VerdictReached(bool matched, const char* driveName, const char* fileName,
+                              bool digest) = 0;
+  // The run stopped at a user's request before block `block` of `pass`, or
+  // (no pass) while waiting for the drive.
+  virtual void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) = 0;
+};
+
+// Passes every event on to each of several reports, in order.
+class ReportFanOut : public RunReport {
+ public:
+  explicit ReportFanOut(std::vector<RunReport*> reports) : reports_(std::move(reports)) {}
+  void PortOpened(std::string_view port, int baud) override;
+  void LinkAttemptFailed(int remaining) override;
+  void LinkEstablished(const DriveIdentity& identity) override;
+  void FileMessage(const kelvane::FileMessage& message) override;
+  void Note(std::string_view text) override;
+  void Warning(std::string_view line) override;
+  void PassStarted(Pass pass, int total, const PassWords& words) override;
+  void BlockDone(Pass pass, int block, int total, const PassWords& words) override;
+  void BlockMismatch(int block, int errors, const PassWords& words) override;
+  void PassFinished(Pass pass) override;
+  void Failed(const Failure& failure) override;
+  void DeviceLost(std::string_view line) override;
+  void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) override;
+  void VerdictReached(bool matched, const char* driveName, const char* fileName,
+                      bool digest) override;
+  void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) override;
+
+ private:
+  std::vector<RunReport*> reports_;
+};
+
+}  // namespace kelvane
