@@ -187,7 +187,9 @@ TEST_P(Loads, EndAsTheDriveDecidesAndNeverClaimSuccessFalsely) {
   if (fault.baud != 0) more.push_back("/b" + std::to_string(fault.baud));
   const Result run = Load(dir, &drive, Arguments(f, more));
   EXPECT_TRUE(Ran(run, fault.status, head + f.before + fault.rest));
-  const Bytes flash = drive.Stop();
+  const Bytes flash = drive.Stop(), log = testing::ReadFile(dir.File("sim.log"));
+  EXPECT_TRUE(fault.verify == 0 ||
+              std::string(log.begin(), log.end()).find("WRITE") == std::string::npos);
   Bytes image = Golden(f.golden);
   const auto written = image.begin() + std::min(image.size(), fault.blocks * f.size);
   if (fault.blocks >= 0) expected = Holding(f.name, f.at, Bytes(image.begin(), written));
