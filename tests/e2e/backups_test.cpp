@@ -11,8 +11,7 @@ namespace kelvane::e2e {
 namespace {
 
 struct Backup {
-  const char* name;
-  const char* family;  // drive-sim's --family
+  const char *name, *family;  // family: drive-sim's --family
   std::vector<std::string> run;
   const char* loaded;  // into the drive before the run; nullptr: none
   int status;
@@ -23,14 +22,15 @@ struct Backup {
 // Made by srec_cat rather than by the sample generator: S3 records; zeros at 0 and an odd end;
 // S1 and S2 records (its checksum and word count below worked out with Python from srec_cat's
 // binary rendering); a binary image of 515 bytes.
-const std::vector<std::vector<std::string>> SREC_CAT_FILES = {
-    {"nym.s", "-generate", "0x10000", "0x1012B", "-repeat-string", "Kelvane backup ",
-     "-address-length=4", "-obs=40"},
-    {"tl3xx.s", "-generate", "0", "0x10", "-constant", "0", "-generate", "0x400", "0x455",
-     "-repeat-data", "1", "2", "3", "-address-length=2", "-obs=32"},
-    {"27.s", "-generate", "0", "0x40", "-repeat-data", "1", "2", "-generate", "0x10000", "0x1002F",
-     "-repeat-string", "27 series ", "-address-length=3", "-obs=40"},
-    {"tk720.bin", "-generate", "0", "0x203", "-repeat-string", "TK720 firmware ", "-binary"}};
+// clang-format off
+const std::vector<std::string> SREC_CAT_FILES[] = {
+  {"-generate", "0x10000", "0x1012B", "-repeat-string", "Kelvane backup ", "-address-length=4", "-obs=40", "-o", "nym.s"},
+  {"-generate", "0", "0x10", "-constant", "0", "-generate", "0x400", "0x455", "-repeat-data", "1", "2", "3", "-address-length=2",
+   "-obs=32", "-o", "tl3xx.s"},
+  {"-generate", "0", "0x40", "-repeat-data", "1", "2", "-generate", "0x10000", "0x1002F", "-repeat-string", "27 series ",
+   "-address-length=3", "-obs=40", "-o", "27.s"},
+  {"-generate", "0", "0x203", "-repeat-string", "TK720 firmware ", "-o", "tk720.bin", "-binary"}};
+// clang-format on
 
 // Blocks 1 to `count` read, the progress counting up to `shown` (all the image area may
 // hold) until the last block.
@@ -39,65 +39,55 @@ std::string Read(const char* unit, int count, int shown) {
          Pass("read", unit, count, count - 1) + "\r\n";
 }
 #define SAVED "Firmware saved into back (<size> bytes)\r\n"
-#define SUM27 "Firmware checksum is 0563ed3b, size in WORDs 2304\r\n"
 #define CANNOT "Option /u cannot be used with "
 #define EMPTY "The drive holds no firmware: its image area is empty (all 0xFF)\r\n"
+#define NONE "The drive holds no valid "
+#define VALID "The drive holds a valid TK720 image of "
 
 // clang-format off
 const Backup BACKUPS[] = {
-    {"NymSample", "nym", {"/u", "back"}, "nym_sample.s", 0, Read("sectors", 13, 1000) + SAVED},
-    {"Tl3xxSample", "tl3xx", {"/a", "/uback"}, "tl3xx_sample.s", 0, Read("sectors", 516, 516) + SAVED},
-    {"Series27Sample", "27", {"/9", "/Uback"}, "series27_sample.s", 0,
-     SUM27 + Read("sectors", 19, 19) + SAVED},
-    {"Tk720Sample", "tk720", {"/m", "/u", "back"}, "tk720_sample.bin", 0, Read("blocks", 12, 12) +
-     "The drive holds a valid TK720 image of 3004 bytes\r\n" SAVED},
-    {"NymSrecCat", "nym", {"/u", "back"}, "nym.s", 0, Read("sectors", 2, 1000) + SAVED},
-    {"Tl3xxSrecCat", "tl3xx", {"/a", "/u", "back"}, "tl3xx.s", 0, Read("sectors", 516, 516) + SAVED},
-    {"Series27SrecCat", "27", {"/9", "/u", "back"}, "27.s", 0,
-     "Firmware checksum is 7fe767ac, size in WORDs 32792\r\n" + Read("sectors", 257, 257) + SAVED},
-    {"Tk720SrecCat", "tk720", {"/m", "/u", "back"}, "tk720.bin", 0, Read("blocks", 3, 3) +
-     "The drive holds a valid TK720 image of 520 bytes\r\n" SAVED},
-    {"EmptyDrive", "nym", {"/u", "back"}, nullptr, 1, Read("sectors", 1, 1) + EMPTY},
-    {"EmptySeries27", "27", {"/9", "/u", "back"}, nullptr, 1, EMPTY},
-    {"Tl3xxNoImage", "tl3xx", {"/a", "/u", "back"}, nullptr, 1, Read("sectors", 516, 516) +
-     "The drive holds no valid word image: no image ends in its checksum\r\n", {"--stuck", "0x10:0"}},
-    {"Tl3xxNoData", "tl3xx", {"/a", "/u", "back"}, nullptr, 1, Read("sectors", 516, 516) +
-     "The drive holds no valid word image: it holds no data\r\n",
-     {"--stuck", "0:0", "--stuck", "1:0", "--stuck", "2:0", "--stuck", "3:0"}},
-    {"NymNoDataRecords", "nym", {"/u", "back"}, nullptr, 1, Read("sectors", 1, 1) +
-     "The drive holds no valid record stream: it holds no data records\r\n",
-     {"--stuck", "0x2000:0x37", "--stuck", "0x2001:0", "--stuck", "0x2002:0xFF"}},
-    {"Tk720HeaderBeyondFlash", "tk720", {"/m", "/u", "back"}, nullptr, 1, Read("blocks", 1, 1) +
-     "The drive holds no valid TK720 image: its header gives more words than the flash holds\r\n",
-     {"--stuck", "0x4000:0xF1", "--stuck", "0x4001:0xE2", "--stuck", "0x4002:0xD3", "--stuck", "0x4003:0xC4", "--stuck", "0x4004:1"}},
-    // The load's 23 reads come first: the backup's 100th is refused.
-    {"ReadRefusedHalfway", "tl3xx", {"/a", "/u", "back"}, "tl3xx_sample.s", 1,
-     "Reading firmware:\r\n" + Pass("read", "sectors", 516, 0, 99) +
-     "FLASH read failed on sector 99 because of communication error 33\r\n", {"--read-status", "123:0x21"}},
-    {"ShortRead", "nym", {"/u", "back"}, "nym_sample.s", 1, "Reading firmware:\r\n" + Pass("read",
-     "sectors", 1000, 0, 1) + "FLASH read failed on sector 1: the drive sent 100 of its 256 bytes\r\n",
-     {"--short-read", "15:100"}},
-    {"ChecksumSectorReadRefused", "27", {"/9", "/u", "back"}, "series27_sample.s", 1,
-     "Failed to read sector with firmware checksum and length\r\n", {"--read-status", "21:0x21"}},
-    {"FolderMissing", "nym", {"/u", "none/back"}, "nym_sample.s", 1, "Can't create file none/back\r\n"},
-    {"BackUpThenLoad", "nym", {"/u", "back", "nym_sample.s"}, "nym.s", 0, Read("sectors", 2, 1000) +
-     SAVED "Updating firmware:\r\n" + Pass("updated", "sectors", 13) + UPDATED +
-     "Verifying firmware:\r\n" + Pass("verifyed", "sectors", 13) + VERIFIED},
-    {"RefusedWithDigest", "tk720-digest", {"/s", "/u", "back", "x.bin"}, nullptr, 1,
-     CANNOT "/s: a TK720 digest drive reads no blocks back\r\n"},
-    {"RefusedWithVerify", "nym", {"/ub", "/v", "x.s"}, nullptr, 1, CANNOT "/v\r\n"},
-    {"RefusedWithClear", "nym", {"/d", "/u", "back"}, nullptr, 1, CANNOT "/d\r\n"},
-    {"RefusedWithClearParameters", "nym", {"/u", "back", "/p"}, nullptr, 1, CANNOT "/p\r\n"},
-    {"IdentifyNym", "nym", {"/i"}, nullptr, 0, ""},
-    {"IdentifySeries27", "27", {"/9", "/I", "x.s"}, nullptr, 0, ""},
-    {"IdentifyDigest", "tk720-digest", {"/s", "/i"}, nullptr, 0, ""},
+  {"NymSample", "nym", {"/u", "back"}, "nym_sample.s", 0, Read("sectors", 13, 1000) + SAVED},
+  {"Tl3xxSample", "tl3xx", {"/a", "/uback"}, "tl3xx_sample.s", 0, Read("sectors", 516, 516) + SAVED},
+  {"Series27Sample", "27", {"/9", "/Uback"}, "series27_sample.s", 0, "Firmware checksum is 0563ed3b, size in WORDs 2304\r\n" + Read("sectors", 19, 19) + SAVED},
+  {"Tk720Sample", "tk720", {"/m", "/u", "back"}, "tk720_sample.bin", 0, Read("blocks", 12, 12) + VALID "3004 bytes\r\n" SAVED},
+  {"NymSrecCat", "nym", {"/u", "back"}, "nym.s", 0, Read("sectors", 2, 1000) + SAVED},
+  {"Tl3xxSrecCat", "tl3xx", {"/a", "/u", "back"}, "tl3xx.s", 0, Read("sectors", 516, 516) + SAVED},
+  {"Series27SrecCat", "27", {"/9", "/u", "back"}, "27.s", 0,
+   "Firmware checksum is 7fe767ac, size in WORDs 32792\r\n" + Read("sectors", 257, 257) + SAVED},
+  {"Tk720SrecCat", "tk720", {"/m", "/u", "back"}, "tk720.bin", 0, Read("blocks", 3, 3) + VALID "520 bytes\r\n" SAVED},
+  {"EmptyDrive", "nym", {"/u", "back"}, nullptr, 1, Read("sectors", 1, 1) + EMPTY},
+  {"EmptySeries27", "27", {"/9", "/u", "back"}, nullptr, 1, EMPTY},
+  {"Tl3xxNoImage", "tl3xx", {"/a", "/u", "back"}, nullptr, 1, Read("sectors", 516, 516) + NONE "word image: no image ends in its checksum\r\n", {"--stuck", "0x10:0"}},
+  {"Tl3xxNoData", "tl3xx", {"/a", "/u", "back"}, nullptr, 1, Read("sectors", 516, 516) + NONE "word image: it holds no data\r\n",
+   {"--stuck", "0:0", "--stuck", "1:0", "--stuck", "2:0", "--stuck", "3:0"}},
+  {"NymNoDataRecords", "nym", {"/u", "back"}, nullptr, 1, Read("sectors", 1, 1) + NONE "record stream: it holds no data records\r\n",
+   {"--stuck", "0x2000:0x37", "--stuck", "0x2001:0", "--stuck", "0x2002:0xFF"}},
+  {"Tk720HeaderBeyondFlash", "tk720", {"/m", "/u", "back"}, nullptr, 1,
+   Read("blocks", 1, 1) + NONE "TK720 image: its header gives more words than the flash holds\r\n",
+   {"--stuck", "0x4000:0xF1", "--stuck", "0x4001:0xE2", "--stuck", "0x4002:0xD3", "--stuck", "0x4003:0xC4", "--stuck", "0x4004:1"}},
+  // The load's 23 reads come first: the backup's 100th is refused.
+  {"ReadRefusedHalfway", "tl3xx", {"/a", "/u", "back"}, "tl3xx_sample.s", 1, "Reading firmware:\r\n" + Pass("read", "sectors", 516, 0, 99) +
+   "FLASH read failed on sector 99 because of communication error 33\r\n", {"--read-status", "123:0x21"}},
+  {"ShortRead", "nym", {"/u", "back"}, "nym_sample.s", 1, "Reading firmware:\r\n" + Pass("read", "sectors", 1000, 0, 1) +
+   "FLASH read failed on sector 1: the drive sent 100 of its 256 bytes\r\n", {"--short-read", "15:100"}},
+  {"ChecksumSectorReadRefused", "27", {"/9", "/u", "back"}, "series27_sample.s", 1,
+   "Failed to read sector with firmware checksum and length\r\n", {"--read-status", "21:0x21"}},
+  {"FolderMissing", "nym", {"/u", "none/back"}, "nym_sample.s", 1, "Can't create file none/back\r\n"},
+  {"BackUpThenLoad", "nym", {"/u", "back", "nym_sample.s"}, "nym.s", 0, Read("sectors", 2, 1000) + SAVED "Updating firmware:\r\n" +
+   Pass("updated", "sectors", 13) + UPDATED + "Verifying firmware:\r\n" + Pass("verifyed", "sectors", 13) + VERIFIED},
+  {"RefusedWithDigest", "tk720-digest", {"/s", "/u", "back", "x.bin"}, nullptr, 1, CANNOT "/s: a TK720 digest drive reads no blocks back\r\n"},
+  {"RefusedWithVerify", "nym", {"/ub", "/v", "x.s"}, nullptr, 1, CANNOT "/v\r\n"},
+  {"RefusedWithClear", "nym", {"/d", "/u", "back"}, nullptr, 1, CANNOT "/d\r\n"},
+  {"RefusedWithClearParameters", "nym", {"/u", "back", "/p"}, nullptr, 1, CANNOT "/p\r\n"},
+  {"IdentifyNym", "nym", {"/i"}, nullptr, 0, ""},
+  {"IdentifySeries27", "27", {"/9", "/I", "x.s"}, nullptr, 0, ""},
+  {"IdentifyDigest", "tk720-digest", {"/s", "/i"}, nullptr, 0, ""},
 };
 // clang-format on
 
-std::string SrecCat(const TempDir& dir, const std::vector<std::string>& arguments) {
-  std::vector<std::string> argv = {"srec_cat"};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  ChildProcess tool(argv, dir.path());
+std::string SrecCat(const TempDir& dir, std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), "srec_cat");
+  ChildProcess tool(arguments, dir.path());
   EXPECT_TRUE(tool.Wait(30s));
   EXPECT_EQ(tool.status(), 0) << tool.Stderr();
   return tool.Stdout();
@@ -110,20 +100,17 @@ TEST_P(Backups, SaveWhatALoadPutsBackOrNothing) {
   for (const char* sample :
        {"nym_sample.s", "tl3xx_sample.s", "series27_sample.s", "tk720_sample.bin"})
     dir.Write(sample, Example(sample));
-  for (const auto& file : SREC_CAT_FILES) {
-    std::vector<std::string> arguments(file.begin() + 1, file.end());
-    arguments.insert(arguments.end() - (file.back() == "-binary" ? 1 : 0), {"-o", file[0]});
-    SrecCat(dir, arguments);
-  }
+  for (const auto& arguments : SREC_CAT_FILES) SrecCat(dir, arguments);
   // An earlier backup under the name: replaced only by a complete one.
   dir.Write("back", std::string("earlier backup\n"));
   // A file loaded with the run's family option (its first argument, unless a Nym's).
-  const auto with = [&b](std::string file) {
-    const bool option = b.run[0].size() == 2 && std::string("a9ms").find(b.run[0][1]) < 4;
-    return option ? std::vector<std::string>{b.run[0], file} : std::vector<std::string>{file};
+  const auto with = [&b](std::vector<std::string> file) {
+    if (b.run[0].size() == 2 && std::string("a9ms").find(b.run[0][1]) < 4)
+      file.insert(file.begin(), b.run[0]);
+    return file;
   };
   Drive a(dir, b.family, b.sim);
-  ASSERT_TRUE(b.loaded == nullptr || Load(dir, &a, with(b.loaded)).status == 0);
+  ASSERT_TRUE(b.loaded == nullptr || Load(dir, &a, with({b.loaded})).status == 0);
   const Result run = Load(dir, &a, b.run);
   const Bytes saved = testing::ReadFile(dir.File("back"));
   std::string out = b.out;
@@ -144,7 +131,7 @@ TEST_P(Backups, SaveWhatALoadPutsBackOrNothing) {
   // run loaded another file after the backup).
   if (!run.out.ends_with(VERIFIED)) {
     Drive second(dir, b.family);
-    const Result again = Load(dir, &second, with("back"));  // without a warning on any record
+    const Result again = Load(dir, &second, with({"back"}));  // without a warning on any record
     EXPECT_TRUE(again.status == 0 && again.out.find("Warning") == std::string::npos) << again.out;
     EXPECT_TRUE(SameFlash(flash, second.Stop()));
   }
@@ -159,9 +146,7 @@ TEST_P(Backups, SaveWhatALoadPutsBackOrNothing) {
   // srec_cat's own records of the image it read verify on the drive.
   SrecCat(dir, {"back", "-o", "again.s", "-address-length=3", "-obs=16"});
   Drive third(dir, b.family, {"--flash-in", dir.File("sim.flash")});
-  std::vector<std::string> verify = with("again.s");
-  verify.push_back("/v");
-  EXPECT_TRUE(Load(dir, &third, verify).out.ends_with(VERIFIED));
+  EXPECT_TRUE(Load(dir, &third, with({"again.s", "/v"})).out.ends_with(VERIFIED));
 }
 INSTANTIATE_TEST_SUITE_P(Table, Backups, ::testing::ValuesIn(BACKUPS), RowName);
 

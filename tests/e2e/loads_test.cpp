@@ -18,13 +18,10 @@ namespace {
 #define CHECKSUM_IS "Firmware checksum is 0563ed3b, size in WORDs 2304\r\n"
 
 struct Family {
-  const char* name;  // drive-sim's --family
-  const char* option;
-  const char* sample;
-  const char* golden;
-  std::size_t at;  // where the image lies in the flash as read back
+  const char *name, *option, *sample, *golden;  // name: drive-sim's --family
+  std::size_t at;                               // where the image lies in the flash as read back
   const char* unit;
-  std::size_t size;  // of a block
+  std::size_t size;  // of a block, `count` of them
   int count;
   const char* before;  // what the loader prints about the image first
   const char* after;   // what it prints between writing and verifying
@@ -34,17 +31,15 @@ struct Family {
 
 // clang-format off
 const Family FAMILIES[] = {
-    {"nym", "", "nym_sample.s", "nym_sample.stream", 0x2000, "sectors", 256, 13, "", "", "",
-     "Nym7700"},
-    {"tl3xx", "/a", "tl3xx_sample.s", "tl3xx_sample.image", 0, "sectors", 128, 23,
-     "\r\nFirmware size: 2820 checksum 030d659e\r\n", "", "", "TL3xx"},
-    {"27", "/9", "series27_sample.s", "series27_sample.image", 0, "sectors", 256, 19,
-     "\r\nFirmware size: 4612 checksum 0563ed3b\r\n", "Writing firmware checksum ...\r\n",
-     CHECKSUM_IS "Firmware checksum sector is verified\r\n", "TL3xx"},
-    {"tk720", "/m", "tk720_sample.bin", "tk720_sample.image", 0x4000, "blocks", 256, 12, "", "", "",
-     "TK720"},
-    {"tk720-digest", "/s", "tk720_digest_sample.bin", "tk720_digest_sample.image", 0x8000, "blocks",
-     256, 12, "Image size : 2980\nFile MD5 : " MD5 "\n\n", "", "", "TK720"},
+  {"nym", "", "nym_sample.s", "nym_sample.stream", 0x2000, "sectors", 256, 13, "", "", "", "Nym7700"},
+  {"tl3xx", "/a", "tl3xx_sample.s", "tl3xx_sample.image", 0, "sectors", 128, 23,
+   "\r\nFirmware size: 2820 checksum 030d659e\r\n", "", "", "TL3xx"},
+  {"27", "/9", "series27_sample.s", "series27_sample.image", 0, "sectors", 256, 19,
+   "\r\nFirmware size: 4612 checksum 0563ed3b\r\n", "Writing firmware checksum ...\r\n",
+   CHECKSUM_IS "Firmware checksum sector is verified\r\n", "TL3xx"},
+  {"tk720", "/m", "tk720_sample.bin", "tk720_sample.image", 0x4000, "blocks", 256, 12, "", "", "", "TK720"},
+  {"tk720-digest", "/s", "tk720_digest_sample.bin", "tk720_digest_sample.image", 0x8000, "blocks", 256, 12,
+   "Image size : 2980\nFile MD5 : " MD5 "\n\n", "", "", "TK720"},
 };
 // clang-format on
 enum { NYM, TL3XX, S27, TK720, DIGEST };
@@ -94,27 +89,8 @@ std::vector<std::string> Arguments(const Family& f, std::vector<std::string> mor
   return more;
 }
 
-// Verify only: the image in place, then one byte off in the second block and
-// every byte of the fourth.
-class Verifies : public ::testing::TestWithParam<Family> {};
-TEST_P(Verifies, TheImageInPlaceAndFindsItsDifferences) {
-  const Family& f = GetParam();
-  TempDir dir;
-  dir.Write(f.sample, Example(f.sample));
-  for (const bool off : {false, true}) {
-    Bytes flash = Loaded(f);
-    if (off) flash[f.at + f.size + 7] ^= 0x01;
-    for (std::size_t i = 0; off && i < f.size; ++i) flash[f.at + 3 * f.size + i] ^= 0x5A;
-    dir.Write("flash.in", flash);
-    Drive drive(dir, f.name, {"--flash-in", dir.File("flash.in")});
-    const auto errors = off ? std::map<int, int>{{1, 1}, {3, int(f.size)}} : std::map<int, int>{};
-    EXPECT_TRUE(Ran(Load(dir, &drive, Arguments(f, {"/v"})), 0,
-                    Head(drive, f.name, !off) + f.before + f.sector + Verified(f, !off, errors)))
-        << (off ? "with differences" : "in place");
-    EXPECT_TRUE(SameFlash(flash, drive.Stop()));
-  }
-}
-INSTANTIATE_TEST_SUITE_P(Families, Verifies, ::testing::ValuesIn(FAMILIES), RowName);
+#define VM_ONLY() \
+  if (!UnderVm()) GTEST_SKIP() << "tests/vm/run.sh runs it in a virtual machine"
 
 // ---- the fault matrix: each distinct failure path once, on the family
 // whose procedure owns it (the link phase is shared by all, so on Nym).
@@ -123,12 +99,15 @@ struct Fault {
   std::string name;
   int family;  // index into FAMILIES
   std::vector<std::string> sim;
-  int failures;  // identify attempts that fail before the link
-  int status;
+  int failures, status;     // failures: identify attempts that fail before the link
   std::string rest;         // everything after the image lines
-  int blocks;               // image blocks the flash holds afterwards; -1: all, and the rest
+  int blocks = -1;          // image blocks the flash holds afterwards; -1: all, and the rest
   std::uint32_t stuck = 0;  // a cell that reads 0x00 whatever was written
   std::string tail = "";    // appended to the sample file
+  int verify = 0;  // verify only (/v): 1, the image in place; 2, one byte off in the second block
+                   // and every byte of the fourth
+  Wire wire = Wire::Usb;  // in the virtual machine
+  int baud = 0;           // not 0: a run in the virtual machine at this rate (/b)
 };
 
 std::vector<Fault> FaultRows() {
@@ -140,54 +119,48 @@ std::vector<Fault> FaultRows() {
   // clang-format off
   for (int i = NYM; i <= DIGEST; ++i) {
     const Family& f = FAMILIES[i];
-    rows.push_back({std::string("NoFault_") + f.name, i, {}, 0, 0,
-                    Written(f) + f.after + f.sector + Verified(f, true), -1});
+    const std::string name = f.name;
+    rows.push_back({"NoFault_" + name, i, {}, 0, 0, Written(f) + f.after + f.sector + Verified(f, true)});
+    rows.push_back({"Verify_" + name, i, {}, 0, 0, f.sector + Verified(f, true), -1, 0, "", 1});
+    rows.push_back({"VerifyDifferences_" + name, i, {}, 0, 0, f.sector + Verified(f, false, {{1, 1}, {3, int(f.size)}}), -1, 0, "", 2});
+  }
+  // Two families through the UART, by the /c2 that /l gives it, the standard 921600 and 250000,
+  // which only the free-rate request sets, through the adapter.
+  const std::tuple<int, Wire, int> RATES[] = {{NYM, Wire::Uart, 38400}, {S27, Wire::Uart, 115200}, {TL3XX, Wire::Usb, 921600}, {TK720, Wire::Usb, 250000}};
+  for (const auto& [i, wire, baud] : RATES) {
+    const Family& f = FAMILIES[i];
+    rows.push_back({"NoFault" + std::to_string(baud) + (wire == Wire::Uart ? "Uart_" : "_") + f.name, i, {}, 0, 0,
+                    Written(f) + f.after + f.sector + Verified(f, true), -1, 0, "", 0, wire, baud});
   }
   rows.insert(rows.end(), {
-      {"LinkAfterSilence", NYM, {"--silent-first", "3"}, 3, 0, nymLoad, -1},
-      // The late replies to failed attempts must not be read as the answers
-      // to the blocks' requests.
-      {"LinkAfterLateReplyAndNoise", NYM, {"--late", "1", "--noise", "2:100"}, 1, 0, nymLoad, -1},
-      {"LinkAfterNoiseBeyondTheByteBudget", NYM, {"--noise", "1:5000"}, 1, 0, nymLoad, -1},
-      {"LinkAfterStaleReply", NYM, {"--stale-reply", "1"}, 1, 0, nymLoad, -1},
-      // DOS tools end a text file with Ctrl-Z; nothing after it counts.
-      {"Tl3xxFileEndsAtCtrlZ", TL3XX, {}, 0, 0, Written(tl3xx) + Verified(tl3xx, true), -1, 0,
-       "S9030000FC\x1AS1 no record\n"},
-      {"LinkAfterRefusedIdentify", NYM, {"--identify-status", "1:0x21"}, 1, 0, nymLoad, -1},
-      {"LinkAfterBadIdentifyChecksum", NYM, {"--bad-payload-checksum", "1"}, 1, 0, nymLoad, -1},
-      {"DecoyHeaderAndNoiseSkipped", NYM,
-       {"--bad-header", "1", "--bad-header", "5", "--noise", "3:40"}, 0, 0, nymLoad, -1},
-      {"NymWriteRefused", NYM, {"--write-status", "3:0x22"}, 0, 1,
-       Written(nym, 2) + "FLASH update failed on sector 2 : error code 34\r\n", 2},
-      {"NymWriteLate", NYM, {"--late", "4"}, 0, 1,
-       Written(nym, 2) + "FLASH update failed on sector 2 : error code 16\r\n", 3},
-      {"NymReadRefused", NYM, {"--read-status", "2:0x21"}, 0, 1, ReadFailed(nym, 1, 33), -1},
-      {"NymReadBadChecksum", NYM, {"--bad-payload-checksum", "16"}, 0, 1, ReadFailed(nym, 1, 1),
-       -1},
-      {"NymShortRead", NYM, {"--short-read", "1:100"}, 0, 0,
-       Written(nym) + Verified(nym, false, {{0, 156}}), -1},
-      {"NymCellWillNotProgram", NYM, {"--stuck", "0x2105:0"}, 0, 0,
-       Written(nym) + Verified(nym, false, {{1, 1}}), -1, 0x2105},
-      {"Tl3xxWriteRefused", TL3XX, {"--write-status", "2:0x21"}, 0, 1,
-       Written(tl3xx, 1) + "FLASH update failed on sector 1\r\n", 1},
-      {"Tl3xxReadRefused", TL3XX, {"--read-status", "1:0x21"}, 0, 1, ReadFailed(tl3xx, 0, 33), -1},
-      {"Series27ChecksumWriteRefused", S27, {"--write-status", "20:0x21"}, 0, 1,
-       checksum + "Firmware checksum update failed on sector 479\r\n", 19},
-      {"Series27ChecksumReadRefused", S27, {"--read-status", "1:0x21"}, 0, 1,
-       checksum + "Failed to read sector with firmware checksum and length\r\n", -1},
-      {"Series27ChecksumCellWillNotProgram", S27, {"--stuck", "0x1DF00:0"}, 0, 0, checksum +
-       "Firmware checksum sector 479 has 1 errorneous location(s)\r\n" + Verified(s27, false), -1,
-       0x1DF00},
-      {"Tk720WriteRefused", TK720, {"--write-status", "5:0x21"}, 0, 1,
-       Written(tk720, 4) + "FLASH update failed on block 4\r\n", 4},
-      {"Tk720ReadRefused", TK720, {"--read-status", "3:0x24"}, 0, 1, ReadFailed(tk720, 2, 36), -1},
-      {"DigestWriteRefused", DIGEST, {"--write-status", "1:0x21"}, 0, 1,
-       Written(digest, 0) + "FLASH update failed on block 0\r\n", 0},
-      {"DigestVerifyIdentifyRefused", DIGEST, {"--identify-status", "2:0x21"}, 0, 1,
-       Written(digest) + "Verifying firmware:\r\nCommunication failure 33 during verification\n",
-       -1},
-      {"DigestCellWillNotProgram", DIGEST, {"--stuck", "0x8100:0"}, 0, 0,
-       Written(digest) + Verified(digest, false), -1, 0x8100},
+    {"LinkAfterSilence", NYM, {"--silent-first", "3"}, 3, 0, nymLoad},
+    // The late replies to failed attempts must not be read as the answers to the blocks' requests.
+    {"LinkAfterLateReplyAndNoise", NYM, {"--late", "1", "--noise", "2:100"}, 1, 0, nymLoad},
+    {"LinkAfterNoiseBeyondTheByteBudget", NYM, {"--noise", "1:5000"}, 1, 0, nymLoad},
+    {"LinkAfterStaleReply", NYM, {"--stale-reply", "1"}, 1, 0, nymLoad},
+    // DOS tools end a text file with Ctrl-Z; nothing after it counts.
+    {"Tl3xxFileEndsAtCtrlZ", TL3XX, {}, 0, 0, Written(tl3xx) + Verified(tl3xx, true), -1, 0, "S9030000FC\x1AS1 no record\n"},
+    {"LinkAfterRefusedIdentify", NYM, {"--identify-status", "1:0x21"}, 1, 0, nymLoad},
+    {"LinkAfterBadIdentifyChecksum", NYM, {"--bad-payload-checksum", "1"}, 1, 0, nymLoad},
+    {"DecoyHeaderAndNoiseSkipped", NYM, {"--bad-header", "1", "--bad-header", "5", "--noise", "3:40"}, 0, 0, nymLoad},
+    {"NymWriteRefused", NYM, {"--write-status", "3:0x22"}, 0, 1, Written(nym, 2) + "FLASH update failed on sector 2 : error code 34\r\n", 2},
+    {"NymWriteLate", NYM, {"--late", "4"}, 0, 1, Written(nym, 2) + "FLASH update failed on sector 2 : error code 16\r\n", 3},
+    {"NymReadRefused", NYM, {"--read-status", "2:0x21"}, 0, 1, ReadFailed(nym, 1, 33)},
+    {"NymReadBadChecksum", NYM, {"--bad-payload-checksum", "16"}, 0, 1, ReadFailed(nym, 1, 1)},
+    {"NymShortRead", NYM, {"--short-read", "1:100"}, 0, 0, Written(nym) + Verified(nym, false, {{0, 156}})},
+    {"NymCellWillNotProgram", NYM, {"--stuck", "0x2105:0"}, 0, 0, Written(nym) + Verified(nym, false, {{1, 1}}), -1, 0x2105},
+    {"Tl3xxWriteRefused", TL3XX, {"--write-status", "2:0x21"}, 0, 1, Written(tl3xx, 1) + "FLASH update failed on sector 1\r\n", 1},
+    {"Tl3xxReadRefused", TL3XX, {"--read-status", "1:0x21"}, 0, 1, ReadFailed(tl3xx, 0, 33)},
+    {"Series27ChecksumWriteRefused", S27, {"--write-status", "20:0x21"}, 0, 1, checksum + "Firmware checksum update failed on sector 479\r\n", 19},
+    {"Series27ChecksumReadRefused", S27, {"--read-status", "1:0x21"}, 0, 1, checksum + "Failed to read sector with firmware checksum and length\r\n"},
+    {"Series27ChecksumCellWillNotProgram", S27, {"--stuck", "0x1DF00:0"}, 0, 0,
+     checksum + "Firmware checksum sector 479 has 1 errorneous location(s)\r\n" + Verified(s27, false), -1, 0x1DF00},
+    {"Tk720WriteRefused", TK720, {"--write-status", "5:0x21"}, 0, 1, Written(tk720, 4) + "FLASH update failed on block 4\r\n", 4},
+    {"Tk720ReadRefused", TK720, {"--read-status", "3:0x24"}, 0, 1, ReadFailed(tk720, 2, 36)},
+    {"DigestWriteRefused", DIGEST, {"--write-status", "1:0x21"}, 0, 1, Written(digest, 0) + "FLASH update failed on block 0\r\n", 0},
+    {"DigestVerifyIdentifyRefused", DIGEST, {"--identify-status", "2:0x21"}, 0, 1,
+     Written(digest) + "Verifying firmware:\r\nCommunication failure 33 during verification\n"},
+    {"DigestCellWillNotProgram", DIGEST, {"--stuck", "0x8100:0"}, 0, 0, Written(digest) + Verified(digest, false), -1, 0x8100},
   });
   // clang-format on
   return rows;
@@ -197,21 +170,32 @@ class Loads : public ::testing::TestWithParam<Fault> {};
 TEST_P(Loads, EndAsTheDriveDecidesAndNeverClaimSuccessFalsely) {
   const Fault& fault = GetParam();
   const Family& f = FAMILIES[fault.family];
+  if (fault.baud != 0) VM_ONLY();
   TempDir dir;
   const Bytes sample = Example(f.sample);
   dir.Write(f.sample, std::string(sample.begin(), sample.end()) + fault.tail);
-  Drive drive(dir, f.name, fault.sim);
-  const Result run = Load(dir, &drive, Arguments(f));
-  EXPECT_TRUE(
-      Ran(run, fault.status, Head(drive, f.name, false, fault.failures) + f.before + fault.rest));
-  const Bytes flash = drive.Stop();
-  Bytes image = Golden(f.golden);
   Bytes expected = Loaded(f);
+  std::vector<std::string> sim = fault.sim;
+  if (fault.verify == 2) expected[f.at + f.size + 7] ^= 0x01;
+  for (std::size_t i = 0; fault.verify == 2 && i < f.size; ++i)
+    expected[f.at + 3 * f.size + i] ^= 0x5A;
+  if (fault.verify != 0) sim = {"--flash-in", dir.Write("flash.in", expected)};
+  Drive drive(dir, f.name, sim, fault.wire);
+  std::string head = Head(drive, f.name, fault.verify == 1, fault.failures);
+  std::vector<std::string> more(fault.verify != 0, "/v");
+  if (fault.baud != 0) head.replace(head.find("38400"), 5, std::to_string(fault.baud));
+  if (fault.baud != 0) more.push_back("/b" + std::to_string(fault.baud));
+  const Result run = Load(dir, &drive, Arguments(f, more));
+  EXPECT_TRUE(Ran(run, fault.status, head + f.before + fault.rest));
+  const Bytes flash = drive.Stop(), log = testing::ReadFile(dir.File("sim.log"));
+  EXPECT_TRUE(fault.verify == 0 ||
+              std::string(log.begin(), log.end()).find("WRITE") == std::string::npos);
+  Bytes image = Golden(f.golden);
   const auto written = image.begin() + std::min(image.size(), fault.blocks * f.size);
   if (fault.blocks >= 0) expected = Holding(f.name, f.at, Bytes(image.begin(), written));
   if (fault.stuck != 0) expected[fault.stuck] = 0;
   // The digest drive's image carries the time of the load, which no file can foresee.
-  if (Digest(f) && flash.size() == expected.size()) {
+  if (Digest(f) && fault.verify == 0 && flash.size() == expected.size()) {
     std::copy_n(flash.begin() + f.at + 16, 4, image.begin() + 16);
     if (expected[f.at] != 0xFF)
       std::copy_n(flash.begin() + f.at + 16, 4, expected.begin() + f.at + 16);
@@ -224,38 +208,10 @@ TEST_P(Loads, EndAsTheDriveDecidesAndNeverClaimSuccessFalsely) {
 INSTANTIATE_TEST_SUITE_P(Matrix, Loads, ::testing::ValuesIn(FaultRows()), RowName);
 
 // ---- on the kernel's own serial drivers in tests/vm/run.sh's virtual machine, where the rows
-// NoFault_* above load each family through an FTDI adapter.
-
-#define VM_ONLY() \
-  if (!UnderVm()) GTEST_SKIP() << "tests/vm/run.sh runs it in a virtual machine"
+// NoFault* above load each family through an FTDI adapter or the UART.
 
 // The parameters cleared (/p), 256 sectors each way: a run long enough to be met midway.
 const std::string CLEARING = "Setting flash to 0xFF\r\nUpdating firmware:\r\n";
-std::string Cleared() {
-  return CLEARING + Pass("updated", "sectors", 992, 736) + UPDATED + "Verifying firmware:\r\n" +
-         Pass("verifyed", "sectors", 992, 736) + VERIFIED;
-}
-
-// Two families through the UART, by the /c2 that /l gives it, the standard 921600 and 250000,
-// which only the free-rate request sets, through the adapter.
-TEST(RealDrivers, LoadThroughTheUartAndAtHighAndFreeRates) {
-  VM_ONLY();
-  const std::tuple<int, Wire, int> RUNS[] = {{NYM, Wire::Uart, 38400},
-                                             {S27, Wire::Uart, 115200},
-                                             {TL3XX, Wire::Usb, 921600},
-                                             {TK720, Wire::Usb, 250000}};
-  for (const auto& [i, wire, baud] : RUNS) {
-    const Family& f = FAMILIES[i];
-    TempDir dir;
-    Drive drive(dir, f.name, {}, wire);
-    std::string head = Head(drive, f.name);
-    head.replace(head.find("38400"), 5, std::to_string(baud));
-    EXPECT_TRUE(Ran(Load(dir, &drive, Arguments(f, {"/b" + std::to_string(baud)})), 0,
-                    head + f.before + Written(f) + f.after + f.sector + Verified(f, true)))
-        << f.name;
-    EXPECT_TRUE(SameFlash(Loaded(f), drive.Stop()));
-  }
-}
 
 // A line left 7E1, cooked and with every input, output and local setting a binary line must not
 // have is 8N1 raw while the loader holds it, with the adapter's latency timer at 1 and a second
@@ -285,40 +241,35 @@ TEST(RealDrivers, LineHeldRawAloneAndGivenBackAsFound) {
   const Result second = Load(dir, &drive, {"/p"});
   EXPECT_TRUE(Ran(second, 1, BANNER + ("Failed to open " + drive.Name()) + " port\r\n"));
   EXPECT_EQ(second.err, "Cannot open /dev/ttyUSB0: in use by another program\n");
-  EXPECT_TRUE(Ran(InGuest("finished"), 0, Head(drive, "nym") + Cleared()));
+  EXPECT_TRUE(Ran(InGuest("finished"), 0,
+                  Head(drive, "nym") + CLEARING + Pass("updated", "sectors", 992, 736) + UPDATED +
+                      "Verifying firmware:\r\n" + Pass("verifyed", "sectors", 992, 736) +
+                      VERIFIED));
   EXPECT_EQ(InGuest("stty -g" + tty).out, found);
 }
 
-// The adapter pulled out while the loader waits for a silent drive to answer: no attempt is made
-// on a line that is gone.
-TEST(RealDrivers, AdapterPulledOutEndsTheLinkAttempts) {
-  VM_ONLY();
-  TempDir dir;
-  Drive drive(dir, "nym", {"--silent"});
-  ASSERT_EQ(InGuest("started " + drive.Port() + " /p").status, 0);
-  ASSERT_TRUE(drive.Reached("IDENTIFY"));
-  drive.Pull();
-  const Result run = InGuest("finished");
-  // Each countdown line is 42 bytes; the failure message closing the run is 55.
-  const std::size_t attempts = (run.out.size() - run.out.find(" baud\r\n") - 7 - 55) / 42;
-  EXPECT_LT(attempts, 10u);
-  EXPECT_TRUE(Ran(run, 1,
-                  BANNER + drive.PortLine() + Countdown(int(attempts)) +
-                      "Failed to establish connection with selected device\r\n\r\n"));
-  EXPECT_EQ(run.err, "/dev/ttyUSB0: the device went away (unplugged or powered off)\n");
-}
-
-// The adapter pulled out in the middle of each pass: the run ends at once with the pass's failure
-// message and names the device that went away; plugged back in, the port loads again.
+// The adapter pulled out while the loader waits for a silent drive to answer, and in the middle of
+// each pass: the run ends at once, with no attempt made on a line that is gone, with the phase's
+// failure message, and names the device that went away; plugged back in, the port loads again.
 TEST(RealDrivers, AdapterPulledOutEndsTheRunAndLoadsOncePluggedBack) {
   VM_ONLY();
-  for (const char* at : {"WRITE 0x0002E400", "READ 0x00030400"}) {
+  for (const char* at : {"IDENTIFY", "WRITE 0x0002E400", "READ 0x00030400"}) {
     TempDir dir;
-    Drive drive(dir, "nym");
+    Drive drive(dir, "nym", std::vector<std::string>(*at == 'I', "--silent"));
     ASSERT_EQ(InGuest("started " + drive.Port() + " /p").status, 0);
     ASSERT_TRUE(drive.Reached(at)) << InGuest("finished").out;
     drive.Pull();
     const Result run = InGuest("finished");
+    EXPECT_EQ(run.err, "/dev/ttyUSB0: the device went away (unplugged or powered off)\n");
+    if (*at == 'I') {
+      // Each countdown line is 42 bytes; the failure message closing the run is 55.
+      const std::size_t attempts = (run.out.size() - run.out.find(" baud\r\n") - 7 - 55) / 42;
+      EXPECT_LT(attempts, 10u);
+      EXPECT_TRUE(Ran(run, 1,
+                      BANNER + drive.PortLine() + Countdown(int(attempts)) +
+                          "Failed to establish connection with selected device\r\n\r\n"));
+      continue;
+    }
     const bool writing = *at == 'W';
     const char* failure =
         writing ? "FLASH update failed on sector %d : error code %d\r\n"
@@ -329,14 +280,12 @@ TEST(RealDrivers, AdapterPulledOutEndsTheRunAndLoadsOncePluggedBack) {
     EXPECT_TRUE(code == 16 || code == 18) << run.out;
     char failed[96];
     std::snprintf(failed, sizeof failed, failure, block, code);
-    EXPECT_TRUE(Ran(
-        run, 1,
-        Head(drive, "nym") + CLEARING +
-            (writing ? Pass("updated", "sectors", 992, 736, block)
-                     : Pass("updated", "sectors", 992, 736) + UPDATED + "Verifying firmware:\r\n" +
-                           Pass("verifyed", "sectors", 992, 736, block)) +
-            failed));
-    EXPECT_EQ(run.err, "/dev/ttyUSB0: the device went away (unplugged or powered off)\n");
+    const std::string verifying =
+        UPDATED + ("Verifying firmware:\r\n" + Pass("verifyed", "sectors", 992, 736, block));
+    EXPECT_TRUE(Ran(run, 1,
+                    Head(drive, "nym") + CLEARING +
+                        Pass("updated", "sectors", 992, 736, writing ? block : -1) +
+                        (writing ? "" : verifying) + failed));
     usleep(600000);  // plugged back a moment later, when the drive has dropped the cut request
     drive.Plug();
     const Family& nym = FAMILIES[NYM];

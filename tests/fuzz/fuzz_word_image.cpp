@@ -11,16 +11,16 @@
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  kelvane::fuzz::File file(kelvane::fuzz::Input(data, size));
-  kelvane::FileMessages said;  // what a run would print, not under test here
+  using namespace kelvane;
+  fuzz::File file(fuzz::Input(data, size));
+  FileMessages said;  // what a run would print, not under test here
   // Allocated once, on the heap, where AddressSanitizer still guards the end.
-  static std::vector<std::uint8_t> tl3xx(kelvane::TL3XX_IMAGE_AREA),
-      series27(kelvane::SERIES27_IMAGE_AREA);
+  static std::vector<std::uint8_t> tl3xx(TL3XX_IMAGE_AREA), series27(SERIES27_IMAGE_AREA);
   std::vector<std::uint8_t>& bytes = size % 2 == 0 ? tl3xx : series27;
   const int maxLength = size % 2 == 0 ? 65919 : 139775;
   std::memset(bytes.data(), 0xFF, bytes.size());
   int length = 0;
-  const int result = kelvane::ReadWordImage(file.get(), bytes, maxLength, length, said);
+  const int result = ReadWordImage(file.get(), bytes, maxLength, length, said);
   if (result != 0 && result != 1) __builtin_trap();
   if (result != 0) return 0;
   if (length < 4 || length > maxLength || length % 2 != 0) __builtin_trap();

@@ -10,7 +10,7 @@
 
 namespace kelvane::testing {
 
-PseudoTerminal::PseudoTerminal(Setup) {
+PseudoTerminal::PseudoTerminal() {
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   char name[128] = {};
   if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0 &&

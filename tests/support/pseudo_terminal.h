@@ -14,9 +14,7 @@ class PseudoTerminal {
  public:
   // Cooked, with echo, CR to LF and XON/XOFF, as a real port may come: only
   // the opener's own settings make it carry bytes unchanged.
-  enum class Setup { AsItComes };
-
-  explicit PseudoTerminal(Setup setup = Setup::AsItComes);
+  PseudoTerminal();
   ~PseudoTerminal() { Hangup(); }
   PseudoTerminal(const PseudoTerminal&) = delete;
   PseudoTerminal& operator=(const PseudoTerminal&) = delete;

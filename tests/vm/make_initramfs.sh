@@ -18,11 +18,8 @@ cp "$here"/../../examples/*_sample.* "$root/samples/"
 for module in usb-common usbcore uhci-hcd usbserial ftdi_sio; do
   found=$(find "/lib/modules/$release/kernel" -name "$module.ko*" | head -1)
   [[ -n $found ]] || { echo "no module $module for kernel $release" >&2; exit 1; }
-  case $found in
-    *.xz) xz -dc "$found" ;;
-    *.zst) zstd -dc "$found" ;;
-    *) cat "$found" ;;
-  esac >"$root/lib/modules/$module.ko"
+  case $found in *.xz) xz -dc "$found" ;; *.zst) zstd -dc "$found" ;; *) cat "$found" ;; esac \
+    >"$root/lib/modules/$module.ko"
 done
 # The device nodes are root:dialout as udev leaves them; the operator is in no group.
 printf 'root:x:0:0:root:/:/bin/sh\noperator:x:1000:1000:operator:/:/bin/sh\n' >"$root/etc/passwd"

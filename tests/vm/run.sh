@@ -1,30 +1,25 @@
 #!/usr/bin/env bash
-# The end-to-end cases on real serial drivers: the installed Debian kernel's
-# 8250 UART and FTDI USB-serial drivers in a virtual machine under QEMU (TCG:
-# /dev/kvm may exist and hang), booted once for all cases. Each drive-sim's
-# pseudo-terminal is wired to the guest as its second UART or as a USB
-# adapter plugged and pulled through QMP; the static kelvane runs in the guest.
+# The end-to-end cases on real serial drivers: the installed Debian kernel's 8250 UART and FTDI
+# USB-serial drivers in a virtual machine under QEMU (TCG: /dev/kvm may exist and hang), booted
+# once for all cases. Each drive-sim's pseudo-terminal is wired to the guest as its second UART or
+# as a USB adapter plugged and pulled through QMP; the static kelvane runs in the guest.
 #   tests/vm/run.sh KELVANE_STATIC [gtest options...]
 #   KELVANE_NATIVE_BUILD   native build with bin/kelvane_e2e_tests (default build)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-kelvane=$(realpath "$1")
-shift
+kelvane=$(realpath "$1") && shift
 suite=$(realpath "${KELVANE_NATIVE_BUILD:-$here/../../build}")/bin/kelvane_e2e_tests
 die() { echo "vm/run.sh: $*" >&2; exit 2; }
 [[ -f $suite && -f $kelvane ]] || die "build $suite and the static kelvane first"
-# The newest installed kernel that has the FTDI driver (a cloud kernel, say,
-# may be the one running, without it).
+# The newest installed kernel that has the FTDI driver (the running one, a cloud kernel, may not).
 release=
 for modules in $(ls -d /lib/modules/* | sort -V); do
-  if [[ -r /boot/vmlinuz-${modules##*/} && -n $(find "$modules" -name 'ftdi_sio.ko*' -print -quit) ]]; then
+  [[ ! -r /boot/vmlinuz-${modules##*/} || -z $(find "$modules" -name 'ftdi_sio.ko*' -print -quit) ]] ||
     release=${modules##*/}
-  fi
 done
 [[ -n $release ]] || die "no kernel with its FTDI driver in /boot and /lib/modules (linux-image-amd64)"
-# The guest's clock runs on while a busy machine holds QEMU or a drive-sim
-# back, and the drive has only 200 ms to answer: ahead of other work, where
-# that is allowed (as root).
+# The guest's clock runs on while a busy machine holds QEMU or a drive-sim back, and the drive has
+# only 200 ms to answer: ahead of other work, where that is allowed (as root).
 renice -n -5 -p $$ >/dev/null 2>&1 || true
 dir=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-vm.XXXXXX")
 qemu=
@@ -40,12 +35,9 @@ qemu-system-x86_64 -accel tcg -m 256 -nodefaults -display none -no-reboot \
   -serial chardev:console -chardev null,id=uart1 -serial chardev:uart1 \
   -chardev null,id=uart2 -serial chardev:uart2 -usb -qmp "unix:$dir/qmp,server=on,wait=off" &
 qemu=$!
-for _ in $(seq 600); do
-  grep -q '^vm: ready' "$dir/console.log" 2>/dev/null && break
-  kill -0 "$qemu" 2>/dev/null || break
-  sleep 0.1
-done
-grep -q '^vm: ready' "$dir/console.log" 2>/dev/null || { cat "$dir/console.log" >&2; die "the guest did not boot"; }
+ready() { grep -q '^vm: ready' "$dir/console.log" 2>/dev/null; }
+for _ in $(seq 600); do { ready || ! kill -0 "$qemu" 2>/dev/null; } && break; sleep 0.1; done
+ready || { cat "$dir/console.log" >&2; die "the guest did not boot"; }
 echo "vm/run.sh: kernel $release booted in ${SECONDS}s"
 
 export KELVANE_VM_CONSOLE=$dir/console KELVANE_VM_QMP=$dir/qmp
