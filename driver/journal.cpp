@@ -152,13 +152,6 @@ std::string IsoTime(std::chrono::system_clock::time_point time) {
   return text;
 }
 
-// The failure line as printed, without the blank lines around it.
-std::string LineText(std::string_view line) {
-  while (!line.empty() && (line.front() == '\r' || line.front() == '\n')) line.remove_prefix(1);
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
-  return std::string(line);
-}
-
 }  // namespace
 
 std::string JournalLine(const JournalEntry& entry) {
@@ -227,7 +220,7 @@ std::string JournalLine(const JournalEntry& entry) {
       NumberOrNull(error, entry.error->code);
     }
     Key(error, "text");
-    String(error, LineText(entry.error->line), true);
+    String(error, WithoutLineEnds(entry.error->line), true);
     json += error + "}";
   } else {
     json += "null";

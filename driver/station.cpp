@@ -88,10 +88,7 @@ void PrintSummary(const std::vector<std::unique_ptr<DriveResult>>& results, std:
     std::string line = VerdictWord(verdict);
     if (verdict == Verdict::Mismatch) line = "flash does not match the file";
     if (result->recorder.error) {
-      std::string_view text = result->recorder.error->line;
-      while (!text.empty() && (text.front() == '\r' || text.front() == '\n')) text.remove_prefix(1);
-      while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
-      line = std::string(text);
+      line = WithoutLineEnds(result->recorder.error->line);
     }
     std::fprintf(out, "  %s: %s\n", result->port.c_str(), line.c_str());
   }

@@ -12,13 +12,6 @@ namespace {
 // phase or verdict is drawn at once.
 constexpr auto REDRAW_PACE = std::chrono::milliseconds(100);
 
-// A line as printed, without the line ends around it.
-std::string Trimmed(std::string_view line) {
-  while (!line.empty() && (line.front() == '\r' || line.front() == '\n')) line.remove_prefix(1);
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
-  return std::string(line);
-}
-
 const char* PhaseOf(Pass pass) {
   switch (pass) {
     case Pass::Write:
@@ -97,12 +90,12 @@ void StationBoard::BlockMismatch(std::size_t row, int block, int errors) {
 
 void StationBoard::Failed(std::size_t row, const std::string& line) {
   std::lock_guard lock(mutex_);
-  Event(row, Trimmed(line), true);
+  Event(row, std::string(WithoutLineEnds(line)), true);
 }
 
 void StationBoard::Interrupted(std::size_t row, const std::string& line) {
   std::lock_guard lock(mutex_);
-  Event(row, Trimmed(line), true);
+  Event(row, std::string(WithoutLineEnds(line)), true);
 }
 
 void StationBoard::Finished(std::size_t row, Verdict verdict) {

@@ -2,6 +2,12 @@
 
 namespace kelvane {
 
+std::string_view WithoutLineEnds(std::string_view line) {
+  while (!line.empty() && (line.front() == '\r' || line.front() == '\n')) line.remove_prefix(1);
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+  return line;
+}
+
 std::string DriveIdentity::SerialNumber() const {
   for (const IdentityLine& line : lines)
     if (line.key == "serial_number") return line.value;

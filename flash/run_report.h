@@ -39,6 +39,10 @@ struct Failure {
   std::string detail;
 };
 
+// A console line without the line ends around it, as a journal, a station's
+// table and its summary quote it.
+std::string_view WithoutLineEnds(std::string_view line);
+
 // One line of the identity the drive sent: `key` names its field in lower-
 // case words joined by "_" (empty for a line that shows no field), `value` is
 // the field as shown, `line` the whole console line.
