@@ -2,7 +2,8 @@
 # (./demo, ./run-tests, scripts/make-packages), so a bare machine can run them
 # first; these targets call them.
 #
-#   make          configure and build the two programs into $(BUILD)
+#   make          configure and build the programs into $(BUILD): kelvane,
+#                 kelvane-station and drive-sim, all that `make install` installs
 #   make demo     build, then load the Nym sample into a simulated drive
 #   make check    the unit, end-to-end and install tests (a minute or so)
 #   make test     the whole test suite, as CI runs it: the above, the Windows
@@ -31,10 +32,11 @@ export KELVANE_JOBS = $(JOBS)
 
 all: build
 
-# The programs only; the tests are built by the first `make check`.
+# The programs only, every one that install puts under the prefix; the tests
+# are built by the first `make check`.
 build:
 	cmake -S . -B $(BUILD)
-	cmake --build $(BUILD) -j$(JOBS) --target kelvane drive-sim
+	cmake --build $(BUILD) -j$(JOBS) --target kelvane kelvane-station drive-sim
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
