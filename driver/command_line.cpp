@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <string>
 
+#include "driver/drive_guards.h"
+#include "driver/same_file.h"
+
 namespace kelvane {
 
 namespace {
@@ -61,6 +64,30 @@ OptionsOutcome CheckCombinations(const RunOptions& options, std::FILE* out) {
     std::fprintf(out, "Option %s cannot be used with %s\r\n", with, other);
     return OptionsOutcome::Refused;
   }
+  // /f pins the file a run loads: a run that loads none has nothing to pin.
+  if (options.pinnedSha256) {
+    const char* without =
+        options.identifyOnly                          ? "/i: it loads no file"
+        : options.backupFileName && !options.fileName ? "/u alone: a backup loads no file"
+        : options.family == DeviceFamily::Nym && options.clearMode == ClearMode::EntireFlash
+            ? "/d: a clear loads no file"
+        : options.family == DeviceFamily::Nym && options.clearMode == ClearMode::ParametersSection
+            ? "/p: a clear loads no file"
+            : nullptr;
+    if (without != nullptr) {
+      std::fprintf(out, "Option /f cannot be used with %s\r\n", without);
+      return OptionsOutcome::Refused;
+    }
+  }
+  // The backup is written after the drive is read, so over a firmware file
+  // of the same name it would replace the very file being loaded.
+  if (options.backupFileName && options.fileName &&
+      SameFile(*options.backupFileName, *options.fileName)) {
+    std::fprintf(out,
+                 "Option /u would overwrite the firmware file %s: back up into another file\r\n",
+                 options.fileName->c_str());
+    return OptionsOutcome::Refused;
+  }
   if (options.backupFileName && options.family == DeviceFamily::TK720Digest) {
     std::fputs("Option /u cannot be used with /s: a TK720 digest drive reads no blocks back\r\n",
                out);
@@ -71,10 +98,19 @@ OptionsOutcome CheckCombinations(const RunOptions& options, std::FILE* out) {
 
 // The decimal value at the start of `text`, as the C library reads it, kept
 // inside int so that an absurd rate cannot overflow; the port refuses it later.
-int ReadBaudRate(const char* text) {
-  long value = std::strtol(text, nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
+// Scripts rely on that lenient reading (/B115200xyz), but /b115k would open
+// at 115 baud and wait for a drive that answers at 115200, so a value with
+// more than its digits is said back on `err` as read.
+int ReadBaudRate(const char* argument, std::FILE* err) {
+  const char* text = argument + 2;
+  char* end = nullptr;
+  long value = std::strtol(text, &end, 10);
+  if (value > INT_MAX) value = INT_MAX;
+  if (value < INT_MIN) value = INT_MIN;
+  if (err != nullptr && (end == text || *end != '\0')) {
+    std::fprintf(err, "Option %s is read as %ld baud%s\n", argument, value,
+                 end == text ? ": it holds no digits" : ", what follows the digits left out");
+  }
   return static_cast<int>(value);
 }
 
@@ -95,7 +131,7 @@ bool ReadLinkAttempts(const char* text, int& attempts) {
 
 // Applies one option.
 OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE* out,
-                           StationOptions* station) {
+                           StationOptions* station, std::FILE* err) {
   switch (argument[1]) {
     case 'c':
     case 'C':
@@ -106,12 +142,16 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
         // bare /c gives 0 - '0' = -48 and /c12 gives 1.
         options.portNumber = static_cast<signed char>(argument[2]) - '0';
         options.devicePath.reset();
+        if (err != nullptr && (argument[2] < '0' || argument[2] > '9')) {
+          std::fprintf(err, "Option %s is read as COM%d: the port is the one digit after /c\n",
+                       argument, options.portNumber);
+        }
       }
       if (station != nullptr) station->ports.push_back({options.portNumber, options.devicePath});
       break;
     case 'b':
     case 'B':
-      options.baudRate = ReadBaudRate(argument + 2);
+      options.baudRate = ReadBaudRate(argument, err);
       break;
     case 'v':
     case 'V':
@@ -188,6 +228,29 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
     case 'I':
       options.identifyOnly = true;
       break;
+    case 'f':
+    case 'F':
+      options.pinnedSha256 = ReadPinnedSha256(argument + 2);
+      if (!options.pinnedSha256) {
+        std::fprintf(out,
+                     "Option /f takes the firmware file's SHA-256, its 64 hex digits or at least "
+                     "the first 16: %s\r\n",
+                     argument);
+        return OptionsOutcome::Refused;
+      }
+      break;
+    case 'w':
+    case 'W':
+      if (const auto allowed = ReadAllowedDrive(argument + 2)) {
+        options.allowedDrives.push_back(*allowed);
+      } else {
+        std::fprintf(out,
+                     "Option /w takes a model code and, after a comma, a hardware revision, "
+                     "three printable characters each (/w770, /w770,C03): %s\r\n",
+                     argument);
+        return OptionsOutcome::Refused;
+      }
+      break;
     case 'h':
     case 'H':
     case '?':
@@ -214,7 +277,8 @@ OptionsOutcome ReadHelpWord(const std::string& word) {
 }  // namespace
 
 OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule,
-                           RunOptions& options, std::FILE* out, StationOptions* station) {
+                           RunOptions& options, std::FILE* out, StationOptions* station,
+                           std::FILE* err) {
   int fileNames = 0;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const char* argument = arguments[i];
@@ -243,7 +307,7 @@ OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule
       options.backupFileName = std::string(name);
       continue;
     }
-    const OptionsOutcome outcome = ApplyOption(argument, options, out, station);
+    const OptionsOutcome outcome = ApplyOption(argument, options, out, station, err);
     if (outcome != OptionsOutcome::Run) return outcome;
   }
   const OptionsOutcome asked =

@@ -39,9 +39,11 @@ struct StationOptions {
 // after the banner, when that word is the only file name and no file has it.
 // With `station`, the arguments are a station's: /c adds a port, /o names
 // the transcripts' folder, /u is refused, and the help is left to the
-// station to show.
+// station to show. A /b or /c value that is not plain digits is read as it
+// always was and said back, as read, on `err` (when given).
 OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule,
-                           RunOptions& options, std::FILE* out, StationOptions* station = nullptr);
+                           RunOptions& options, std::FILE* out, StationOptions* station = nullptr,
+                           std::FILE* err = nullptr);
 
 void PrintBanner(std::FILE* out);
 void PrintUsage(std::FILE* out);

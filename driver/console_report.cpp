@@ -16,10 +16,33 @@ void ConsoleReport::LinkAttemptFailed(int remaining) {
   Flush();
 }
 
+namespace {
+
+// C0 controls, DEL and the C1 controls, which some terminals take as the
+// start of a sequence too.
+bool ControlByte(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0);
+}
+
+// The line with every control byte before its layout's own line end shown
+// as "?".
+std::string ForTerminal(const std::string& line, const std::string& lineEnd) {
+  const std::size_t body = line.ends_with(lineEnd) ? line.size() - lineEnd.size() : line.size();
+  std::string shown = line;
+  for (std::size_t i = 0; i < body; ++i) {
+    if (ControlByte(shown[i])) shown[i] = '?';
+  }
+  return shown;
+}
+
+}  // namespace
+
 void ConsoleReport::LinkEstablished(const DriveIdentity& identity) {
   Put("Connection with device established.\r\n\r\n");
   Put("Device details:\r\n");
-  for (const IdentityLine& line : identity.lines) Put(line.line);
+  for (const IdentityLine& line : identity.lines)
+    Put(terminal_ ? ForTerminal(line.line, identity.lineEnd) : line.line);
   Put("\r\n");
   Flush();
 }

@@ -16,8 +16,12 @@ class ConsoleReport : public RunReport {
   // or a link trace going between the lines; otherwise (into a file or a
   // pipe) the lines leave in blocks, a system call saved per block, and the
   // run's other messages flush them, before its end and before `err`.
-  ConsoleReport(std::FILE* out, std::FILE* err, bool live = true)
-      : out_(out), err_(err), live_(live) {}
+  // `terminal`: `out` is a terminal, where the drive's identity must not
+  // reach it with control bytes (an escape sequence could rewrite the
+  // screen); each shows as "?". Into a file or a pipe every byte goes as
+  // the drive sent it.
+  ConsoleReport(std::FILE* out, std::FILE* err, bool live = true, bool terminal = false)
+      : out_(out), err_(err), live_(live), terminal_(terminal) {}
 
   void PortOpened(std::string_view port, int baud) override;
   void LinkAttemptFailed(int remaining) override;
@@ -46,6 +50,7 @@ class ConsoleReport : public RunReport {
   std::FILE* out_;
   std::FILE* err_;
   bool live_;
+  bool terminal_;
 };
 
 // The line a Ctrl-C leaves: before which block of which pass the run

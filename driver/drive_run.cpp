@@ -3,6 +3,8 @@
 #include <ctime>
 #include <optional>
 
+#include "driver/drive_guards.h"
+#include "flash/procedures.h"
 #include "link/drive_commands.h"
 #include "link/frame_exchange.h"
 #include "link/late_replies.h"
@@ -90,7 +92,20 @@ DriveOutcome RunDrive(const DriveJob& job) {
       outcome.verdict = Verdict::Interrupted;
       return outcome;
   }
-  job.report.LinkEstablished(job.family.describeIdentity(identity));
+  const DriveIdentity shown = job.family.describeIdentity(identity);
+  job.report.LinkEstablished(shown);
+  // A file refused is told first, where it always was; only then is the
+  // drive itself judged, before any block is read or written.
+  if (LoadsAFile(options) && !options.backupFileName && job.image.refused) {
+    TellFileMessages(job.image, job.report);
+    outcome.verdict = Verdict::FileRefused;
+    return outcome;
+  }
+  if (const std::optional<Failure> refusal = DriveRefusal(options, job.family, shown)) {
+    job.report.Failed(*refusal);
+    outcome.verdict = Verdict::WrongDrive;
+    return outcome;
+  }
   if (options.identifyOnly) {
     outcome.verdict = Verdict::Verified;
     return outcome;
@@ -115,6 +130,11 @@ DriveOutcome RunDrive(const DriveJob& job) {
 
 bool LoadsAFile(const RunOptions& options) {
   return !options.identifyOnly && (options.fileName || !options.backupFileName);
+}
+
+bool NamesWhatToLoad(const RunOptions& options) {
+  return options.fileName || options.backupFileName || options.identifyOnly ||
+         (options.family == DeviceFamily::Nym && options.clearMode != ClearMode::None);
 }
 
 PreparedImage PrepareImageOf(const RunOptions& options, const DriveFamily& family) {

@@ -60,6 +60,10 @@ DriveOutcome RunDrive(const DriveJob& job);
 // Whether the run loads, verifies or clears at all: not a bare identify nor
 // a backup alone.
 bool LoadsAFile(const RunOptions& options);
+// Whether the command line says what the run is for: a file, a backup, the
+// identity, or a Nym drive's clear, which stands in for its file (no other
+// family is cleared, so /a /d alone names nothing to load).
+bool NamesWhatToLoad(const RunOptions& options);
 // The image the run sends, prepared once before any port is opened (stamped
 // now for a digest drive); empty when the run loads nothing.
 PreparedImage PrepareImageOf(const RunOptions& options, const DriveFamily& family);

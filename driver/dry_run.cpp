@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "driver/console_report.h"
+#include "driver/drive_guards.h"
 #include "flash/checksum_sector.h"
 
 namespace kelvane {
@@ -45,6 +46,12 @@ int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* o
   ConsoleReport console(out, err);
   if (loads) {
     image = family.prepare(options, blocks, static_cast<std::uint32_t>(std::time(nullptr)));
+    // A file /f does not pin is refused, as the run refuses it, before what
+    // reading it said.
+    if (const std::optional<std::string> refusal = PinRefusal(options, image)) {
+      std::fputs(refusal->c_str(), out);
+      return 1;
+    }
     if (!TellFileMessages(image, console)) return 1;
   }
   const int last = image.total - 1;
@@ -94,6 +101,7 @@ int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* o
                  static_cast<unsigned>(CHECKSUM_SECTOR_ADDRESS));
   }
   PrintCheckValue(image.check, out);
+  std::fputs(PinNote(options, image).c_str(), out);
   std::fflush(out);
   return 0;
 }

@@ -91,6 +91,11 @@ class IdentityLines {
   explicit IdentityLines(std::span<const std::uint8_t> reply, const char* end = "\r\n")
       : end_(end) {
     identity_.raw.assign(reply.begin(), reply.end());
+    identity_.lineEnd = end;
+  }
+  void Codes(const std::array<char, 3>& model, const std::array<char, 3>& revision) {
+    identity_.modelCode = Chars(model);
+    identity_.hardwareRevision = Chars(revision);
   }
   void Add(const char* key, const char* label, std::string value) {
     identity_.lines.push_back({key, value, label + value + end_});
@@ -131,6 +136,7 @@ NymIdentity DecodeNymIdentity(std::span<const std::uint8_t> reply) {
 DriveIdentity DescribeNymIdentity(std::span<const std::uint8_t> reply) {
   const NymIdentity identity = DecodeNymIdentity(reply);
   IdentityLines lines(reply);
+  lines.Codes(identity.modelCode, identity.hardwareRevision);
   lines.Add("monitor_revision",
             " Monitor revision:       ", Text("%04X", identity.monitorRevision));
   lines.Add("model_code", " Model code:             ", Chars(identity.modelCode));
@@ -174,6 +180,7 @@ Series27Identity DecodeSeries27Identity(std::span<const std::uint8_t> reply) {
 DriveIdentity DescribeSeries27Identity(std::span<const std::uint8_t> reply) {
   const Series27Identity identity = DecodeSeries27Identity(reply);
   IdentityLines lines(reply);
+  lines.Codes(identity.modelCode, identity.hardwareRevision);
   lines.Add("monitor_revision",
             " Monitor revision:          ", Text("%04X", identity.monitorRevision));
   lines.Add("model_code", " Model code:                ", Chars(identity.modelCode));
@@ -216,6 +223,7 @@ DriveIdentity DescribeTK720DigestIdentity(std::span<const std::uint8_t> reply) {
   const TK720Personality p = DecodeTK720Personality(reply);
   // The personality's lines end with a line feed alone.
   IdentityLines lines(reply, "\n");
+  lines.Codes(p.modelCode, p.hardwareRevision);
   lines.Add("monitor_revision", "   monitorRevision              ", Text("%d", p.monitorRevision));
   lines.Add("build_number", "   buildNumber                  ", Text("%d", p.buildNumber));
   lines.Add("drive_current_capability", "   driveCurrentCapability       ",

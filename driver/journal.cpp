@@ -27,6 +27,8 @@ const char* VerdictName(Verdict verdict) {
       return "port-failed";
     case Verdict::FileRefused:
       return "file-refused";
+    case Verdict::WrongDrive:
+      return "wrong-drive";
     case Verdict::Interrupted:
       break;
   }
@@ -47,6 +49,8 @@ const char* StageName(Stage stage) {
       return "link";
     case Stage::Port:
       return "port";
+    case Stage::Identity:
+      return "identity";
     case Stage::File:
       break;
   }

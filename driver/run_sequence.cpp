@@ -5,6 +5,7 @@
 
 #include "driver/console_report.h"
 #include "driver/drive_families.h"
+#include "driver/drive_guards.h"
 #include "driver/drive_run.h"
 #include "driver/dry_run.h"
 #include "driver/journal.h"
@@ -99,7 +100,7 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
     std::fputs(NO_FIRMWARE_FILE, out);
     return 1;
   }
-  const OptionsOutcome outcome = ReadOptions(arguments, rule, options, out);
+  const OptionsOutcome outcome = ReadOptions(arguments, rule, options, out, nullptr, err);
   if (outcome != OptionsOutcome::Run) return outcome == OptionsOutcome::Refused ? 1 : 0;
   if (options.listPorts) {
     PrintSerialPorts(out);
@@ -107,8 +108,7 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   }
   // A clear option stands in for the file: the Nym drive is then erased. A
   // backup alone, or the identity alone, needs none.
-  if (!options.fileName && options.clearMode == ClearMode::None && !options.backupFileName &&
-      !options.identifyOnly) {
+  if (!NamesWhatToLoad(options)) {
     std::fputs(NO_FIRMWARE_FILE, out);
     return 1;
   }
@@ -122,15 +122,23 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   // reading it said is told where the procedure reads its file, after the
   // drive's identity, as it always was.
   const PreparedImage image = PrepareImageOf(options, family);
-  ConsoleReport console(out, err, options.traceLink || IsTerminal(out));
+  const bool terminal = IsTerminal(out);
+  ConsoleReport console(out, err, options.traceLink || terminal, terminal);
   JournalRecorder recorder;
   ReportFanOut report({&console, &recorder});
-  const DriveOutcome drive = RunDrive({.options = options,
-                                       .family = family,
-                                       .image = image,
-                                       .report = report,
-                                       .stop = stop,
-                                       .trace = options.traceLink ? err : nullptr});
+  DriveOutcome drive;
+  if (const std::optional<std::string> refusal = PinRefusal(options, image)) {
+    // Not the file /f pins: no port is opened for it.
+    report.Failed(Failure(Stage::File, *refusal));
+    drive.verdict = Verdict::FileRefused;
+  } else {
+    drive = RunDrive({.options = options,
+                      .family = family,
+                      .image = image,
+                      .report = report,
+                      .stop = stop,
+                      .trace = options.traceLink ? err : nullptr});
+  }
   std::fflush(out);
   int status = ExitStatusOf(drive.verdict, options.strictStatus);
   if (options.journalPath) {

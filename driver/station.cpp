@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "driver/console_report.h"
+#include "driver/drive_guards.h"
 #include "driver/drive_run.h"
 #include "driver/dry_run.h"
 #include "driver/journal.h"
 #include "driver/port_listing.h"
 #include "driver/run_sequence.h"
+#include "driver/same_file.h"
 #include "driver/station_board.h"
 #include "driver/terminal.h"
 #include "image/firmware_file.h"
@@ -119,7 +121,7 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
   const auto start = std::chrono::system_clock::now();
   RunOptions options;
   StationOptions station;
-  const OptionsOutcome read = ReadOptions(arguments, rule, options, out, &station);
+  const OptionsOutcome read = ReadOptions(arguments, rule, options, out, &station, err);
   if (read == OptionsOutcome::HelpShown || arguments.size() < 2) {
     PrintStationUsage(out);
     return read == OptionsOutcome::HelpShown ? 0 : 1;
@@ -133,7 +135,7 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
     PrintSerialPorts(out);
     return 0;
   }
-  if (!options.fileName && options.clearMode == ClearMode::None && !options.identifyOnly) {
+  if (!NamesWhatToLoad(options)) {
     std::fputs("S-record file with firmware is not specified\n", out);
     return 1;
   }
@@ -161,6 +163,15 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
     names.push_back(PortNameOf(one));
     portOptions.push_back(std::move(one));
   }
+  // Two threads on one drive would interleave their requests on its line.
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (!SameFile(names[i], names[j])) continue;
+      std::fprintf(out, "Port %s is named twice (as %s): each /c names another drive\n",
+                   names[i].c_str(), names[j].c_str());
+      return 1;
+    }
+  }
   std::vector<FirmwareFile> transcripts(names.size());
   if (station.transcriptFolder) {
     std::error_code error;
@@ -182,6 +193,20 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
     // No drive is touched for a file that none of them would take.
     ConsoleReport console(out, err);
     TellFileMessages(image, console);
+    return 1;
+  }
+  if (const std::optional<std::string> refusal = PinRefusal(options, image)) {
+    // Nor for a file that /f does not pin; the journal keeps, for each
+    // drive, that its file was refused.
+    std::fputs(refusal->c_str(), out);
+    for (std::size_t i = 0; options.journalPath && i < names.size(); ++i) {
+      JournalRecorder recorder;
+      recorder.error = Failure(Stage::File, *refusal);
+      JournalEntry entry =
+          StartJournalEntry(portOptions[i], family, image, "kelvane-station", start);
+      FinishJournalEntry(entry, {.verdict = Verdict::FileRefused, .device = {}}, recorder, 1);
+      AppendJournalLine(journal, entry, *options.journalPath, err);
+    }
     return 1;
   }
 

@@ -36,6 +36,8 @@ const char* VerdictWord(Verdict verdict) {
       return "MISMATCH";
     case Verdict::Interrupted:
       return "interrupted";
+    case Verdict::WrongDrive:
+      return "WRONG DRIVE";
     default:
       break;
   }

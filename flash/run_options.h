@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kelvane {
 
@@ -14,6 +15,13 @@ inline constexpr int MAX_LINK_ATTEMPTS = 9999;
 enum class DeviceFamily { Nym = 0, TL3xx = 1, TK720 = 2, Series27 = 3, TK720Digest = 4 };
 
 enum class ClearMode { None = 0, EntireFlash = 1, ParametersSection = 2 };
+
+// A drive that /w lets a run touch: its model code and, when given, its
+// hardware revision, three characters each as the identity shows them.
+struct AllowedDrive {
+  std::string modelCode;
+  std::optional<std::string> hardwareRevision;
+};
 
 // What the command line asked for. The driver fills it in; the procedures
 // read the file name, verify-only and (Nym only) the clear mode.
@@ -45,6 +53,12 @@ struct RunOptions {
   std::optional<std::string> backupFileName;
   // /i: the link made and the drive's identity shown, nothing else.
   bool identifyOnly = false;
+  // /f<sha256>: the firmware file's SHA-256 must begin with these hex digits
+  // (16 to 64 of them, lower case), or nothing is sent.
+  std::optional<std::string> pinnedSha256;
+  // /w<model>[,<revision>], repeatable: the only drives the run may touch;
+  // empty, any drive of the family.
+  std::vector<AllowedDrive> allowedDrives;
 };
 
 // The file name as messages show it: "(null)" when none was given.

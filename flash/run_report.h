@@ -12,11 +12,22 @@
 namespace kelvane {
 
 // Where a run failed, as a journal names it.
-enum class Stage { Write, Read, ChecksumSector, Digest, Link, Port, File };
+enum class Stage { Write, Read, ChecksumSector, Digest, Link, Port, File, Identity };
 
 // How a run ended for its drive. Verified and Mismatch are verdicts on the
-// drive's flash; the others say why there is none.
-enum class Verdict { Verified, Mismatch, Failed, NoLink, PortFailed, FileRefused, Interrupted };
+// drive's flash; the others say why there is none. WrongDrive: the drive's
+// identity is not one the run may touch (another model than /w names, or a
+// drive of another family).
+enum class Verdict {
+  Verified,
+  Mismatch,
+  Failed,
+  NoLink,
+  PortFailed,
+  FileRefused,
+  Interrupted,
+  WrongDrive
+};
 
 // A run's failure: what it was doing, on which block, with which code (the
 // number its line shows, a link result or the drive's status), and the line
@@ -55,6 +66,12 @@ struct IdentityLine {
 struct DriveIdentity {
   std::vector<IdentityLine> lines;
   std::vector<std::uint8_t> raw;  // the identify reply's payload
+  // The model code and hardware revision, three bytes each as the drive sent
+  // them: what /w compares, and what tells a drive of another family.
+  std::string modelCode;
+  std::string hardwareRevision;
+  // The layout's own line end, which every line ends with.
+  std::string lineEnd = "\r\n";
   // The serial number as shown, empty when the layout has none.
   std::string SerialNumber() const;
 };

@@ -269,7 +269,8 @@ const Tool TOOLS[] = {
     {"StrictMismatch", "nym", {}, {"/v", "nym_sample.s"}, {"/E"}, 2, nullptr, {}},
     // Valid firmware, but not this file's: the drive's digest differs from the file's.
     {"StrictDigestOtherFirmware", "tk720-digest",
-     {"--identity-hex", std::string(224, '0') + std::string(32, '1') + std::string(48, '0')},
+     {"--identity-hex", std::string(56, '0') + "31303200373244" + std::string(154, '0') +
+                            std::string(32, '1') + std::string(48, '0')},
      {"/s", "/v", "tk720_digest_sample.bin"}, {"/e"}, 2, nullptr, {}},
     // The sectors match but the drive will not boot: a mismatch for a script.
     {"StrictChecksumSector", "27", {"--stuck", "0x1DF00:0"}, {"/9", "series27_sample.s"}, {"/e"},
