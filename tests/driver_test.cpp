@@ -37,6 +37,9 @@ const std::string USAGE =
 // The options that differ from the defaults, as " port=3 file=fw.s".
 std::string Describe(const RunOptions& o) {
   const auto field = [](bool set, const std::string& text) { return set ? " " + text : ""; };
+  std::string allowed;
+  for (const AllowedDrive& d : o.allowedDrives)
+    allowed += " allow=" + d.modelCode + (d.hardwareRevision ? "," + *d.hardwareRevision : "");
   return field(o.portNumber != 1, "port=" + std::to_string(o.portNumber)) +
          field(o.baudRate != 38400, "baud=" + std::to_string(o.baudRate)) +
          field(o.family != DeviceFamily::Nym, "family=" + std::to_string(int(o.family))) +
@@ -45,8 +48,19 @@ std::string Describe(const RunOptions& o) {
          field(o.fileName.has_value(), "file=" + o.fileName.value_or("")) +
          field(o.devicePath.has_value(), "device=" + o.devicePath.value_or("")) +
          field(o.backupFileName.has_value(), "backup=" + o.backupFileName.value_or("")) +
-         field(o.identifyOnly, "identify");
+         field(o.identifyOnly, "identify") +
+         field(o.pinnedSha256.has_value(), "pin=" + o.pinnedSha256.value_or("")) + allowed;
 }
+
+#define HEX64 "0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789abcdef"
+#define W_VALUE                                                                            \
+  "Option /w takes a model code and, after a comma, a hardware revision, three printable " \
+  "characters each (/w770, /w770,C03): "
+#define F_VALUE \
+  "Option /f takes the firmware file's SHA-256, its 64 hex digits or at least the first 16: "
+#define F_WITH "Option /f cannot be used with "
+#define C_READ ": the port is the one digit after /c\n"
+#define LEFT_OUT ", what follows the digits left out\n"
 
 constexpr PathRule P = PathRule::Posix;
 constexpr PathRule W = PathRule::Windows;
@@ -57,14 +71,33 @@ TEST(CommandLine, ReadOptions) {
     std::vector<const char*> arguments;  // after the program's name
     std::string options;
     std::string printed = "";  // the usage screen at its end means help was shown
+    std::string said = "";     // on standard error
   };
   const Case cases[] = {
       {W, {"/C3"}, "port=3"},
       {P, {"/c32"}, "port=3"},
-      {P, {"/c"}, "port=-48"},
+      // clang-format off
+      {P, {"/c"}, "port=-48", "", "Option /c is read as COM-48" C_READ},
+      {W, {"/cx"}, "port=72", "", "Option /cx is read as COM72" C_READ},
+      {P, {"/b115k"}, "baud=115", "", "Option /b115k is read as 115 baud" LEFT_OUT},
+      {W, {"/babc"}, "baud=0", "", "Option /babc is read as 0 baud: it holds no digits\n"},
+      {P, {"/fABCDEF0123456789", "/w770", "/W7 1,C03"}, "pin=abcdef0123456789 allow=770 allow=7 1,C03"},
+      {P, {"/f" HEX64}, "pin=0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef"},
+      {W, {"/f" HEX64 "0"}, "", F_VALUE "/f" HEX64 "0\r\n"},
+      {P, {"/fabcdef012345678"}, "", F_VALUE "/fabcdef012345678\r\n"},
+      {P, {"/fabcdef012345678g"}, "", F_VALUE "/fabcdef012345678g\r\n"},
+      {P, {"/w77"}, "", W_VALUE "/w77\r\n"},
+      {P, {"/w770,C0"}, "", W_VALUE "/w770,C0\r\n"},
+      {P, {"/w770;C03"}, "", W_VALUE "/w770;C03\r\n"},
+      {P, {"/w7\x1b" "0"}, "", W_VALUE "/w7\x1b" "0\r\n"},
+      {P, {"/i", "/f0123456789abcdef"}, "identify pin=0123456789abcdef", F_WITH "/i: it loads no file\r\n"},
+      {W, {"/f0123456789abcdef", "/u", "old.s"}, "backup=old.s pin=0123456789abcdef", F_WITH "/u alone: a backup loads no file\r\n"},
+      {P, {"/p", "/f0123456789abcdef", "fw.s"}, "clear=2 file=fw.s pin=0123456789abcdef", F_WITH "/p: a clear loads no file\r\n"},
+      {P, {"/a", "/d", "/f0123456789abcdef", "fw.s"}, "family=1 clear=1 file=fw.s pin=0123456789abcdef"},
+      {W, {"/B 9600x"}, "baud=9600", "", "Option /B 9600x is read as 9600 baud" LEFT_OUT},
+      // clang-format on
       {W, {"/c2", "/c5"}, "port=5"},
       {P, {nullptr, "fw.s"}, "file=fw.s"},
-      {W, {"/B 9600x"}, "baud=9600"},
       {P, {"/b99999999999999999999"}, "baud=" + std::to_string(INT_MAX)},
       {P, {"/S"}, "family=4"},
       {P, {"/a", "/m"}, "family=2"},
@@ -97,8 +130,9 @@ TEST(CommandLine, ReadOptions) {
     std::string name = c.rule == P ? "POSIX" : "Windows";
     for (const char* a : c.arguments) name += std::string(" ") + (a ? a : "(none)");
     RunOptions options;
-    unit::Output out;
-    const OptionsOutcome outcome = ReadOptions(argv, c.rule, options, out.get());
+    unit::Output out, err;
+    const OptionsOutcome outcome =
+        ReadOptions(argv, c.rule, options, out.get(), nullptr, err.get());
     const bool help = c.printed.ends_with(USAGE);
     const bool refused = c.printed.starts_with("Option /");
     EXPECT_EQ(outcome, help      ? OptionsOutcome::HelpShown
@@ -107,6 +141,7 @@ TEST(CommandLine, ReadOptions) {
         << name;
     EXPECT_EQ(Describe(options), c.options.empty() ? "" : " " + c.options) << name;
     EXPECT_EQ(out.text(), c.printed) << name;
+    EXPECT_EQ(err.text(), c.said) << name;
   }
 }
 

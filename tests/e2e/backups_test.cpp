@@ -79,6 +79,10 @@ const Backup BACKUPS[] = {
   {"RefusedWithVerify", "nym", {"/ub", "/v", "x.s"}, nullptr, 1, CANNOT "/v\r\n"},
   {"RefusedWithClear", "nym", {"/d", "/u", "back"}, nullptr, 1, CANNOT "/d\r\n"},
   {"RefusedWithClearParameters", "nym", {"/u", "back", "/p"}, nullptr, 1, CANNOT "/p\r\n"},
+  // Never over the file being loaded, by its name or by another path to it.
+  {"OntoTheFirmwareFile", "nym", {"/unym_sample.s", "nym_sample.s"}, nullptr, 1, "Option /u would overwrite the firmware file nym_sample.s: back up into another file\r\n"},
+  {"OntoTheFirmwareFileByAnotherPath", "nym", {"/u", "./nym_sample.s", "nym_sample.s"}, nullptr, 1, "Option /u would overwrite the firmware file nym_sample.s: back up into another file\r\n"},
+  {"WrongModel", "nym", {"/u", "back", "/w771"}, "nym_sample.s", 1, "The drive is model 770, hardware revision C03; /w allows only 771\r\n"},
   {"IdentifyNym", "nym", {"/i"}, nullptr, 0, ""},
   {"IdentifySeries27", "27", {"/9", "/I", "x.s"}, nullptr, 0, ""},
   {"IdentifyDigest", "tk720-digest", {"/s", "/i"}, nullptr, 0, ""},

@@ -91,6 +91,17 @@ const Ending ENDINGS[] = {
     {"HeaderAndCountOnly", "27", {"/9"}, "S0030000FC\n\nS5030000FC\n", NO_FIRMWARE, ""},
     {"RecordsForTk720", "tk720", {"/m"}, "S00600004844521B\r\nS1050000AABB94\r\n",
      "File none.s is an S-record file: load it with no family option (Nym), /a or /9\r\n", ""},
+    // /w: a drive of another model is shown, then refused, whatever the run and the layout.
+    {"WrongModel", "nym", {"/w771", "/w770,C04"}, "S206000000AABB94\n",
+     "The drive is model 770, hardware revision C03; /w allows only 771, 770 revision C04\r\n", ""},
+    {"WrongModelVerify", "tl3xx", {"/a", "/v", "/w310,B02"}, "S1050000AABB95\n",
+     "The drive is model 310, hardware revision B01; /w allows only 310 revision B02\r\n", ""},
+    {"WrongModelClear", "nym", {"/p", "/w771"}, nullptr,
+     "The drive is model 770, hardware revision C03; /w allows only 771\r\n", ""},
+    {"WrongRevisionIdentify27", "27", {"/9", "/i", "/W27S,D02"}, nullptr,
+     "The drive is model 27S, hardware revision D01; /w allows only 27S revision D02\r\n", ""},
+    {"WrongRevisionIdentifyDigest", "tk720-digest", {"/s", "/i", "/w72D,1.0"}, nullptr,
+     "The drive is model 72D, hardware revision 102; /w allows only 72D revision 1.0\r\n", ""},
     {"MissingDevice", nullptr, {"/c/dev/ttyUSB-none"}, nullptr, "/dev/ttyUSB-none",
      "/dev/ttyUSB-none: no such device\n"},
     {"ComNineIsTtyS8", nullptr, {"/c9"}, nullptr, "COM9", "/dev/ttyS8: no such device\n"},
@@ -213,6 +224,77 @@ TEST(Runs, BusyPortIsNotOpenedTwiceNorLeftToTheNextRunWithAReply) {
                       VERIFIED));
 }
 
+// Every family option against every drive of another identity layout: the run stops after the
+// identity (a digest option finds no reply long enough to be its identity), the drive hears
+// nothing but identify requests, and the journal tells why.
+TEST(Runs, FamilyOptionThatDoesNotFitTheDriveTouchesNothing) {
+  const struct {
+    const char *sim, *option, *file, *name;
+    int layout;
+  } FAMILIES[] = {{"nym", "/c", "nym_sample.s", "Nym", 0},
+                  {"tl3xx", "/a", "tl3xx_sample.s", "TL3xx", 0},
+                  {"tk720", "/m", "tk720_sample.bin", "TK720", 0},
+                  {"27", "/9", "series27_sample.s", "27 series", 1},
+                  {"tk720-digest", "/s", "tk720_digest_sample.bin", "TK720 digest", 2}};
+  for (const auto& drive : FAMILIES) {
+    for (const auto& option : FAMILIES) {
+      if (drive.layout == option.layout) continue;  // /w tells these apart
+      TempDir dir;
+      dir.Write(option.file, Example(option.file));
+      Drive sim(dir, drive.sim);
+      // The Nym family has no option: a second port option stands in for it.
+      const Result run = Load(dir, &sim,
+                              {option.option == std::string("/c") ? sim.Port() : option.option,
+                               "/r2", "/jrun.jsonl", option.file});
+      const std::string name = std::string(option.option) + " against " + drive.sim;
+      EXPECT_EQ(run.status, 1) << name;
+      const bool digest = option.layout == 2;
+      EXPECT_TRUE(run.out.ends_with(
+          digest ? "Failed to establish connection with selected device\r\n\r\n"
+                 : "\r\nThe drive does not answer like a " + std::string(option.name) +
+                       " drive (no model code in its identity): it may need another family "
+                       "option\r\n"))
+          << name << "\n"
+          << run.out;
+      EXPECT_TRUE(
+          JournalHas(JournalLines(dir.File("run.jsonl")), "kelvane",
+                     {digest ? "verdict=\"no-link\"" : "verdict=\"wrong-drive\"",
+                      digest ? "error={\"stage\":\"link\",*" : "error={\"stage\":\"identity\",*"}))
+          << name;
+      EXPECT_TRUE(SameFlash(Bytes(FlashSize(drive.sim), 0xFF), sim.Stop())) << name;
+      const Bytes log = testing::ReadFile(dir.File("sim.log"));
+      std::string heard(log.begin(), log.end());
+      for (std::size_t at; (at = heard.find("IDENTIFY status 0\n")) != std::string::npos;)
+        heard.erase(at, 18);
+      EXPECT_EQ(heard, "") << name;
+    }
+  }
+}
+
+// A drive's identity reaches a terminal without its control bytes (no drive may send the
+// terminal escape sequences), and a file or a pipe with every byte as the drive sent it.
+TEST(Runs, IdentityControlBytesNeverReachATerminal) {
+  if (UnderWine()) GTEST_SKIP() << "a Wine console is no pseudo-terminal";
+  TempDir dir;
+  // Model code ESC [ 2, hardware revision J BEL C.
+  Drive drive(dir, "nym", {"--identity-hex", "12041B5B324A074350024BC00B00"});
+  testing::PseudoTerminal screen;
+  ChildProcess shown(
+      {"sh", "-c", "exec \"$0\" \"$@\" >" + screen.slavePath(), KELVANE_BIN, drive.Port(), "/i"},
+      dir.path());
+  const Bytes bytes = screen.Receive(1 << 16, 3000);
+  ASSERT_TRUE(shown.Wait(30s));
+  EXPECT_EQ(shown.status(), 0);
+  const std::string text(bytes.begin(), bytes.end());
+  EXPECT_NE(text.find(" Model code:             ?[2\r"), std::string::npos) << text;
+  EXPECT_NE(text.find(" Hardware revision:      J?C\r"), std::string::npos) << text;
+  EXPECT_EQ(text.find_first_of("\x1b\a"), std::string::npos) << text;
+  EXPECT_NE(Load(dir, &drive, {"/i"})
+                .out.find(" Model code:             \x1b[2\r\n"
+                          " Hardware revision:      J\aC\r\n"),
+            std::string::npos);
+}
+
 // 1000 identify attempts of 200 ms each: run by `make test-long`.
 TEST(Runs, DISABLED_LONG_SilentDriveExhaustsTheAttempts) {
   TempDir dir;
@@ -245,11 +327,14 @@ struct Tool {
 #define DRY_RUN "Dry run, no port opened and nothing sent:\r\n Family:           "
 #define BY_READING " Check value:      none, the drive compares what it reads back\r\n"
 #define NYM_JOURNAL "port=\"<pty>\"", "device=\"<pty>\"", "baud=38400", "family=\"nym\""
-#define NYM_FILE                                                                          \
-  "file=\"nym_sample.s\"",                                                                \
-      "file_sha256=\"8f9609f04a8803afd8f328535abdc91a0a1f8c439ad58f551ea58ab41817856a\"", \
-      "image_bytes=3089", "blocks=13"
+#define NYM_FILE \
+  "file=\"nym_sample.s\"", "file_sha256=\"" NYM_SHA256 "\"", "image_bytes=3089", "blocks=13"
 #define NYM_DRIVE "drive={\"monitor_revision\":\"0412\",\"model_code\":\"770\",*"
+#define TK720_SHA256 "a4f6222696b2f5cef7b47e5459395322da65dee831fa2822761ec4d157bc34d6"
+#define NOT_SPECIFIED "S-record file with firmware is not specified\r\n"
+#define NYM_SHA256 "8f9609f04a8803afd8f328535abdc91a0a1f8c439ad58f551ea58ab41817856a"
+#define OTHER_FILE \
+  "File nym_sample.s has SHA-256 " NYM_SHA256 ", not the 0123456789abcdef that /f asks for"
 
 // clang-format off
 const Tool TOOLS[] = {
@@ -343,14 +428,43 @@ const Tool TOOLS[] = {
      " Blocks to verify: 19 sectors, 1 to 19 of 19 (0x0 to 0x1200)\r\n"
      " Checksum sector:  479 at 0x1DF00\r\n Check value:      word image checksum 0563ed3b\r\n",
      {}, false},
-    {"DryRunTk720", "tk720", {}, {"/m", "tk720_sample.bin"}, {"/n"}, 0,
+    {"DryRunTk720", "tk720", {}, {"/m", "tk720_sample.bin"}, {"/n", "/f" TK720_SHA256}, 0,
      DRY_RUN "TK720\r\n File:             tk720_sample.bin\r\n Image bytes:      3004\r\n"
      " Blocks to write:  12 blocks, 1 to 12 of 12 (0x4000 to 0x4B00)\r\n"
-     " Check value:      check word 96DFB63B\r\n", {}, false},
+     " Check value:      check word 96DFB63B\r\n SHA-256:          " TK720_SHA256 ", as /f asks\r\n",
+     {}, false},
     {"DryRunBackup", "tl3xx", {}, {"/a", "/uold.s"}, {"/n"}, 0, DRY_RUN "TL3xx\r\n Backup file:      old.s\r\n"
      " Blocks to read:   up to 516 sectors, 1 to 516 (0x0 to 0x10180), all: the image ends at the last"
      " place that holds its checksum\r\n", {}, false},
     {"DryRunRefusedFile", "nym", {}, {"bad.s"}, {"/n"}, 1, NO_FIRMWARE, {}, false},
+    // A clear stands in for the file only on a Nym drive.
+    {"ClearOfTl3xxNeedsAFile", "tl3xx", {}, {"/a", "/d"}, {}, 1, NOT_SPECIFIED, {}, false},
+    {"ClearOfTk720NeedsAFile", "tk720", {}, {"/m", "/D"}, {}, 1, NOT_SPECIFIED, {}, false},
+    {"ClearOf27NeedsAFile", "27", {}, {"/9", "/p"}, {}, 1, NOT_SPECIFIED, {}, false},
+    {"DryClearOfTl3xxNeedsAFile", "tl3xx", {}, {"/a", "/d"}, {"/n"}, 1, NOT_SPECIFIED, {}, false},
+    // /f: the file whose SHA-256 is, or begins with, the value given; any other is refused
+    // before the port is opened.
+    {"PinnedFile", "nym", {}, {"nym_sample.s"}, {"/f" NYM_SHA256}, 0, nullptr, {}},
+    {"PinnedPrefixUpperCase", "nym", {}, {"nym_sample.s"}, {"/F8F9609F04A8803AF"}, 0, nullptr, {}},
+    {"PinnedOtherFile", "nym", {}, {"nym_sample.s"}, {"/f0123456789abcdef", "/jrun.jsonl"}, 1,
+     OTHER_FILE "\r\n", {}, false, {"verdict=\"file-refused\"", "error={\"stage\":\"file\","
+     "\"text\":\"" OTHER_FILE "\"}", "drive=null", "status=1"}},
+    {"PinnedOtherFileDryRun", "nym", {}, {"nym_sample.s"}, {"/n", "/f0123456789abcdef"}, 1,
+     OTHER_FILE "\r\n", {}, false},
+    // /w: the drives a run may touch; the others are shown, then refused.
+    {"AllowedModel", "nym", {}, {"nym_sample.s"}, {"/w771", "/W770"}, 0, nullptr, {}},
+    {"AllowedModelAndRevision", "27", {}, {"/9", "/v", "series27_sample.s"}, {"/w27S,D01"}, 0,
+     nullptr, {}},
+    {"AllowedDigestDrive", "tk720-digest", {}, {"/s", "tk720_digest_sample.bin"}, {"/w72D,102"},
+     0, nullptr, {}},
+    {"JournalWrongDrive", "nym", {}, {"/i"}, {"/jrun.jsonl", "/w771"}, 1,
+     "<identity>The drive is model 770, hardware revision C03; /w allows only 771\r\n", {}, true,
+     {"operation=\"identify\"", NYM_DRIVE, "verdict=\"wrong-drive\"", "error={\"stage\":"
+     "\"identity\",\"text\":\"The drive is model 770, hardware revision C03; /w allows only 771\"}",
+     "status=1"}},
+    // A rate typed with more than digits is taken as ever, and said back as read.
+    {"SaysBackTheRate", "nym", {}, {"nym_sample.s"}, {"/b38400bd"}, 0, nullptr,
+     {"Option /b38400bd is read as 38400 baud, what follows the digits left out"}},
 };
 // clang-format on
 
@@ -360,6 +474,7 @@ struct Against {
   Result run;
   bool heard = false;
   std::string journal;
+  std::string identity;  // what the drive's identity shows, as Head() has it
 };
 Against RunAgainst(const Tool& t, const std::vector<std::string>& arguments) {
   TempDir dir;
@@ -369,7 +484,8 @@ Against RunAgainst(const Tool& t, const std::vector<std::string>& arguments) {
   dir.Write("bad.s", std::string());
   dir.Write("loaded.flash", Holding("nym", 0x2000, Golden("nym_sample.stream")));
   Drive drive(dir, t.family, t.sim);
-  Against against{Load(dir, &drive, arguments), false, ""};
+  Against against{Load(dir, &drive, arguments), false, "",
+                  Head(drive, t.family).substr(std::strlen(BANNER) + drive.PortLine().size())};
   Result& run = against.run;
   drive.Stop();
   against.heard = drive.Heard();
@@ -386,12 +502,14 @@ TEST_P(FieldOptions, ChangeOnlyWhatTheyAreFor) {
   const Tool& t = GetParam();
   std::vector<std::string> arguments = t.tools;
   arguments.insert(arguments.end(), t.run.begin(), t.run.end());
-  const auto [run, heard, journal] = RunAgainst(t, arguments);
+  const auto [run, heard, journal, identity] = RunAgainst(t, arguments);
   // Unless stated, what the same run without the field options prints.
-  const std::string expected =
+  std::string expected =
       t.out == nullptr
           ? RunAgainst(t, t.run).run.out
           : BANNER + std::string(t.sends ? "<pty> open at 38400 baud\r\n" : "") + t.out;
+  if (const std::size_t at = expected.find("<identity>"); at != std::string::npos)
+    expected.replace(at, 10, identity);
   EXPECT_TRUE(Ran(run, t.status, expected));
   EXPECT_EQ(heard, t.sends);
   std::size_t at = 0;

@@ -109,6 +109,37 @@ TEST(Station, LoadsThreeDrivesAndTellsEachApart) {
             std::string::npos);
 }
 
+// A station pinning both the file and the model: the drive of another model is shown, refused
+// and left as it was; the others load.
+TEST(Station, RefusesTheDriveOfAnotherModelAndLoadsTheOthers) {
+  TempDir dir;
+  dir.Write("nym_sample.s", Example("nym_sample.s"));
+  Drives three({{}, {"--model", "771"}, {}});
+  auto station =
+      StartStation(dir, three.All(),
+                   {"/w770", "/f8f9609f04a8803afd8f328535abdc91a0a1f8c439ad58f551ea58ab41817856a",
+                    "/jrun.jsonl", "nym_sample.s"});
+  ASSERT_TRUE(station->Wait(60s));
+  EXPECT_EQ(station->status(), 1);
+  const auto& d = three.drives;
+  const std::string refusal = "The drive is model 771, hardware revision C03; /w allows only 770";
+  EXPECT_TRUE(station->Stdout().ends_with("\n3 drives: 2 verified, 0 mismatched, 1 failed\n  " +
+                                          d[1]->Name() + ": " + refusal + "\n"))
+      << station->Stdout();
+  for (std::size_t i = 0; i < 3; ++i)
+    EXPECT_TRUE(SameFlash(i == 1 ? Bytes(FlashSize("nym"), 0xFF)
+                                 : Holding("nym", 0x2000, Golden("nym_sample.stream")),
+                          d[i]->Stop()))
+        << i;
+  for (const std::string& entry : Entries(JournalLines(dir.File("run.jsonl")))) {
+    if (entry.find("port=\"" + d[1]->Name() + "\"") == std::string::npos) continue;
+    EXPECT_TRUE(
+        JournalHas(entry, "kelvane-station",
+                   {"verdict=\"wrong-drive\"",
+                    "error={\"stage\":\"identity\",\"text\":\"" + refusal + "\"}", "status=1"}));
+  }
+}
+
 // On a terminal the table is redrawn in place, and the summary follows it.
 TEST(Station, RedrawsItsTableOnATerminal) {
   if (UnderWine()) GTEST_SKIP() << "a Wine console is no pseudo-terminal";
@@ -199,11 +230,20 @@ TEST(Station, LoadsSixtyFourDrives) {
 TEST(Station, RefusesBeforeOpeningAPort) {
   TempDir dir;
   dir.Write("bad.s", std::string("hello\n"));
+  dir.Write("nym_sample.s", Example("nym_sample.s"));
   Drives one(std::vector<std::vector<std::string>>(1));
   const std::pair<std::vector<std::string>, std::string> refusals[] = {
       {{"/ufw.bin", "nym_sample.s"},
        "Option /u backs up one drive and is not for a station: /ufw.bin\r\n"},
       {{"bad.s"}, "Error (file:1) : not an S-record found\r\n"},
+      {{"/a", "/d"}, "S-record file with firmware is not specified\n"},
+      {{"/f0123456789abcdef", "/jrun.jsonl", "nym_sample.s"},
+       "File nym_sample.s has SHA-256 "
+       "8f9609f04a8803afd8f328535abdc91a0a1f8c439ad58f551ea58ab41817856a, not the "
+       "0123456789abcdef that /f asks for\r\n"},
+      {{one.drives[0]->Port(), "nym_sample.s"},
+       "Port " + one.drives[0]->Name() + " is named twice (as " + one.drives[0]->Name() +
+           "): each /c names another drive\n"},
   };
   for (const auto& [arguments, says] : refusals) {
     auto station = StartStation(dir, one.All(), arguments);
@@ -212,6 +252,8 @@ TEST(Station, RefusesBeforeOpeningAPort) {
     EXPECT_EQ(station->Stdout(), says);
   }
   EXPECT_FALSE(one.drives[0]->Heard());
+  EXPECT_TRUE(JournalHas(JournalLines(dir.File("run.jsonl")), "kelvane-station",
+                         {"verdict=\"file-refused\"", "error={\"stage\":\"file\",*"}));
   auto portless = StartStation(dir, {}, {"bad.s"});
   ASSERT_TRUE(portless->Wait(10s));
   EXPECT_EQ(portless->status(), 1);
