@@ -59,8 +59,6 @@ std::string Describe(const RunOptions& o) {
 #define F_VALUE \
   "Option /f takes the firmware file's SHA-256, its 64 hex digits or at least the first 16: "
 #define F_WITH "Option /f cannot be used with "
-#define C_READ ": the port is the one digit after /c\n"
-#define LEFT_OUT ", what follows the digits left out\n"
 
 constexpr PathRule P = PathRule::Posix;
 constexpr PathRule W = PathRule::Windows;
@@ -77,9 +75,9 @@ TEST(CommandLine, ReadOptions) {
       {W, {"/C3"}, "port=3"},
       {P, {"/c32"}, "port=3"},
       // clang-format off
-      {P, {"/c"}, "port=-48", "", "Option /c is read as COM-48" C_READ},
-      {W, {"/cx"}, "port=72", "", "Option /cx is read as COM72" C_READ},
-      {P, {"/b115k"}, "baud=115", "", "Option /b115k is read as 115 baud" LEFT_OUT},
+      {P, {"/c"}, "port=-48", "", "Option /c is read as COM-48: the port is the one digit after /c\n"},
+      {W, {"/cx"}, "port=72", "", "Option /cx is read as COM72: the port is the one digit after /c\n"},
+      {P, {"/b115k"}, "baud=115", "", "Option /b115k is read as 115 baud, what follows the digits left out\n"},
       {W, {"/babc"}, "baud=0", "", "Option /babc is read as 0 baud: it holds no digits\n"},
       {P, {"/fABCDEF0123456789", "/w770", "/W7 1,C03"}, "pin=abcdef0123456789 allow=770 allow=7 1,C03"},
       {P, {"/f" HEX64}, "pin=0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef"},
@@ -94,7 +92,7 @@ TEST(CommandLine, ReadOptions) {
       {W, {"/f0123456789abcdef", "/u", "old.s"}, "backup=old.s pin=0123456789abcdef", F_WITH "/u alone: a backup loads no file\r\n"},
       {P, {"/p", "/f0123456789abcdef", "fw.s"}, "clear=2 file=fw.s pin=0123456789abcdef", F_WITH "/p: a clear loads no file\r\n"},
       {P, {"/a", "/d", "/f0123456789abcdef", "fw.s"}, "family=1 clear=1 file=fw.s pin=0123456789abcdef"},
-      {W, {"/B 9600x"}, "baud=9600", "", "Option /B 9600x is read as 9600 baud" LEFT_OUT},
+      {W, {"/B 9600x"}, "baud=9600", "", "Option /B 9600x is read as 9600 baud, what follows the digits left out\n"},
       // clang-format on
       {W, {"/c2", "/c5"}, "port=5"},
       {P, {nullptr, "fw.s"}, "file=fw.s"},
