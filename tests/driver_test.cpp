@@ -8,6 +8,7 @@
 #include "driver/command_line.h"
 #include "driver/console_report.h"
 #include "driver/drive_families.h"
+#include "driver/drive_guards.h"
 #include "driver/identity_records.h"
 #include "driver/journal.h"
 #include "unit_support.h"
@@ -79,7 +80,7 @@ TEST(CommandLine, ReadOptions) {
       {W, {"/cx"}, "port=72", "", "Option /cx is read as COM72: the port is the one digit after /c\n"},
       {P, {"/b115k"}, "baud=115", "", "Option /b115k is read as 115 baud, what follows the digits left out\n"},
       {W, {"/babc"}, "baud=0", "", "Option /babc is read as 0 baud: it holds no digits\n"},
-      {P, {"/fABCDEF0123456789", "/w770", "/W7 1,C03"}, "pin=abcdef0123456789 allow=770 allow=7 1,C03"},
+      {P, {"/fABCDEF0123456789", "/w770", "/W~ 1,C03"}, "pin=abcdef0123456789 allow=770 allow=~ 1,C03"},
       {P, {"/f" HEX64}, "pin=0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef"},
       {W, {"/f" HEX64 "0"}, "", F_VALUE "/f" HEX64 "0\r\n"},
       {P, {"/fabcdef012345678"}, "", F_VALUE "/fabcdef012345678\r\n"},
@@ -140,6 +141,18 @@ TEST(CommandLine, ReadOptions) {
     EXPECT_EQ(Describe(options), c.options.empty() ? "" : " " + c.options) << name;
     EXPECT_EQ(out.text(), c.printed) << name;
     EXPECT_EQ(err.text(), c.said) << name;
+  }
+}
+
+// A drive of the family sends its model code and hardware revision as text, both of them.
+TEST(DriveGuards, ModelAndRevisionBothPrintable) {
+  const std::pair<std::string, std::string> codes[] = {
+      {"770", "C03"}, {"~ 1", "C03"}, {"770", "C0\x1b"}, {std::string("\0\0\x02", 3), "C03"}};
+  for (const auto& [model, revision] : codes) {
+    DriveIdentity identity;
+    identity.modelCode = model;
+    identity.hardwareRevision = revision;
+    EXPECT_EQ(AnswersLikeTheFamily(identity), revision == "C03" && model[0] != '\0') << model;
   }
 }
 
