@@ -16,8 +16,10 @@ class ConsoleReport : public RunReport {
   // or a link trace going between the lines; otherwise (into a file or a
   // pipe) the lines leave in blocks, a system call saved per block, and the
   // run's other messages flush them, before its end and before `err`.
-  ConsoleReport(std::FILE* out, std::FILE* err, bool live = true)
-      : out_(out), err_(err), live_(live) {}
+  // `fileNotices`: the file's notices (warnings for the error stream) are
+  // told on `err`.
+  ConsoleReport(std::FILE* out, std::FILE* err, bool live = true, bool fileNotices = true)
+      : out_(out), err_(err), live_(live), fileNotices_(fileNotices) {}
 
   void PortOpened(std::string_view port, int baud) override;
   void LinkAttemptFailed(int remaining) override;
@@ -46,6 +48,7 @@ class ConsoleReport : public RunReport {
   std::FILE* out_;
   std::FILE* err_;
   bool live_;
+  bool fileNotices_;
 };
 
 // The line a Ctrl-C leaves: before which block of which pass the run

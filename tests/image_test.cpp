@@ -16,7 +16,6 @@
 #include "image/record_stream.h"
 #include "image/sha256_digest.h"
 #include "image/word_image.h"
-#include "tests/support/temp_dir.h"
 #include "unit_support.h"
 
 // Firmware files made into images, and the blocks those go to the drive in.
@@ -26,11 +25,13 @@ namespace {
 using unit::Bytes;
 using unit::Hex;
 
-// An S2 line of `count` bytes after the count, all data zero.
+// An S2 line of `count` bytes after the count, all data zero, so that its
+// checksum is the complement of the count alone.
 std::string S2Line(int count) {
-  char head[16];
+  char head[16], checksum[4];
   std::snprintf(head, sizeof head, "S2%02X", count);
-  return head + std::string(2 * count, '0') + "\n";
+  std::snprintf(checksum, sizeof checksum, "%02X", ~count & 0xFF);
+  return head + std::string(2 * count - 2, '0') + checksum + "\n";
 }
 
 struct Case {
@@ -47,14 +48,13 @@ void Check(const Case& c, const BlockFamily& family) {
   for (const char* ending : {"\n", "\r\n"}) {
     std::string text;
     for (char ch : c.file) text += ch == '\n' ? std::string(ending) : std::string(1, ch);
-    std::FILE* file = fmemopen(text.data(), text.size(), "rb");
+    const Bytes file(text.begin(), text.end());
     FileMessages messages;
     Bytes area(family.imageArea, 0xFF);
     int length = 0;
     const int result = &family == &NYM_FAMILY
                            ? ReadRecordStream(file, area, length, messages)
                            : ReadWordImage(file, area, family.maxImageLength, length, messages);
-    std::fclose(file);
     const std::string name = c.name + std::string(ending[0] == '\r' ? " (CR LF)" : " (LF)");
     EXPECT_EQ(result, c.result) << name;
     EXPECT_EQ(messages.ConsoleText(), c.printed) << name;
@@ -79,25 +79,25 @@ TEST(RecordReaders, WordImage) {
            ") when\r\n          Atmel Flash organized as 16 bit word's array !\r\n";
   };
   const Case tl3xx[] = {
-      {"odd length gets a zero byte", "S1060000010203AA\n", 0, odd(3) + size(8, "00000204"),
+      {"odd length gets a zero byte", "S1060000010203F3\n", 0, odd(3) + size(8, "00000204"),
        Hex("01 02 03 00 04 02 00 00")},
-      {"S2 after a gap of erased flash", "S2060000040A0B00\n", 0, size(10, "00020b08"),
+      {"S2 after a gap of erased flash", "S2060000040A0BE0\n", 0, size(10, "00020b08"),
        Hex("FF FF FF FF 0A 0B 08 0B 02 00")},
-      {"header, count and start records", "S0030000FC\n\nS1050000AABB00\nS5030001FB\nS9030010EC\r",
+      {"header, count and start records", "S0030000FC\n\nS1050000AABB95\nS5030001FB\nS9030010EC\r",
        0, "Warning (file:5) : starting execution address is not zero\r\n" + size(6, "0000bbaa"),
        Hex("AA BB AA BB 00 00")},
-      {"S3 refused on its line", "S1050000AABB00\n\nS30600000000AA00\n", 1,
+      {"S3 refused on its line", "S1050000AABB95\n\nS30600000000AA4F\n", 1,
        Error(3, "3 and 4 byte address field S-records are not supported\r\n")},
-      {"not a record", "S1050000AABB00\nX1050000AABB00\n", 1,
+      {"not a record", "S1050000AABB95\nX1050000AABB00\n", 1,
        Error(2, "not an S-record found\r\n")},
       {"198 characters, the longest line", S2Line(97), 0, odd(93) + size(98, "00000000")},
-      {"TL3xx image of 65918 bytes", "S206010178123400\n", 0, size(65918, "80bbb356")},
-      {"TL3xx image of 65920 bytes", "S1050000AABB00\nS20601017A123400\n", 1, Error(2, TOO_BIG)},
-      {"TL3xx data ending at odd byte 65915", "S20501017AAB00\nS9030000FC\n", 1, Error(1, TOO_BIG)},
+      {"TL3xx image of 65918 bytes", "S206010178123439\n", 0, size(65918, "80bbb356")},
+      {"TL3xx image of 65920 bytes", "S1050000AABB95\nS20601017A123437\n", 1, Error(2, TOO_BIG)},
+      {"TL3xx data ending at odd byte 65915", "S20501017AABD3\nS9030000FC\n", 1, Error(1, TOO_BIG)},
   };
   const Case series27[] = {
-      {"27 series image of 122622 bytes", "S20601DEF8123400\n", 0, size(122622, "ef7b4496")},
-      {"27 series image of 122624 bytes", "S20601DEFA123400\n", 1, Error(1, TOO_BIG)},
+      {"27 series image of 122622 bytes", "S20601DEF81234DC\n", 0, size(122622, "ef7b4496")},
+      {"27 series image of 122624 bytes", "S20601DEFA1234DA\n", 1, Error(1, TOO_BIG)},
   };
   for (const Case& c : tl3xx) Check(c, TL3XX_FAMILY);
   for (const Case& c : series27) Check(c, SERIES27_FAMILY);
@@ -110,16 +110,16 @@ TEST(RecordReaders, RecordStream) {
   std::string full;
   for (int i = 0; i < 5224; ++i) full += S2Line(47);
   const Case cases[] = {
-      {"S3 and S7", "\nS3070000000000AB01\n\nS70500000000FA\n", 0, "",
-       Hex("33 07 00 00 00 00 00 AB 01 37 05 00 00 00 00 FA FF FF")},
+      {"S3 and S7", "\nS3070000000000AB4D\n\nS70500000000FA\n", 0, "",
+       Hex("33 07 00 00 00 00 00 AB 4D 37 05 00 00 00 00 FA FF FF")},
       {"no data records", "S0030000FC\n\nS70500000000FA\n", 1,
        "File holds no firmware records. Nothing to load.\r\n"},
       {"NUL byte", std::string("S20400000000FB\0\n", 16), 1, Error(1, "not an S-record found\r\n")},
-      {"S1 refused", "S2080000100102030499\nS1050000AABB00\n", 1,
+      {"S1 refused", "S20800001001020304DD\nS1050000AABB95\n", 1,
        Error(2, "2 byte address field S-record is not supported\r\n")},
       {"S9 refused", "\n\nS9030000FC\n", 1,
        Error(3, "2 byte address field S-record is not supported\r\n")},
-      {"file cut short in its last line", "S2080000100102030499\nS2080000", 1,
+      {"file cut short in its last line", "S20800001001020304DD\nS2080000", 1,
        Error(2, "not an S-record found\r\n")},
       {"second digit not hex", "S20800001001020G0499\n", 1, Error(1, "not an S-record found\r\n")},
       {"stream of 255999 bytes", full + S2Line(19), 0, "", {}},
@@ -182,13 +182,12 @@ TEST(BinaryImages, PaddedToWholeWordsOrRefused) {
       {true, Bytes(23, 0), {}, "File is too short for the image header. Nothing to load.\r\n", 0},
   };
   for (const auto& [isStamped, file, expected, printed, imageLength] : cases) {
-    testing::TempDir dir;
     FileMessages out;
-    const std::string name = dir.Write("fw.bin", std::string(file.begin(), file.end()));
     ChecksummedImage sum;
     DigestStampedImage stamped;
-    const int result = isStamped ? PrepareDigestStampedImage(name.c_str(), 0x12345678, stamped, out)
-                                 : PrepareChecksummedImage(name.c_str(), sum, out);
+    const int result = isStamped
+                           ? PrepareDigestStampedImage(file, "fw.bin", 0x12345678, stamped, out)
+                           : PrepareChecksummedImage(file, "fw.bin", sum, out);
     const std::string row = std::to_string(isStamped) + " " + std::to_string(file.size());
     EXPECT_EQ(result, expected.empty() ? 1 : 0) << row;
     EXPECT_EQ(out.ConsoleText(), printed) << row;

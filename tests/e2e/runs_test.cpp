@@ -78,9 +78,9 @@ const Ending ENDINGS[] = {
      NOT_S, "Line 2 is 142" LONGER "98" SHORTER "--srec-len=42 or less)\n"},
     {"WordImageLineTooLong", "tl3xx", {"/a"}, "S1620000" HEX_64 HEX_64
      "00000000000000000000000000000000000000000000000000000000000000" "9D\n",
-     NOT_S, "Line 1 is 200" LONGER "198" SHORTER "--srec-len=94 or less)\n"},
+     "Error (file:1) : not an S-record found\r\n", "Line 1 is 200" LONGER "198" SHORTER "--srec-len=94 or less)\n"},
     {"NymLineOneTooLong", "nym", {}, "S0030000FC\nS32F" HEX_64 "0000000000000000000000000000000\n",
-     "Error (file:3) : not an S-record found\r\n", "Line 2 is 99" LONGER "98" SHORTER
+     NOT_S, "Line 2 is 99" LONGER "98" SHORTER
      "--srec-len=42 or less)\n"},
     {"CarriageReturnsAlone", "27", {"/9"}, "S1050000AABB94\rS1050002CCDD50\rS9030000FC\r",
      "Error (file:1) : not an S-record found\r\n",
