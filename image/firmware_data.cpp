@@ -1,7 +1,7 @@
 #include "image/firmware_data.h"
 
 #include <algorithm>
-#include <tuple>
+#include <map>
 
 namespace kelvane {
 
@@ -39,54 +39,65 @@ std::string OriginName(Origin origin) {
 
 void PlacedData::Add(std::uint64_t address, std::span<const std::uint8_t> bytes, Origin origin) {
   if (bytes.empty()) return;
-  pieces_.push_back({address, bytes_.size(), bytes.size(), origin, pieces_.size()});
+  pieces_.push_back({address, bytes_.size(), bytes.size(), origin});
   bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
 }
 
 void PlacedData::WarnOverlaps(FileMessages& out) const {
-  std::vector<const Piece*> sorted;
-  for (const Piece& piece : pieces_) sorted.push_back(&piece);
-  std::ranges::sort(sorted, [](const Piece* a, const Piece* b) {
-    return std::tie(a->address, a->order) < std::tie(b->address, b->order);
-  });
-  struct Overlap {
-    const Piece* earlier;
-    const Piece* later;
-    std::uint64_t address;
+  // The flash as the pieces leave it, painted in file order: runs of bytes
+  // from one piece each, keyed by their first address. Each piece is
+  // compared with what it paints over, so a byte written back to the value
+  // it had says nothing more.
+  struct Run {
+    std::uint64_t end;
+    std::size_t offset;  // into bytes_, of the run's first byte
+    const Piece* piece;
   };
-  std::vector<Overlap> found;
-  for (std::size_t i = 0; i < sorted.size(); ++i) {
-    const Piece& a = *sorted[i];
-    const std::uint64_t aEnd = a.address + a.size;
-    for (std::size_t j = i + 1; j < sorted.size() && sorted[j]->address < aEnd; ++j) {
-      const Piece& b = *sorted[j];
-      const std::uint64_t end = std::min(aEnd, b.address + b.size);
-      for (std::uint64_t at = b.address; at < end; ++at) {
-        if (bytes_[a.offset + (at - a.address)] != bytes_[b.offset + (at - b.address)]) {
-          found.push_back(a.order < b.order ? Overlap{&a, &b, at} : Overlap{&b, &a, at});
+  std::map<std::uint64_t, Run> runs;
+  // A run boundary at `at`: the run across it split in two.
+  const auto split = [&runs](std::uint64_t at) {
+    auto it = runs.upper_bound(at);
+    if (it == runs.begin()) return;
+    --it;
+    if (it->first < at && it->second.end > at) {
+      runs[at] = {it->second.end, it->second.offset + (at - it->first), it->second.piece};
+      it->second.end = at;
+    }
+  };
+  std::size_t told = 0, untold = 0;
+  for (const Piece& piece : pieces_) {
+    const std::uint64_t end = piece.address + piece.size;
+    split(piece.address);
+    split(end);
+    const auto first = runs.lower_bound(piece.address), last = runs.lower_bound(end);
+    std::vector<const Piece*> named;  // each earlier piece told of once
+    for (auto it = first; it != last; ++it) {
+      const Piece* earlier = it->second.piece;
+      if (std::ranges::find(named, earlier) != named.end()) continue;
+      for (std::uint64_t at = it->first; at < it->second.end; ++at) {
+        const std::uint8_t was = bytes_[it->second.offset + (at - it->first)];
+        const std::uint8_t is = bytes_[piece.offset + (at - piece.address)];
+        if (was == is) continue;
+        named.push_back(earlier);
+        if (told == MOST_OVERLAP_WARNINGS) {
+          ++untold;
           break;
         }
+        ++told;
+        const std::string later = OriginName(piece.origin);
+        out.Notice(
+            "Warning: %s gives address 0x%llX the byte %02X where %s gave it %02X; %s's byte is "
+            "loaded\n",
+            later.c_str(), static_cast<unsigned long long>(at), is,
+            OriginName(earlier->origin).c_str(), was, later.c_str());
+        break;
       }
     }
+    runs.erase(first, last);
+    runs[piece.address] = {end, piece.offset, &piece};
   }
-  // In file order of the piece that overwrites.
-  std::ranges::sort(found, [](const Overlap& x, const Overlap& y) {
-    return std::tie(x.later->order, x.address) < std::tie(y.later->order, y.address);
-  });
-  for (std::size_t k = 0; k < found.size() && k < MOST_OVERLAP_WARNINGS; ++k) {
-    const Overlap& o = found[k];
-    out.Notice(
-        "Warning: %s gives address 0x%llX the byte %02X where %s gave it %02X; %s's byte is "
-        "loaded\n",
-        OriginName(o.later->origin).c_str(), static_cast<unsigned long long>(o.address),
-        bytes_[o.later->offset + (o.address - o.later->address)],
-        OriginName(o.earlier->origin).c_str(),
-        bytes_[o.earlier->offset + (o.address - o.earlier->address)],
-        OriginName(o.later->origin).c_str());
-  }
-  if (found.size() > MOST_OVERLAP_WARNINGS) {
-    out.Notice("Warning: %zu more places where the file gives an address a second value\n",
-               found.size() - MOST_OVERLAP_WARNINGS);
+  if (untold > 0) {
+    out.Notice("Warning: %zu more places where the file gives an address a second value\n", untold);
   }
 }
 

@@ -58,10 +58,10 @@ class DataSink {
 class PlacedData {
  public:
   void Add(std::uint64_t address, std::span<const std::uint8_t> bytes, Origin origin);
-  // A warning on the error stream for each pair of pieces that give an
-  // address two different values, naming the first such address, both
-  // values and both origins; the later piece is what the drive gets.
-  // Pieces that agree stay silent.
+  // A warning on the error stream for each piece that gives an address a
+  // value other than the one an earlier piece left there, naming the first
+  // such address, both values and both origins; the later piece is what the
+  // drive gets. Pieces that agree stay silent.
   void WarnOverlaps(FileMessages& out) const;
   // The addresses the data covers, in order, touching pieces merged.
   std::vector<AddressRange> Ranges() const;
@@ -72,7 +72,6 @@ class PlacedData {
     std::size_t offset;  // into bytes_
     std::size_t size;
     Origin origin;
-    std::size_t order;  // in the file
   };
   std::vector<Piece> pieces_;
   std::vector<std::uint8_t> bytes_;

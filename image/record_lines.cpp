@@ -220,7 +220,7 @@ int SRecordFileReader::Read(std::string& format) {
     out_.Notice(
         "Warning: the file has no end record (S%c or S%c) and no count record (S5) matching "
         "its %d data records: it may have been cut short\n",
-        rules_.endTypes[1], rules_.endTypes[0], dataRecords_);
+        rules_.endTypes[0], rules_.endTypes[1], dataRecords_);
   }
   return 0;
 }

@@ -108,7 +108,7 @@ struct SRecordRules {
   std::size_t longestLine;
   char widestRecord;         // '2' or '3', for the advice on over-long lines
   const char* dataTypes;     // "12" or "23"
-  const char* endTypes;      // "98" or "78"
+  const char* endTypes;      // "89" or "78"
   const char* refusedTypes;  // "37" or "19"
   const char* refusedMessage;
 };

@@ -111,7 +111,7 @@ constexpr SRecordRules WORD_IMAGE_RULES = {
     .longestLine = LONGEST_WORD_IMAGE_LINE,
     .widestRecord = '2',
     .dataTypes = "12",
-    .endTypes = "98",
+    .endTypes = "89",
     .refusedTypes = "37",
     .refusedMessage =
         "Error (file:%d) : 3 and 4 byte address field S-records are not supported\r\n"};

@@ -67,6 +67,10 @@ struct Ending {
 #define LONGER " characters long, longer than the "
 #define SHORTER " this drive family's S-record reader takes: write shorter records (for objcopy, "
 #define NO_FIRMWARE "File holds no firmware records. Nothing to load.\r\n"
+#define CHANGED(line, more)                              \
+  "Line " #line                                          \
+  " does not hold the bytes its checksum was made for: " \
+  "the file was damaged or changed by hand" more "\n"
 
 // clang-format off
 const Ending ENDINGS[] = {
@@ -89,6 +93,21 @@ const Ending ENDINGS[] = {
      "Line 1 holds a NUL byte, which no S-record file does: this looks like a binary image, which "
      "only the TK720 options /m and /s take\n"},
     {"HeaderAndCountOnly", "27", {"/9"}, "S0030000FC\n\nS5030000FC\n", NO_FIRMWARE, ""},
+    // A digit changed (04 to 05), a line cut in the middle, a wrong Intel HEX checksum (F2 is
+    // right), an ELF segment running past the file's end; Intel HEX and ELF for the TK720.
+    {"ChangedDigit", "nym", {}, "S20800001001020305DD\n",
+     "Error (file:1) : record checksum is DD where its bytes give DC\r\n",
+     CHANGED(1, ", or it is the backup of a drive that holds such a record")},
+    {"LineCutMidRecord", "tl3xx", {"/a"}, "S1050000AABB95\nS1050002CC", NOT_S,
+     "Line 2 ends after 3 of the 5 bytes its count gives: the file was cut short or damaged\n"},
+    {"HexChecksum", "27", {"/9"}, ":0400000001020304F3\n:00000001FF\n",
+     "Error (file:1) : record checksum is F3 where its bytes give F2\r\n", CHANGED(1, "")},
+    {"ElfSegmentPastItsEnd", "nym", {}, nullptr,
+     "Error (file:segment 0) : segment runs past the end of the file\r\n", ""},
+    {"HexForTk720", "tk720", {"/m"}, ":0400000001020304F2\n:00000001FF\n",
+     "File none.s is an Intel HEX file: make a binary image of it with objcopy -O binary\r\n", ""},
+    {"ElfForTk720Digest", "tk720-digest", {"/s"}, nullptr,
+     "File none.s is an ELF file: make a binary image of it with objcopy -O binary\r\n", ""},
     {"RecordsForTk720", "tk720", {"/m"}, "S00600004844521B\r\nS1050000AABB94\r\n",
      "File none.s is an S-record file: load it with no family option (Nym), /a or /9\r\n", ""},
     {"MissingDevice", nullptr, {"/c/dev/ttyUSB-none"}, nullptr, "/dev/ttyUSB-none",
@@ -103,6 +122,28 @@ const Ending ENDINGS[] = {
     {"PermissionDenied", nullptr, {"/cPTY"}, nullptr, "PTY", ": permission denied; "},
 };
 // clang-format on
+
+// An ELF32 little-endian executable whose one loadable segment claims 16 bytes at offset 84,
+// where the file ends 8 bytes later.
+std::string ElfPastItsEnd() {
+  std::string elf(92, '\0');
+  const auto put = [&elf](std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) elf[at + i] = static_cast<char>(value >> (8 * i));
+  };
+  elf.replace(0, 7,
+              "\x7F"
+              "ELF\x01\x01\x01");
+  put(16, 0x280002);  // e_type executable, e_machine ARM
+  put(20, 1);         // e_version
+  put(28, 52);        // e_phoff
+  put(40, 0x200034);  // e_ehsize 52, e_phentsize 32
+  put(44, 1);         // e_phnum
+  put(52, 1);         // p_type PT_LOAD
+  put(56, 84);        // p_offset
+  put(68, 16);        // p_filesz
+  put(72, 16);        // p_memsz
+  return elf;
+}
 
 std::string WithPty(std::string text, const testing::PseudoTerminal& pty) {
   if (const std::size_t at = text.find("PTY"); at != std::string::npos)
@@ -135,6 +176,7 @@ TEST_P(EndsWithStatusOne, AndSaysWhy) {
   if (name == "Directory") std::filesystem::create_directory(dir.File("none.s"));
   if (e.contents != nullptr) dir.Write("none.s", std::string(e.contents));
   if (name == "BinaryImageAsRecords") dir.Write("none.s", Example("tk720_sample.bin"));
+  if (name.starts_with("Elf")) dir.Write("none.s", ElfPastItsEnd());
   std::optional<Drive> drive;
   if (e.family != nullptr) drive.emplace(dir, e.family);
   std::vector<std::string> arguments;
