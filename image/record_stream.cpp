@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <vector>
 
 #include "image/elf_file.h"
@@ -187,7 +188,11 @@ StreamScan ScanRecordStream(std::span<const std::uint8_t> stream, std::size_t& p
 std::string FormatRecordStream(std::span<const std::uint8_t> records) {
   static constexpr char DIGITS[] = "0123456789ABCDEF";
   std::string text = EMPTY_HEADER_RECORD;
+  unsigned dataRecords = 0;
+  bool ended = false;
   for (std::size_t p = 0; p + 1 < records.size();) {
+    dataRecords += records[p] == '2' || records[p] == '3';
+    ended = ended || records[p] == '7' || records[p] == '8';
     const std::size_t end = std::min(records.size(), p + 2 + records[p + 1]);
     text += 'S';
     text += static_cast<char>(records[p]);
@@ -196,6 +201,16 @@ std::string FormatRecordStream(std::span<const std::uint8_t> records) {
       text += DIGITS[records[p] & 0x0F];
     }
     text += "\r\n";
+  }
+  // A stream loaded from a file without an end record gets a count record
+  // instead, which the stream does not hold: it says the backup is whole.
+  if (!ended && dataRecords <= 0xFFFF) {
+    const std::uint8_t count[] = {3, static_cast<std::uint8_t>(dataRecords >> 8),
+                                  static_cast<std::uint8_t>(dataRecords)};
+    char line[16];
+    std::snprintf(line, sizeof line, "S5%02X%02X%02X%02X\r\n", count[0], count[1], count[2],
+                  RecordChecksum(count));
+    text += line;
   }
   return text;
 }

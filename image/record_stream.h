@@ -40,8 +40,9 @@ StreamScan ScanRecordStream(std::span<const std::uint8_t> stream, std::size_t& p
 
 // An empty S0 header, then one S-record line per packed record of `records`
 // (the stream without its end marker), each of its own type with its own
-// checksum byte, CR LF ended:
-// the file that ReadRecordStream packs into exactly these bytes.
+// checksum byte, CR LF ended, and an S5 count of the data records when the
+// stream holds no end record: the file that ReadRecordStream packs into
+// exactly these bytes.
 std::string FormatRecordStream(std::span<const std::uint8_t> records);
 
 }  // namespace kelvane
