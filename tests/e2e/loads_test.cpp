@@ -291,7 +291,21 @@ TEST(Loads, EveryFormTheToolchainsWriteGivesTheSameFlash) {
     if (t.objcopyHex) forms.push_back("fw.ihex");
     Result first;
     Bytes firstFlash;
+    std::string dataAt;
     for (const std::string& form : forms) {
+      // The dry run names each form, and the same addresses for all.
+      std::vector<std::string> dry = {"/n", form};
+      if (*f.option != '\0') dry.insert(dry.begin(), f.option);
+      const std::string said = Load(dir, nullptr, dry).out;
+      const std::string format =
+          form == "fw.elf"    ? "ELF32 little endian"
+          : form == "fw.srec" ? (t.family == NYM ? "S-records S0 S3 S7" : "S-records S0 S1 S9")
+                              : "Intel HEX";
+      EXPECT_NE(said.find(" Format:           " + format + "\r\n Data at:  "), std::string::npos)
+          << said;
+      const std::size_t at = said.find(" Data at:");
+      if (dataAt.empty()) dataAt = said.substr(at, said.find('\n', at) - at);
+      EXPECT_EQ(said.substr(at, said.find('\n', at) - at), dataAt) << form;
       Drive drive(dir, f.name);
       std::vector<std::string> arguments = {form};
       if (*f.option != '\0') arguments.insert(arguments.begin(), f.option);

@@ -380,12 +380,14 @@ const Tool TOOLS[] = {
      " Erases:           0x2E000 to 0x3DFFF\r\n" BY_READING, {}, false},
     {"DryRunSeries27", "27", {}, {"/9", "/v", "/d", "series27_sample.s"}, {"/n"}, 0,
      "\r\nFirmware size: 4612 checksum 0563ed3b\r\n" DRY_RUN "27 series\r\n"
-     " File:             series27_sample.s\r\n Image bytes:      4612\r\n"
+     " File:             series27_sample.s\r\n Format:           S-records S0 S1 S2 S8\r\n"
+     " Data at:          0x0 to 0xBFF, 0x1000 to 0x11FF\r\n Image bytes:      4612\r\n"
      " Blocks to verify: 19 sectors, 1 to 19 of 19 (0x0 to 0x1200)\r\n"
      " Checksum sector:  479 at 0x1DF00\r\n Check value:      word image checksum 0563ed3b\r\n",
      {}, false},
     {"DryRunTk720", "tk720", {}, {"/m", "tk720_sample.bin"}, {"/n"}, 0,
-     DRY_RUN "TK720\r\n File:             tk720_sample.bin\r\n Image bytes:      3004\r\n"
+     DRY_RUN "TK720\r\n File:             tk720_sample.bin\r\n Format:           binary image\r\n"
+     " Image bytes:      3004\r\n"
      " Blocks to write:  12 blocks, 1 to 12 of 12 (0x4000 to 0x4B00)\r\n"
      " Check value:      check word 96DFB63B\r\n", {}, false},
     {"DryRunBackup", "tl3xx", {}, {"/a", "/uold.s"}, {"/n"}, 0, DRY_RUN "TL3xx\r\n Backup file:      old.s\r\n"
