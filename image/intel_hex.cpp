@@ -97,7 +97,9 @@ bool BeginsWithIntelHexRecord(std::span<const std::uint8_t> file) {
   if (end == file.size()) return false;
   if (file[end] == '\r' && (end + 1 == file.size() || file[end + 1] != '\n')) return false;
   std::vector<std::uint8_t> bytes;
-  if (!DecodeDigits(file.subspan(1, end - 1), bytes) || bytes.size() != bytes[0] + 5u) return false;
+  if (!DecodeDigits(file.subspan(1, end - 1), bytes) || bytes.empty() ||
+      bytes.size() != bytes[0] + 5u)
+    return false;
   return HexChecksum(std::span(bytes).first(bytes.size() - 1)) == bytes.back();
 }
 

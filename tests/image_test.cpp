@@ -12,6 +12,8 @@
 #include "image/binary_file.h"
 #include "image/checksummed_image.h"
 #include "image/digest_stamped_image.h"
+#include "image/elf_file.h"
+#include "image/intel_hex.h"
 #include "image/md5_digest.h"
 #include "image/record_stream.h"
 #include "image/sha256_digest.h"
@@ -306,6 +308,24 @@ TEST(BinaryImages, RecordFileToldApart) {
                                std::string("S113\0\n", 6)};
   for (std::size_t i = 0; i < std::size(cases); ++i)
     EXPECT_EQ(BeginsWithRecordLine(Bytes(cases[i].begin(), cases[i].end())), i < 3) << cases[i];
+  // Intel HEX (the first two) only with a whole first record, its checksum right, its line ended.
+  const std::string hex[] = {":0400000001020304F2\n", ":0400000001020304f2\r\n",
+                             ":0400000001020304F3\n", ":0400000001020304F2",
+                             ":04000000010203F2\n",   ":\n0000000000000",
+                             ":0400000001020304F2\rx"};
+  for (std::size_t i = 0; i < std::size(hex); ++i)
+    EXPECT_EQ(BeginsWithIntelHexRecord(Bytes(hex[i].begin(), hex[i].end())), i < 2) << hex[i];
+  // ELF only with a whole header: class, byte order, versions and header size right.
+  Bytes elf = Hex("7F 45 4C 46 01 02 01 00 00 00 00 00 00 00 00 00 00 02 00 28 00 00 00 01");
+  elf.resize(52);
+  elf[41] = 52;
+  EXPECT_TRUE(HoldsElfHeader(elf));
+  for (const std::size_t at : {4, 5, 6, 23, 41}) {
+    Bytes broken = elf;
+    broken[at] ^= 0x10;
+    EXPECT_FALSE(HoldsElfHeader(broken)) << at;
+  }
+  EXPECT_FALSE(HoldsElfHeader(std::span(elf).first(51)));
 }
 
 // MD5 for the digest drives, SHA-256 for the journal.
