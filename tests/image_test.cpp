@@ -36,6 +36,28 @@ std::string S2Line(int count) {
   return head + std::string(2 * count - 2, '0') + checksum + "\n";
 }
 
+// An ELF32 little-endian executable: one loadable segment for each {physical address, bytes},
+// the bytes after the program headers, entry point `entry`.
+std::string Elf(const std::vector<std::pair<std::uint32_t, Bytes>>& segments, std::uint32_t entry) {
+  Bytes elf = Hex("7F 45 4C 46 01 01 01 00 00 00 00 00 00 00 00 00 02 00 53 00 01 00 00 00");
+  const auto put = [&elf](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) elf.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  };
+  put(entry, 4), put(52, 4), put(0, 8), put(52, 2), put(32, 2),
+      put(std::uint32_t(segments.size()), 2);
+  put(0, 6);
+  std::uint32_t offset = 52 + 32 * std::uint32_t(segments.size());
+  for (const auto& [address, bytes] : segments) {
+    const auto size = std::uint32_t(bytes.size());
+    put(1, 4), put(offset, 4), put(address, 4), put(address, 4), put(size, 4), put(size + 4, 4);
+    put(7, 4), put(1, 4);
+    offset += size;
+  }
+  for (const auto& segment : segments)
+    elf.insert(elf.end(), segment.second.begin(), segment.second.end());
+  return std::string(elf.begin(), elf.end());
+}
+
 struct Case {
   const char* name;
   std::string file;
@@ -113,6 +135,13 @@ TEST(RecordReaders, WordImage) {
        "damaged\n"},
       {"HEX without its end", ":0400000001020304F2\n", 1,
        Error(1, "Intel HEX file has no end of file record: it may have been cut short\r\n")},
+      // ELF: each segment's file bytes (not the 4 more it takes in memory) at its physical address.
+      {"ELF", Elf({{0x10, Hex("AA BB")}, {0, Hex("01 02 03 04")}}, 2), 0,
+       "Warning (file:ELF header) : starting execution address is not zero\r\n" +
+           size(22, "0006c1a8"),
+       Hex("01 02 03 04 FF FF FF FF FF FF FF FF FF FF FF FF AA BB A8 C1 06 00")},
+      {"ELF segments overlapping", Elf({{0, Hex("01 02")}, {1, Hex("03")}}, 0), 1,
+       "Error (file:segment 1) : segment overlaps segment 0 at address 0x1\r\n"},
       // S-records checked line by line.
       {"count too small", "S1020000\n", 1,
        Error(1, "record count 02 is too small for its address and checksum\r\n")},
@@ -172,6 +201,11 @@ TEST(RecordReaders, RecordStream) {
       {"Intel HEX, 32-bit",
        ":020000040800F2\n:0400000001020304F2\n:0400000508000000EF\n:00000001FF\n", 0, "",
        Hex("33 09 08 00 00 00 01 02 03 04 E4 37 05 08 00 00 00 F2 FF FF")},
+      // An ELF segment of 40 bytes: records of 32 and 8.
+      {"ELF, 40 bytes", Elf({{0x20, Bytes(40, 0)}}, 0), 0, "",
+       unit::Cat(
+           unit::Cat(unit::Cat(Hex("32 24 00 00 20"), Bytes(32, 0)), Hex("BB 32 0C 00 00 40")),
+           unit::Cat(Bytes(8, 0), Hex("B3 38 04 00 00 00 FB FF FF")))},
       // Without an end record a file may have been cut short, unless an S5 counts its records.
       {"no end record",
        "S20800001001020304DD\n",
