@@ -104,78 +104,42 @@ TEST(RecordReaders, WordImage) {
     return "\r\nWarning : input file has odd number of bytes (" + std::to_string(length) +
            ") when\r\n          Atmel Flash organized as 16 bit word's array !\r\n";
   };
+  // clang-format off
   const Case tl3xx[] = {
-      {"odd length gets a zero byte", "S1060000010203F3\nS9030000FC\n", 0,
-       odd(3) + size(8, "00000204"), Hex("01 02 03 00 04 02 00 00")},
-      {"S2 after a gap of erased flash", "S2060000040A0BE0\nS804000000FB\n", 0,
-       size(10, "00020b08"), Hex("FF FF FF FF 0A 0B 08 0B 02 00")},
-      {"header, count and start records", "S0030000FC\n\nS1050000AABB95\nS5030001FB\nS9030010EC\r",
-       0, "Warning (file:5) : starting execution address is not zero\r\n" + size(6, "0000bbaa"),
-       Hex("AA BB AA BB 00 00")},
+      {"odd length gets a zero byte", "S1060000010203F3\nS9030000FC\n", 0, odd(3) + size(8, "00000204"), Hex("01 02 03 00 04 02 00 00")},
+      {"S2 after a gap of erased flash", "S2060000040A0BE0\nS804000000FB\n", 0, size(10, "00020b08"), Hex("FF FF FF FF 0A 0B 08 0B 02 00")},
+      {"header, count and start records", "S0030000FC\n\nS1050000AABB95\nS5030001FB\nS9030010EC\r", 0, "Warning (file:5) : starting execution address is not zero\r\n" + size(6, "0000bbaa"), Hex("AA BB AA BB 00 00")},
       // Intel HEX by its content: bytes at their full addresses (base 0x10000 from the 02
       // record), a start address (05) other than zero warned of as an S9's.
-      {"Intel HEX",
-       "\n:0400000001020304F2\n:020000021000EC\r\n:02000000AABB99\n:0400000500000010E7\n:"
-       "00000001FF\n",
-       0,
-       "Warning (file:5) : starting execution address is not zero\r\n" + size(65542, "7ffe41b0")},
-      {"HEX data past offset FFFF", ":02FFFF000102FD\n:00000001FF\n", 1,
-       Error(1, "data record runs past offset FFFF\r\n")},
+      {"Intel HEX", "\n:0400000001020304F2\n:020000021000EC\r\n:02000000AABB99\n:0400000500000010E7\n:00000001FF\n", 0, "Warning (file:5) : starting execution address is not zero\r\n" + size(65542, "7ffe41b0")},
+      {"HEX data past offset FFFF", ":02FFFF000102FD\n:00000001FF\n", 1, Error(1, "data record runs past offset FFFF\r\n")},
       {"HEX type 06", ":00000006FA\n", 1, Error(1, "unknown Intel HEX record type 06\r\n")},
-      {"HEX 04 of one byte", ":0100000401FA\n", 1,
-       Error(1, "Intel HEX record of type 04 holds 1 bytes, not 2\r\n")},
-      {"HEX record after the end", ":00000001FF\n:0400000001020304F2\n", 1,
-       Error(2, "record after the end of file record\r\n")},
-      {"HEX cut short",
-       ":0400000001020304F2\n:0000",
-       1,
-       Error(2, "record length does not match its byte count 00\r\n"),
-       {},
+      {"HEX record after the end", ":00000001FF\n:0400000001020304F2\n", 1, Error(2, "record after the end of file record\r\n")},
+      {"HEX cut short", ":0400000001020304F2\n:0000", 1, Error(2, "record length does not match its byte count 00\r\n"), {},
        "Line 2 holds 4 hex digits where its byte count gives 10: the file was cut short or "
        "damaged\n"},
-      {"HEX without its end", ":0400000001020304F2\n", 1,
-       Error(1, "Intel HEX file has no end of file record: it may have been cut short\r\n")},
+      {"HEX without its end", ":0400000001020304F2\n", 1, Error(1, "Intel HEX file has no end of file record: it may have been cut short\r\n")},
       // ELF: each segment's file bytes (not the 4 more it takes in memory) at its physical address.
-      {"ELF", Elf({{0x10, Hex("AA BB")}, {0, Hex("01 02 03 04")}}, 2), 0,
-       "Warning (file:ELF header) : starting execution address is not zero\r\n" +
-           size(22, "0006c1a8"),
-       Hex("01 02 03 04 FF FF FF FF FF FF FF FF FF FF FF FF AA BB A8 C1 06 00")},
-      {"ELF segments overlapping", Elf({{0, Hex("01 02")}, {1, Hex("03")}}, 0), 1,
-       "Error (file:segment 1) : segment overlaps segment 0 at address 0x1\r\n"},
+      {"ELF", Elf({{0x10, Hex("AA BB")}, {0, Hex("01 02 03 04")}}, 2), 0, "Warning (file:ELF header) : starting execution address is not zero\r\n" + size(22, "0006c1a8"), Hex("01 02 03 04 FF FF FF FF FF FF FF FF FF FF FF FF AA BB A8 C1 06 00")},
+      {"ELF segments overlapping", Elf({{0, Hex("01 02")}, {1, Hex("03")}}, 0), 1, "Error (file:segment 1) : segment overlaps segment 0 at address 0x1\r\n"},
       // S-records checked line by line.
-      {"count too small", "S1020000\n", 1,
-       Error(1, "record count 02 is too small for its address and checksum\r\n")},
-      {"checksum pair missing",
-       "S1050000AABB\nS9030000FC\n",
-       1,
-       Error(1, "not an S-record found\r\n"),
-       {},
+      {"count too small", "S1020000\n", 1, Error(1, "record count 02 is too small for its address and checksum\r\n")},
+      {"checksum pair missing", "S1050000AABB\nS9030000FC\n", 1, Error(1, "not an S-record found\r\n"), {},
        "Line 1 ends after 4 of the 5 bytes its count gives: the file was cut short or damaged\n"},
-      {"S9 checksum wrong",
-       "S1050000AABB95\nS9030000FB\n",
-       1,
-       Error(2, "record checksum is FB where its bytes give FC\r\n"),
-       {},
+      {"S9 checksum wrong", "S1050000AABB95\nS9030000FB\n", 1, Error(2, "record checksum is FB where its bytes give FC\r\n"), {},
        "Line 2 does not hold the bytes its checksum was made for: the file was damaged or changed "
        "by hand, or it is the backup of a drive that holds such a record\n"},
       // A header longer than the reader takes is skipped; data given twice warned of when it
       // differs.
-      {"long header, an address given twice",
-       "S0" + std::string(300, '0') + "\nS1040000AA51\nS1040000BB40\nS1040000BB40\nS9030000FC\n", 0,
-       odd(1) + size(6, "000000bb"), Hex("BB 00 BB 00 00 00"),
-       "Warning: line 3 gives address 0x0 the byte BB where line 2 gave it AA; line 3's byte is "
-       "loaded\n"},
-      {"S3 refused on its line", "S1050000AABB95\n\nS30600000000AA4F\n", 1,
-       Error(3, "3 and 4 byte address field S-records are not supported\r\n")},
-      {"not a record", "S1050000AABB95\nX1050000AABB00\n", 1,
-       Error(2, "not an S-record found\r\n")},
-      {"198 characters, the longest line", S2Line(97) + "S804000000FB\n", 0,
-       odd(93) + size(98, "00000000")},
-      {"TL3xx image of 65918 bytes", "S206010178123439\nS804000000FB\n", 0,
-       size(65918, "80bbb356")},
+      {"long header, an address given twice", "S0" + std::string(300, '0') + "\nS1040000AA51\nS1040000BB40\nS1040000BB40\nS9030000FC\n", 0, odd(1) + size(6, "000000bb"), Hex("BB 00 BB 00 00 00"), "Warning: line 3 gives address 0x0 the byte BB where line 2 gave it AA; line 3's byte is loaded\n"},
+      {"S3 refused on its line", "S1050000AABB95\n\nS30600000000AA4F\n", 1, Error(3, "3 and 4 byte address field S-records are not supported\r\n")},
+      {"not a record", "S1050000AABB95\nX1050000AABB00\n", 1, Error(2, "not an S-record found\r\n")},
+      {"198 characters, the longest line", S2Line(97) + "S804000000FB\n", 0, odd(93) + size(98, "00000000")},
+      {"TL3xx image of 65918 bytes", "S206010178123439\nS804000000FB\n", 0, size(65918, "80bbb356")},
       {"TL3xx image of 65920 bytes", "S1050000AABB95\nS20601017A123437\n", 1, Error(2, TOO_BIG)},
       {"TL3xx data ending at odd byte 65915", "S20501017AABD3\nS9030000FC\n", 1, Error(1, TOO_BIG)},
   };
+  // clang-format on
   const Case series27[] = {
       {"27 series image of 122622 bytes", "S20601DEF81234DC\nS804000000FB\n", 0,
        size(122622, "ef7b4496")},
@@ -191,67 +155,37 @@ TEST(RecordReaders, RecordStream) {
   // bytes, then one of 21 (or 22, one too many).
   std::string full;
   for (int i = 0; i < 5224; ++i) full += S2Line(47);
+  // clang-format off
   const Case cases[] = {
-      {"S3 and S7", "\nS3070000000000AB4D\n\nS70500000000FA\n", 0, "",
-       Hex("33 07 00 00 00 00 00 AB 4D 37 05 00 00 00 00 FA FF FF")},
+      {"S3 and S7", "\nS3070000000000AB4D\n\nS70500000000FA\n", 0, "", Hex("33 07 00 00 00 00 00 AB 4D 37 05 00 00 00 00 FA FF FF")},
       // Intel HEX packed into the records its S-record twin holds: S2 below 0x1000000 and an S8
       // start record of 0, S3 above and an S7 with the start address of the 05 record.
-      {"Intel HEX, 24-bit", ":0400000001020304F2\n:00000001FF\n", 0, "",
-       Hex("32 08 00 00 00 01 02 03 04 ED 38 04 00 00 00 FB FF FF")},
-      {"Intel HEX, 32-bit",
-       ":020000040800F2\n:0400000001020304F2\n:0400000508000000EF\n:00000001FF\n", 0, "",
-       Hex("33 09 08 00 00 00 01 02 03 04 E4 37 05 08 00 00 00 F2 FF FF")},
+      {"Intel HEX, 24-bit", ":0400000001020304F2\n:00000001FF\n", 0, "", Hex("32 08 00 00 00 01 02 03 04 ED 38 04 00 00 00 FB FF FF")},
+      {"Intel HEX, 32-bit", ":020000040800F2\n:0400000001020304F2\n:0400000508000000EF\n:00000001FF\n", 0, "", Hex("33 09 08 00 00 00 01 02 03 04 E4 37 05 08 00 00 00 F2 FF FF")},
       // An ELF segment of 40 bytes: records of 32 and 8.
-      {"ELF, 40 bytes", Elf({{0x20, Bytes(40, 0)}}, 0), 0, "",
-       unit::Cat(
-           unit::Cat(unit::Cat(Hex("32 24 00 00 20"), Bytes(32, 0)), Hex("BB 32 0C 00 00 40")),
-           unit::Cat(Bytes(8, 0), Hex("B3 38 04 00 00 00 FB FF FF")))},
+      {"ELF, 40 bytes", Elf({{0x20, Bytes(40, 0)}}, 0), 0, "", unit::Cat( unit::Cat(unit::Cat(Hex("32 24 00 00 20"), Bytes(32, 0)), Hex("BB 32 0C 00 00 40")), unit::Cat(Bytes(8, 0), Hex("B3 38 04 00 00 00 FB FF FF")))},
       // Without an end record a file may have been cut short, unless an S5 counts its records.
-      {"no end record",
-       "S20800001001020304DD\n",
-       0,
-       "",
-       {},
+      {"no end record", "S20800001001020304DD\n", 0, "", {},
        "Warning: the file has no end record (S7 or S8) and no count record (S5) matching its 1 "
        "data records: it may have been cut short\n"},
       {"no end record, counted", "S20800001001020304DD\nS5030001FB\n", 0, ""},
-      {"data after the end",
-       "S804000000FB\nS20800001001020304DD\n",
-       0,
-       "",
-       {},
+      {"data after the end", "S804000000FB\nS20800001001020304DD\n", 0, "", {},
        "Warning: line 2 holds a data record after the end record on line 1: two files joined?\n"},
-      {"count too small for S2", "S2030000FC\n", 1,
-       Error(1, "record count 03 is too small for its address and checksum\r\n")},
-      {"no data records", "S0030000FC\n\nS70500000000FA\n", 1,
-       "File holds no firmware records. Nothing to load.\r\n"},
-      {"NUL byte",
-       std::string("S20400000000FB\0\n", 16),
-       1,
-       Error(1, "not an S-record found\r\n"),
-       {},
+      {"no data records", "S0030000FC\n\nS70500000000FA\n", 1, "File holds no firmware records. Nothing to load.\r\n"},
+      {"NUL byte", std::string("S20400000000FB\0\n", 16), 1, Error(1, "not an S-record found\r\n"), {},
        "Line 1 holds a NUL byte, which no S-record file does: this looks like a binary image, "
        "which only the TK720 options /m and /s take\n"},
-      {"S1 refused", "S20800001001020304DD\nS1050000AABB95\n", 1,
-       Error(2, "2 byte address field S-record is not supported\r\n")},
-      {"S9 refused", "\n\nS9030000FC\n", 1,
-       Error(3, "2 byte address field S-record is not supported\r\n")},
-      {"file cut short in its last line",
-       "S20800001001020304DD\nS2080000",
-       1,
-       Error(2, "not an S-record found\r\n"),
-       {},
+      {"S1 refused", "S20800001001020304DD\nS1050000AABB95\n", 1, Error(2, "2 byte address field S-record is not supported\r\n")},
+      {"S9 refused", "\n\nS9030000FC\n", 1, Error(3, "2 byte address field S-record is not supported\r\n")},
+      {"file cut short in its last line", "S20800001001020304DD\nS2080000", 1, Error(2, "not an S-record found\r\n"), {},
        "Line 2 ends after 2 of the 8 bytes its count gives: the file was cut short or damaged\n"},
       {"second digit not hex", "S20800001001020G0499\n", 1, Error(1, "not an S-record found\r\n")},
-      {"stream of 255999 bytes",
-       full + S2Line(19),
-       0,
-       "",
-       {},
+      {"stream of 255999 bytes", full + S2Line(19), 0, "", {},
        "Warning: the file has no end record (S7 or S8) and no count record (S5) matching its 5225 "
        "data records: it may have been cut short\n"},
       {"stream of 256000 bytes", full + S2Line(20) + "S804000000FB\n", 1, Error(5225, TOO_BIG)},
   };
+  // clang-format on
   for (const Case& c : cases) Check(c, NYM_FAMILY);
 }
 

@@ -226,103 +226,67 @@ INSTANTIATE_TEST_SUITE_P(Matrix, Loads, ::testing::ValuesIn(FaultRows()), RowNam
 
 // ---- the forms the drives' toolchains write: one program, assembled and linked by its
 // family's toolchain, loaded as the ELF file, objcopy's S-records and Intel HEX and srec_cat's
-// Intel HEX, gives the drive the same flash byte for byte and the same console text.
-
-const char* const AVR_PROGRAM = R"(
-        .text
-        .global _start
-_start: ldi r16, 0x5A
-        out 0x18, r16
-        rjmp _start
-        .byte 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23
-)";
-// At the 32-bit addresses of a Nym's flash, so S3 records and an S7 start record.
-const char* const ARM_PROGRAM = R"(
-        .syntax unified
-        .thumb
-        .text
-        .global _start
-_start: movs r0, #0x5A
-        b _start
-        .byte 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23
-        .byte 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43
-)";
-
-bool Built(const TempDir& dir, const std::vector<std::string>& argv) {
-  ChildProcess tool(argv, dir.path());
-  return tool.Wait(std::chrono::seconds(60)) && tool.status() == 0;
-}
+// Intel HEX, gives the drive the same flash and the same console text, and /n the same addresses.
+// The ARM one lies at a Nym's 32-bit flash addresses: S3 records and an S7 start record.
+#define TABLE ".byte 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21\n"
+const char* const AVR_PROGRAM = ".global _start\n_start: ldi r16, 0x5A\nrjmp _start\n" TABLE;
+const char* const ARM_PROGRAM =
+    ".syntax unified\n.thumb\n.global _start\n_start: movs r0, #0x5A\n"
+    "b _start\n" TABLE TABLE;
 
 TEST(Loads, EveryFormTheToolchainsWriteGivesTheSameFlash) {
   // A Nym drive gets the records themselves, so every form must describe the same records: the
   // loader cuts an ELF segment into records of 32 bytes, as objcopy --srec-len=32 cuts the
   // section, and srec_cat's 32-byte blocks keep those records in Intel HEX. objcopy's own Intel
   // HEX has 16-byte records, which only the families that place data by address take alike.
-  const struct {
-    int family;
-    std::string tools;
-    const char* program;
-    std::vector<std::string> link, srec;
-    bool objcopyHex;
-  } TOOLCHAINS[] = {
-      {TL3XX, "avr-", AVR_PROGRAM, {}, {}, true},
-      {S27, "avr-", AVR_PROGRAM, {}, {}, true},
-      {NYM,
-       "arm-none-eabi-",
-       ARM_PROGRAM,
-       {"-Ttext=0x08000000", "-e", "_start"},
-       {"--srec-len=32"},
-       false},
-  };
-  for (const auto& t : TOOLCHAINS) {
-    const Family& f = FAMILIES[t.family];
+  const std::tuple<int, std::string, const char*, std::string, const char*> TOOLCHAINS[] = {
+      {TL3XX, "avr-", AVR_PROGRAM, "-N", "S-records S0 S1 S9"},
+      {S27, "avr-", AVR_PROGRAM, "-N", "S-records S0 S1 S9"},
+      {NYM, "arm-none-eabi-", ARM_PROGRAM, "-Ttext=0x08000000", "S-records S0 S3 S7"}};
+  for (const auto& [family, tools, program, link, records] : TOOLCHAINS) {
+    const Family& f = FAMILIES[family];
+    const auto with = [&f](std::vector<std::string> arguments) {
+      if (*f.option != '\0') arguments.insert(arguments.begin(), f.option);
+      return arguments;
+    };
     TempDir dir;
-    dir.Write("fw.s", std::string(t.program));
-    std::vector<std::string> link = {t.tools + "ld", "-N", "-o", "fw.elf", "fw.o"};
-    link.insert(link.end(), t.link.begin(), t.link.end());
-    std::vector<std::string> srec = {t.tools + "objcopy", "-O", "srec", "fw.elf", "fw.srec"};
-    srec.insert(srec.end(), t.srec.begin(), t.srec.end());
-    ASSERT_TRUE(Built(dir, {t.tools + "as", "-o", "fw.o", "fw.s"}) && Built(dir, link) &&
-                Built(dir, srec) &&
-                Built(dir, {t.tools + "objcopy", "-O", "ihex", "fw.elf", "fw.ihex"}) &&
-                Built(dir, {"srec_cat", "fw.srec", "-o", "fw.hex", "-intel", "-obs=32"}))
-        << t.tools;
-    std::vector<std::string> forms = {"fw.srec", "fw.elf", "fw.hex"};
-    if (t.objcopyHex) forms.push_back("fw.ihex");
+    dir.Write("fw.s", std::string(program));
+    for (const std::vector<std::string>& argv : std::vector<std::vector<std::string>>{
+             {tools + "as", "-o", "fw.o", "fw.s"},
+             {tools + "ld", "-N", link, "-e", "_start", "-o", "fw.elf", "fw.o"},
+             {tools + "objcopy", "-O", "srec", "--srec-len=32", "fw.elf", "fw.srec"},
+             {tools + "objcopy", "-O", "ihex", "fw.elf", "fw.ihex"},
+             {"srec_cat", "fw.srec", "-o", "fw.hex", "-intel", "-obs=32"}}) {
+      ChildProcess tool(argv, dir.path());
+      ASSERT_TRUE(tool.Wait(60s) && tool.status() == 0) << argv[0] << tool.Stderr();
+    }
+    const std::pair<std::string, std::string> forms[] = {{"fw.srec", records},
+                                                         {"fw.elf", "ELF32 little endian"},
+                                                         {"fw.hex", "Intel HEX"},
+                                                         {"fw.ihex", "Intel HEX"}};
     Result first;
     Bytes firstFlash;
     std::string dataAt;
-    for (const std::string& form : forms) {
-      // The dry run names each form, and the same addresses for all.
-      std::vector<std::string> dry = {"/n", form};
-      if (*f.option != '\0') dry.insert(dry.begin(), f.option);
-      const std::string said = Load(dir, nullptr, dry).out;
-      const std::string format =
-          form == "fw.elf"    ? "ELF32 little endian"
-          : form == "fw.srec" ? (t.family == NYM ? "S-records S0 S3 S7" : "S-records S0 S1 S9")
-                              : "Intel HEX";
-      EXPECT_NE(said.find(" Format:           " + format + "\r\n Data at:  "), std::string::npos)
-          << said;
-      const std::size_t at = said.find(" Data at:");
-      if (dataAt.empty()) dataAt = said.substr(at, said.find('\n', at) - at);
-      EXPECT_EQ(said.substr(at, said.find('\n', at) - at), dataAt) << form;
+    for (const auto& [form, format] : forms) {
+      if (family == NYM && form == "fw.ihex") continue;
+      // The dry run names the form; the same addresses for every one.
+      const std::string said = Load(dir, nullptr, with({"/n", form})).out;
+      const std::size_t at = said.find(" Format:           " + format + "\r\n Data at:  ");
+      ASSERT_NE(at, std::string::npos) << said;
+      const std::size_t from = at + format.size() + 21;
+      const std::string line = said.substr(from, said.find('\n', from) - from);
+      EXPECT_EQ(line, dataAt.empty() ? dataAt = line : dataAt) << form;
       Drive drive(dir, f.name);
-      std::vector<std::string> arguments = {form};
-      if (*f.option != '\0') arguments.insert(arguments.begin(), f.option);
-      const Result run = Load(dir, &drive, arguments);
+      const Result run = Load(dir, &drive, with({form}));
       const Bytes flash = drive.Stop();
-      EXPECT_EQ(run.status, 0) << form << run.out;
-      EXPECT_TRUE(run.out.ends_with(VERIFIED)) << form;
-      EXPECT_EQ(run.err, "") << form;
-      if (form == forms.front()) {
+      EXPECT_TRUE(run.status == 0 && run.out.ends_with(VERIFIED) && run.err.empty()) << form;
+      if (form == "fw.srec") {
         first = run;
         firstFlash = flash;
         EXPECT_FALSE(SameFlash(Bytes(FlashSize(f.name), 0xFF), flash));
-        continue;
       }
       // The same but for the port line: each drive-sim has a terminal of its own.
-      EXPECT_EQ(run.out.substr(run.out.find(" baud")), first.out.substr(first.out.find(" baud")))
-          << form;
+      EXPECT_EQ(run.out.substr(run.out.find(" baud")), first.out.substr(first.out.find(" baud")));
       EXPECT_TRUE(SameFlash(firstFlash, flash)) << f.name << " " << form;
     }
   }
