@@ -153,15 +153,17 @@ int ReadRecordStream(std::span<const std::uint8_t> file, std::span<std::uint8_t>
   StreamWriter stream(area, out);
   std::string format;
   int result = 0;
+  // Intel HEX and ELF data is packed into records, closed by an end record.
+  bool packed = true;
   if (BeginsWithElfMagic(file)) {
     result = ReadElfFile(file, stream, out, format);
   } else if (LooksLikeIntelHex(file)) {
     format = "Intel HEX";
     result = ReadIntelHex(file, stream, out);
   } else {
+    packed = false;
     result = ReadSRecords(file, NYM_RULES, stream, out, format);
   }
-  const bool packed = format.starts_with("ELF") || format.starts_with("Intel");
   if (result == 0 && packed && !stream.AppendEnd()) result = 1;
   if (result == 0 && !stream.Close(0, length)) result = 1;
   if (result != 0) return 1;
