@@ -114,6 +114,8 @@ TEST(RecordReaders, WordImage) {
       {"Intel HEX", "\n:0400000001020304F2\n:020000021000EC\r\n:02000000AABB99\n:0400000500000010E7\n:00000001FF\n", 0, "Warning (file:5) : starting execution address is not zero\r\n" + size(65542, "7ffe41b0")},
       {"HEX data past offset FFFF", ":02FFFF000102FD\n:00000001FF\n", 1, Error(1, "data record runs past offset FFFF\r\n")},
       {"HEX type 06", ":00000006FA\n", 1, Error(1, "unknown Intel HEX record type 06\r\n")},
+      {"HEX digit G", ":04000000010203G4F2\n:00000001FF\n", 1, Error(1, "not an Intel HEX record\r\n")},
+      {"ELF object file", Elf({{0, Hex("01 02")}}, 0).replace(16, 1, 1, '\1'), 1, "Error (file:ELF header) : not an executable ELF file\r\n"},
       {"HEX record after the end", ":00000001FF\n:0400000001020304F2\n", 1, Error(2, "record after the end of file record\r\n")},
       {"HEX cut short", ":0400000001020304F2\n:0000", 1, Error(2, "record length does not match its byte count 00\r\n"), {},
        "Line 2 holds 4 hex digits where its byte count gives 10: the file was cut short or "
@@ -164,6 +166,8 @@ TEST(RecordReaders, RecordStream) {
       {"Intel HEX, 32-bit", ":020000040800F2\n:0400000001020304F2\n:0400000508000000EF\n:00000001FF\n", 0, "", Hex("33 09 08 00 00 00 01 02 03 04 E4 37 05 08 00 00 00 F2 FF FF")},
       // An ELF segment of 40 bytes: records of 32 and 8.
       {"ELF, 40 bytes", Elf({{0x20, Bytes(40, 0)}}, 0), 0, "", unit::Cat( unit::Cat(unit::Cat(Hex("32 24 00 00 20"), Bytes(32, 0)), Hex("BB 32 0C 00 00 40")), unit::Cat(Bytes(8, 0), Hex("B3 38 04 00 00 00 FB FF FF")))},
+      // The last byte a 32-bit address reaches.
+      {"ELF at 0xFFFFFFFF", Elf({{0xFFFFFFFF, Hex("01")}}, 0), 0, "", Hex("33 06 FF FF FF FF 01 FC 38 04 00 00 00 FB FF FF")},
       // Without an end record a file may have been cut short, unless an S5 counts its records.
       {"no end record", "S20800001001020304DD\n", 0, "", {},
        "Warning: the file has no end record (S7 or S8) and no count record (S5) matching its 1 "
