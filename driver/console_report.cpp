@@ -48,7 +48,18 @@ void ConsoleReport::LinkEstablished(const DriveIdentity& identity) {
 }
 
 void ConsoleReport::FileMessage(const kelvane::FileMessage& message) {
-  Put(message.text);
+  if (message.kind != FileMessageKind::Notice) {
+    Put(message.text);
+    return;
+  }
+  // A notice about the file goes to the error stream, so the console keeps
+  // the drive tools' lines; a station's transcripts leave it to the station,
+  // which says it once for all its drives.
+  if (fileNotices_) {
+    Flush();
+    std::fwrite(message.text.data(), 1, message.text.size(), err_);
+    std::fflush(err_);
+  }
 }
 
 void ConsoleReport::Note(std::string_view text) {

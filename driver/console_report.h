@@ -20,8 +20,11 @@ class ConsoleReport : public RunReport {
   // reach it with control bytes (an escape sequence could rewrite the
   // screen); each shows as "?". Into a file or a pipe every byte goes as
   // the drive sent it.
-  ConsoleReport(std::FILE* out, std::FILE* err, bool live = true, bool terminal = false)
-      : out_(out), err_(err), live_(live), terminal_(terminal) {}
+  // `fileNotices`: the file's notices (warnings for the error stream) are
+  // told on `err`.
+  ConsoleReport(std::FILE* out, std::FILE* err, bool live = true, bool terminal = false,
+                bool fileNotices = true)
+      : out_(out), err_(err), live_(live), terminal_(terminal), fileNotices_(fileNotices) {}
 
   void PortOpened(std::string_view port, int baud) override;
   void LinkAttemptFailed(int remaining) override;
@@ -51,6 +54,7 @@ class ConsoleReport : public RunReport {
   std::FILE* err_;
   bool live_;
   bool terminal_;
+  bool fileNotices_;
 };
 
 // The line a Ctrl-C leaves: before which block of which pass the run

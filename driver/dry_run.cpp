@@ -35,6 +35,23 @@ void PrintCheckValue(const CheckValue& check, std::FILE* out) {
   }
 }
 
+// What the file is, and the addresses its data covers (last addresses
+// included), as the image was built from it.
+void PrintDescription(const FileDescription& description, std::FILE* out) {
+  if (description.format.empty()) return;
+  PrintLabel("Format:", out);
+  std::fprintf(out, "%s\r\n", description.format.c_str());
+  if (description.ranges.empty()) return;
+  PrintLabel("Data at:", out);
+  const char* separator = "";
+  for (const AddressRange& range : description.ranges) {
+    std::fprintf(out, "%s0x%llX to 0x%llX", separator, static_cast<unsigned long long>(range.first),
+                 static_cast<unsigned long long>(range.end - 1));
+    separator = ", ";
+  }
+  std::fputs("\r\n", out);
+}
+
 }  // namespace
 
 int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* out,
@@ -78,6 +95,7 @@ int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* o
   }
   PrintLabel("File:", out);
   std::fprintf(out, "%s\r\n", clears ? "none, the flash is cleared" : image.fileName.c_str());
+  PrintDescription(image.description, out);
   // A clear sends erased sectors, not a file's image: its bytes are those of
   // the sectors it sends.
   const int blockCount = image.total - image.first;

@@ -211,6 +211,10 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
     return 1;
   }
 
+  // What is odd about the file is said once, before the drives' table.
+  for (const FileMessage& message : image.messages.all())
+    if (message.kind == FileMessageKind::Notice) std::fputs(message.text.c_str(), err);
+  std::fflush(err);
   StationBoard board(out, EnableCursorMoves(out), names);
   std::vector<std::unique_ptr<DriveResult>> results;
   for (std::size_t i = 0; i < names.size(); ++i) results.push_back(std::make_unique<DriveResult>());
@@ -226,7 +230,7 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
         if (transcripts[i]) {
           // Byte for byte what kelvane prints for this drive.
           PrintBanner(transcripts[i].get());
-          reports.push_back(&transcript.emplace(transcripts[i].get(), err, false));
+          reports.push_back(&transcript.emplace(transcripts[i].get(), err, false, false, false));
         }
         ReportFanOut report(reports);
         result.outcome = RunDrive({.options = portOptions[i],

@@ -6,6 +6,7 @@
 #include "flash/checksum_sector.h"
 #include "flash/procedures.h"
 #include "image/checksummed_image.h"
+#include "image/record_lines.h"
 #include "image/record_stream.h"
 #include "image/whole_file.h"
 #include "image/word_image.h"
@@ -86,6 +87,29 @@ int ReadChecksumSector(SerialPort& port, const BlockFamily& family,
   return static_cast<int>(2 * words + 4);
 }
 
+// A drive loaded before record checksums were checked may hold a record
+// whose checksum byte does not match it: the backup keeps the drive's bytes
+// as they are, and says which record a load of the backup will refuse.
+void WarnOfWrongChecksums(std::span<const std::uint8_t> records, RunReport& report) {
+  int record = 0;
+  for (std::size_t p = 0; p + 1 < records.size(); p += 2 + records[p + 1]) {
+    ++record;
+    const std::uint8_t count = records[p + 1];
+    if (count == 0 || p + 2 + count > records.size()) continue;
+    const auto bytes = records.subspan(p + 1, count);  // the count and all but the checksum
+    const std::uint8_t expected = RecordChecksum(bytes), given = records[p + 1 + count];
+    if (given == expected) continue;
+    char line[200];
+    // The backup's first line is its S0 header.
+    std::snprintf(line, sizeof line,
+                  "Warning: the drive's record %d (line %d of the backup) has the checksum %02X "
+                  "where its bytes give %02X: saved as the drive holds it, a load of the backup "
+                  "refuses that line\n",
+                  record, record + 1, unsigned{given}, unsigned{expected});
+    report.FileMessage({FileMessageKind::Notice, line});
+  }
+}
+
 }  // namespace
 
 PassEnd BackUpRecordStream(SerialPort& port, const BlockFamily& family,
@@ -112,6 +136,7 @@ PassEnd BackUpRecordStream(SerialPort& port, const BlockFamily& family,
   if (!HoldsDataRecords(records))
     return NoImage(flash, "record stream", "it holds no data records", report);
   Take(FormatRecordStream(records), file);
+  WarnOfWrongChecksums(records, report);
   return PassEnd::Completed;
 }
 

@@ -1,26 +1,16 @@
 #include "flash/firmware_source.h"
 
+#include "image/firmware_file.h"
+
 namespace kelvane {
 
-namespace {
-
-void RefuseCannotOpen(const RunOptions& options, FileMessages& out) {
-  out.Refuse("Can't open file %s\r\n", FileNameForDisplay(options));
-}
-
-}  // namespace
-
-FirmwareFile OpenNamedFirmwareFile(const RunOptions& options, FileMessages& out) {
-  FirmwareFile file;
-  if (options.fileName) file = OpenFirmwareFile(options.fileName->c_str());
-  if (!file) RefuseCannotOpen(options, out);
-  return file;
-}
-
-const char* BinaryImageFileName(const RunOptions& options, FileMessages& out) {
-  if (options.fileName) return options.fileName->c_str();
-  RefuseCannotOpen(options, out);
-  return nullptr;
+bool ReadNamedFirmwareFile(const RunOptions& options, std::vector<std::uint8_t>& bytes,
+                           FileMessages& out) {
+  if (!options.fileName) {
+    out.Refuse("Can't open file %s\r\n", FileNameForDisplay(options));
+    return false;
+  }
+  return ReadFirmwareFile(options.fileName->c_str(), bytes, out) == 0;
 }
 
 }  // namespace kelvane

@@ -1,18 +1,18 @@
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "flash/run_options.h"
 #include "image/file_messages.h"
-#include "image/firmware_file.h"
 
 namespace kelvane {
 
-// Opens the S-record file the command line named. Null, after "Can't open
-// file" (the name shown as "(null)" when none was given), when it cannot be
-// read.
-FirmwareFile OpenNamedFirmwareFile(const RunOptions& options, FileMessages& out);
-
-// The binary image readers take the name itself; null when none was given,
-// after the same "Can't open file" refusal they would say.
-const char* BinaryImageFileName(const RunOptions& options, FileMessages& out);
+// Reads the whole file the command line named into `bytes`, once: every
+// image and the journal's hash are made of these bytes. False, after "Can't
+// open file" (the name shown as "(null)" when none was given) or "Can't
+// read file", when it cannot be read.
+bool ReadNamedFirmwareFile(const RunOptions& options, std::vector<std::uint8_t>& bytes,
+                           FileMessages& out);
 
 }  // namespace kelvane

@@ -33,10 +33,12 @@ PreparedImage PrepareNymImage(const RunOptions& options, const BlockFamily& fami
     image.length = CLEAR_IMAGE_LENGTH;
     if (options.clearMode == ClearMode::ParametersSection) image.first = PARAMETERS_FIRST_SECTOR;
   } else {
-    FirmwareFile file = OpenNamedFirmwareFile(options, image.messages);
-    image.refused = !file || ReadRecordStream(file.get(), area, image.length, image.messages) != 0;
+    std::vector<std::uint8_t> file;
+    image.refused =
+        !ReadNamedFirmwareFile(options, file, image.messages) ||
+        ReadRecordStream(file, area, image.length, image.messages, &image.description) != 0;
     if (image.refused) return image;
-    image.fileSha256 = Sha256OfFile(options.fileName->c_str());
+    image.fileSha256 = Sha256Of(file);
     std::fill(area.begin() + std::min<std::ptrdiff_t>(image.length, std::ssize(area)), area.end(),
               std::uint8_t{0xFF});
   }
@@ -52,6 +54,7 @@ bool TellFileMessages(const PreparedImage& image, RunReport& report) {
     if (message.kind == FileMessageKind::Refusal) {
       refusal.line += message.text;
     } else if (message.kind == FileMessageKind::Explanation) {
+      // Why the file was refused, said with the refusal.
       refusal.detail += message.text;
     } else {
       report.FileMessage(message);

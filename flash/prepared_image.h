@@ -9,6 +9,7 @@
 #include "flash/block_passes.h"
 #include "flash/run_options.h"
 #include "image/file_messages.h"
+#include "image/firmware_data.h"
 
 namespace kelvane {
 
@@ -39,9 +40,12 @@ struct PreparedImage {
   int total = 0;
   std::string fileName = "(null)";
   CheckValue check;
-  // The SHA-256 of the file's bytes as read, for a journal; none for a clear
-  // or a file that could not be read.
+  // The SHA-256 of the file's bytes as read, the very bytes the image was
+  // made of, for a journal; none for a clear or a file that could not be read.
   std::optional<std::array<std::uint8_t, 32>> fileSha256;
+  // What the file is and where its data lies, for a dry run to show; no
+  // format for a clear.
+  FileDescription description;
 
   BlockRange range() const { return {.image = bytes, .first = first, .total = total}; }
 };

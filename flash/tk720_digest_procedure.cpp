@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "flash/block_passes.h"
 #include "flash/firmware_source.h"
@@ -52,15 +53,17 @@ bool VerifyDigest(const ProcedureRun& run, bool& matched) {
 PreparedImage PrepareTK720DigestImage(const RunOptions& options, const BlockFamily& family,
                                       std::uint32_t now) {
   PreparedImage image;
-  const char* fileName = BinaryImageFileName(options, image.messages);
+  std::vector<std::uint8_t> file;
   // The stamp lies outside the digested bytes: it records when the drive was
   // loaded without changing what the drive reports.
   DigestStampedImage stamped;
   image.refused =
-      fileName == nullptr || PrepareDigestStampedImage(fileName, now, stamped, image.messages) != 0;
+      !ReadNamedFirmwareFile(options, file, image.messages) ||
+      PrepareDigestStampedImage(file, options.fileName->c_str(), now, stamped, image.messages) != 0;
   if (image.refused) return image;
-  image.fileSha256 = Sha256OfFile(fileName);
-  image.fileName = fileName;
+  image.fileSha256 = Sha256Of(file);
+  image.fileName = *options.fileName;
+  image.description.format = "binary image";
   image.length = stamped.length;
   image.check.kind = CheckKind::Digest;
   std::ranges::copy(stamped.digest(), image.check.digest.begin());

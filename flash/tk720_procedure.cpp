@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "flash/block_passes.h"
 #include "flash/firmware_source.h"
 #include "flash/prepared_image.h"
@@ -11,13 +13,15 @@ namespace kelvane {
 PreparedImage PrepareTK720Image(const RunOptions& options, const BlockFamily& family,
                                 std::uint32_t /*now*/) {
   PreparedImage image;
-  const char* fileName = BinaryImageFileName(options, image.messages);
+  std::vector<std::uint8_t> file;
   ChecksummedImage checksummed;
   image.refused =
-      fileName == nullptr || PrepareChecksummedImage(fileName, checksummed, image.messages) != 0;
+      !ReadNamedFirmwareFile(options, file, image.messages) ||
+      PrepareChecksummedImage(file, options.fileName->c_str(), checksummed, image.messages) != 0;
   if (image.refused) return image;
-  image.fileSha256 = Sha256OfFile(fileName);
-  image.fileName = fileName;
+  image.fileSha256 = Sha256Of(file);
+  image.fileName = *options.fileName;
+  image.description.format = "binary image";
   image.length = checksummed.length;
   image.bytes = std::move(checksummed.bytes);
   // The check word closes the image, most significant byte first as the

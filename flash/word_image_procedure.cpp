@@ -70,11 +70,12 @@ PreparedImage PrepareWordImage(const RunOptions& options, const BlockFamily& fam
                                std::uint32_t /*now*/) {
   PreparedImage image;
   image.bytes.assign(family.imageArea, 0xFF);
-  FirmwareFile file = OpenNamedFirmwareFile(options, image.messages);
-  image.refused = !file || ReadWordImage(file.get(), image.bytes, family.maxImageLength,
-                                         image.length, image.messages) != 0;
+  std::vector<std::uint8_t> file;
+  image.refused = !ReadNamedFirmwareFile(options, file, image.messages) ||
+                  ReadWordImage(file, image.bytes, family.maxImageLength, image.length,
+                                image.messages, &image.description) != 0;
   if (image.refused) return image;
-  image.fileSha256 = Sha256OfFile(options.fileName->c_str());
+  image.fileSha256 = Sha256Of(file);
   image.fileName = FileNameForDisplay(options);
   image.check = {.kind = CheckKind::WordImageChecksum,
                  .word = FirmwareChecksum(image.bytes, image.length)};

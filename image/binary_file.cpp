@@ -1,9 +1,11 @@
 #include "image/binary_file.h"
 
+#include <algorithm>
 #include <climits>
 #include <new>
 
-#include "image/firmware_file.h"
+#include "image/elf_file.h"
+#include "image/intel_hex.h"
 
 namespace kelvane {
 
@@ -11,7 +13,7 @@ namespace {
 
 // The image length travels as an int, rounded up to whole words with the
 // check word after it; a file too long for that cannot be loaded.
-constexpr long LONGEST_BINARY_IMAGE_FILE = INT_MAX - static_cast<long>(BINARY_IMAGE_SLACK);
+constexpr std::size_t LONGEST_BINARY_IMAGE_FILE = INT_MAX - BINARY_IMAGE_SLACK;
 
 const char* NameForDisplay(const char* fileName) {
   return fileName != nullptr ? fileName : "(null)";
@@ -35,51 +37,43 @@ bool BeginsWithRecordLine(std::span<const std::uint8_t> bytes) {
   return true;
 }
 
-int LoadBinaryImageFile(const char* fileName, std::size_t headerLength,
-                        std::vector<std::uint8_t>& bytes, std::size_t& fileLength,
+int LoadBinaryImageFile(std::span<const std::uint8_t> file, const char* fileName,
+                        std::size_t headerLength, std::vector<std::uint8_t>& bytes,
                         FileMessages& out) {
-  FirmwareFile file = OpenFirmwareFile(fileName);
-  if (!file) {
-    out.Refuse("Can't open file %s\r\n", NameForDisplay(fileName));
-    return 1;
-  }
-
-  long length = -1;
-  if (std::fseek(file.get(), 0, SEEK_END) == 0) length = std::ftell(file.get());
-  if (length < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) {
-    out.Refuse("Can't read file %s\r\n", NameForDisplay(fileName));
-    return 1;
-  }
-  if (length == 0) {
+  if (file.empty()) {
     out.Refuse("File is empty. Nothing to load.\r\n");
     return 1;
   }
-  if (static_cast<std::size_t>(length) < headerLength) {
+  if (file.size() < headerLength) {
     out.Refuse("File is too short for the image header. Nothing to load.\r\n");
     return 1;
   }
-  if (length > LONGEST_BINARY_IMAGE_FILE) {
+  if (file.size() > LONGEST_BINARY_IMAGE_FILE) {
     out.Refuse("Not enough memory to load file %s\r\n", NameForDisplay(fileName));
     return 1;
   }
-
-  const std::size_t size = static_cast<std::size_t>(length);
-  try {
-    bytes.assign(size + BINARY_IMAGE_SLACK, 0xFF);
-  } catch (const std::bad_alloc&) {
-    out.Refuse("Not enough memory to load file %s\r\n", NameForDisplay(fileName));
-    return 1;
-  }
-  if (std::fread(bytes.data(), 1, size, file.get()) != size) {
-    out.Refuse("Can't read file %s\r\n", NameForDisplay(fileName));
-    return 1;
-  }
-  if (BeginsWithRecordLine(std::span(bytes).first(size))) {
+  if (BeginsWithRecordLine(file)) {
     out.Refuse("File %s is an S-record file: load it with no family option (Nym), /a or /9\r\n",
                NameForDisplay(fileName));
     return 1;
   }
-  fileLength = size;
+  // What a toolchain writes besides S-records: the drive would get its text
+  // or its headers as firmware.
+  const char* format = BeginsWithIntelHexRecord(file) ? "an Intel HEX"
+                       : HoldsElfHeader(file)         ? "an ELF"
+                                                      : nullptr;
+  if (format != nullptr) {
+    out.Refuse("File %s is %s file: make a binary image of it with objcopy -O binary\r\n",
+               NameForDisplay(fileName), format);
+    return 1;
+  }
+  try {
+    bytes.assign(file.size() + BINARY_IMAGE_SLACK, 0xFF);
+  } catch (const std::bad_alloc&) {
+    out.Refuse("Not enough memory to load file %s\r\n", NameForDisplay(fileName));
+    return 1;
+  }
+  std::ranges::copy(file, bytes.begin());
   return 0;
 }
 

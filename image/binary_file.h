@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <vector>
 
@@ -20,14 +19,15 @@ inline constexpr std::size_t BINARY_IMAGE_SLACK = 512;
 // always does.
 bool BeginsWithRecordLine(std::span<const std::uint8_t> bytes);
 
-// Reads the whole binary image file `fileName` into `bytes`, sized to the
-// file's length plus BINARY_IMAGE_SLACK and 0xFF (erased flash) wherever the
-// file does not reach. A file shorter than `headerLength` bytes leaves no room
-// for the header the loader writes over its start and is refused, as is an
-// S-record file (its text would become the drive's firmware). Returns 0
-// with the file's length in `fileLength`, or 1 after saying why in `out`.
-int LoadBinaryImageFile(const char* fileName, std::size_t headerLength,
-                        std::vector<std::uint8_t>& bytes, std::size_t& fileLength,
+// Copies the binary image file's bytes `file` (named `fileName`) into
+// `bytes`, sized to the file's length plus BINARY_IMAGE_SLACK and 0xFF
+// (erased flash) wherever the file does not reach. A file shorter than
+// `headerLength` bytes leaves no room for the header the loader writes over
+// its start and is refused, as are an S-record, Intel HEX or ELF file (its
+// text or headers would become the drive's firmware). Returns 0, or 1 after
+// saying why in `out`.
+int LoadBinaryImageFile(std::span<const std::uint8_t> file, const char* fileName,
+                        std::size_t headerLength, std::vector<std::uint8_t>& bytes,
                         FileMessages& out);
 
 }  // namespace kelvane

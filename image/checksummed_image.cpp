@@ -34,9 +34,10 @@ bool ChecksummedImageSumsToZero(std::span<const std::uint8_t> image) {
   return sum == 0;
 }
 
-int PrepareChecksummedImage(const char* fileName, ChecksummedImage& image, FileMessages& out) {
-  std::size_t fileLength = 0;
-  if (LoadBinaryImageFile(fileName, HEADER_BYTES, image.bytes, fileLength, out) != 0) return 1;
+int PrepareChecksummedImage(std::span<const std::uint8_t> file, const char* fileName,
+                            ChecksummedImage& image, FileMessages& out) {
+  if (LoadBinaryImageFile(file, fileName, HEADER_BYTES, image.bytes, out) != 0) return 1;
+  const std::size_t fileLength = file.size();
   std::vector<std::uint8_t>& bytes = image.bytes;
 
   // The drive sums the image as 32-bit words, most significant byte first.

@@ -18,13 +18,14 @@ constexpr std::size_t LENGTH_FIELD_BYTES = 4;
 
 }  // namespace
 
-int PrepareDigestStampedImage(const char* fileName, std::uint32_t timeStamp,
-                              DigestStampedImage& image, FileMessages& out) {
-  std::size_t fileLength = 0;
-  if (LoadBinaryImageFile(fileName, STAMP_BYTES + LENGTH_FIELD_BYTES, image.bytes, fileLength,
-                          out) != 0) {
+int PrepareDigestStampedImage(std::span<const std::uint8_t> file, const char* fileName,
+                              std::uint32_t timeStamp, DigestStampedImage& image,
+                              FileMessages& out) {
+  if (LoadBinaryImageFile(file, fileName, STAMP_BYTES + LENGTH_FIELD_BYTES, image.bytes, out) !=
+      0) {
     return 1;
   }
+  const std::size_t fileLength = file.size();
   const std::span<std::uint8_t> all(image.bytes);
 
   // The image is sent in whole 32-bit words; the bytes up to the next word

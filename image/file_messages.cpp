@@ -20,6 +20,10 @@ std::string Format(const char* format, std::va_list arguments) {
 
 }  // namespace
 
+bool OnErrorStream(FileMessageKind kind) {
+  return kind == FileMessageKind::Explanation || kind == FileMessageKind::Notice;
+}
+
 #define KELVANE_SAY(kind)                                 \
   std::va_list arguments;                                 \
   va_start(arguments, format);                            \
@@ -38,19 +42,22 @@ void FileMessages::Refuse(const char* format, ...) {
 void FileMessages::Explain(const char* format, ...) {
   KELVANE_SAY(FileMessageKind::Explanation);
 }
+void FileMessages::Notice(const char* format, ...) {
+  KELVANE_SAY(FileMessageKind::Notice);
+}
 #undef KELVANE_SAY
 
 std::string FileMessages::ConsoleText() const {
   std::string text;
   for (const FileMessage& message : messages_)
-    if (message.kind != FileMessageKind::Explanation) text += message.text;
+    if (!OnErrorStream(message.kind)) text += message.text;
   return text;
 }
 
 std::string FileMessages::ErrorText() const {
   std::string text;
   for (const FileMessage& message : messages_)
-    if (message.kind == FileMessageKind::Explanation) text += message.text;
+    if (OnErrorStream(message.kind)) text += message.text;
   return text;
 }
 

@@ -13,7 +13,12 @@ enum class FileMessageKind {
   Warning,      // a console line about something odd that does not stop the load
   Refusal,      // the console line that ends the run: the file is not loaded
   Explanation,  // the error stream's line saying why a refusal happened
+  Notice,       // an error stream line about something odd that does not stop the load:
+                // the console keeps exactly the drive tools' lines for every file that loads
 };
+
+// Explanations and notices go to the error stream, the rest to the console.
+bool OnErrorStream(FileMessageKind kind);
 
 struct FileMessage {
   FileMessageKind kind;
@@ -34,13 +39,14 @@ class FileMessages {
   void Warn(const char* format, ...) KELVANE_PRINTF_LIKE;
   void Refuse(const char* format, ...) KELVANE_PRINTF_LIKE;
   void Explain(const char* format, ...) KELVANE_PRINTF_LIKE;
+  void Notice(const char* format, ...) KELVANE_PRINTF_LIKE;
 #undef KELVANE_PRINTF_LIKE
 
   const std::vector<FileMessage>& all() const {
     return messages_;
   }
   // The console's part (notes, warnings and the refusal) and the error
-  // stream's part, each in the order they were said.
+  // stream's part (explanations and notices), each in the order they were said.
   std::string ConsoleText() const;
   std::string ErrorText() const;
 

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <vector>
+
+#include "image/file_messages.h"
 
 namespace kelvane {
 
@@ -15,5 +19,11 @@ using FirmwareFile = std::unique_ptr<std::FILE, FileCloser>;
 // platform. A directory or anything else that is not a readable file gives
 // null, so that the caller reports "Can't open file".
 FirmwareFile OpenFirmwareFile(const char* fileName);
+
+// Reads the whole firmware file `fileName` into `bytes` with one read, so
+// that the image is built from, and the journal's hash taken of, the very
+// same bytes, even when the file is replaced while a run goes on. Returns
+// 0, or 1 after saying "Can't open file" or "Can't read file" in `out`.
+int ReadFirmwareFile(const char* fileName, std::vector<std::uint8_t>& bytes, FileMessages& out);
 
 }  // namespace kelvane

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <span>
 #include <vector>
 
 #include "image/file_messages.h"
+#include "image/firmware_data.h"
 
 namespace kelvane {
 
@@ -22,30 +24,37 @@ bool DecodeHexPair(std::uint8_t& byte, const char* pair);
 // `out`: loading it would leave the drive with no firmware. Returns 1.
 int RefuseFileWithoutFirmware(FileMessages& out);
 
+// The checksum byte an S-record or Intel HEX line must end with for `bytes`
+// (everything between the type and the checksum): the ones' complement of
+// the low byte of their sum.
+std::uint8_t RecordChecksum(std::span<const std::uint8_t> bytes);
+
 // Reads an S-record file the way both S-record readers need it: lines of at
-// most `longestLine` characters (the rest of a longer line comes as a line of
-// its own), every piece numbered from 1, blank lines skipped. A carriage return
-// before a line feed is dropped, and a DOS end-of-file byte (0x1A, Ctrl-Z)
-// ends the file whatever follows it, so files written by DOS and Windows
-// tools read the same on every platform.
+// most `longestLine` characters, numbered from 1, blank lines skipped. A
+// carriage return before a line feed is dropped, and a DOS end-of-file byte
+// (0x1A, Ctrl-Z) ends the file whatever follows it, so files written by DOS
+// and Windows tools read the same on every platform. A line longer than the
+// reader takes is read whole and marked cut, and an S0 header that long is
+// skipped: its text is never used, and some tools write a whole source path
+// into it.
 class RecordLineReader {
  public:
-  enum class Line { Record, End, ReadError };
+  enum class Line { Record, End };
 
   // `widestRecord` is the data record type with the widest address this
   // reader takes ('2' or '3'), for the advice on over-long lines.
-  RecordLineReader(std::FILE* file, std::size_t longestLine, char widestRecord);
+  RecordLineReader(std::span<const std::uint8_t> file, std::size_t longestLine, char widestRecord);
 
   // Moves to the next line that is not blank (first character line feed or
-  // carriage return). Record: `text()` starts that line; End: no more lines;
-  // ReadError: the file could not be read, `lineNumber()` is the line that was
-  // being read. The rest of an over-long line is never blank: it is a piece
-  // of a record line, so a line even one character too long is refused.
+  // carriage return). Record: `text()` starts that line; End: no more lines.
   Line Next();
 
   int lineNumber() const { return lineNumber_; }
-  // The text read, zero-terminated, its line feed included if it was read.
+  // The text read, at most `longestLine` characters, zero-terminated, its
+  // line feed included if it was read.
   const char* text() const { return buffer_.data(); }
+  // The line was longer than this reader takes: `text()` is its start.
+  bool cut() const { return cut_; }
   // True when the text read is a record line as far as the line reader can
   // tell: it begins with the upper-case letter S and holds no NUL byte (no
   // text file does; a binary image does, often at its very start) and no
@@ -59,12 +68,12 @@ class RecordLineReader {
   // one line where the reason is likely: a NUL byte (a binary image, and the
   // options that take one); records ended by a carriage return alone; a line
   // longer than this reader takes, with its number and length and how to
-  // write shorter records. Reads the rest of that line to measure it, so
-  // nothing is read after this.
-  void ExplainRefusal(FileMessages& out);
+  // write shorter records.
+  void ExplainRefusal(FileMessages& out) const;
 
  private:
-  std::FILE* file_;
+  std::span<const std::uint8_t> file_;
+  std::size_t at_ = 0;
   std::size_t longestLine_;
   char widestRecord_;
   std::vector<char> buffer_;
@@ -72,15 +81,55 @@ class RecordLineReader {
   bool holdsBareCr_ = false;
   int lineNumber_ = 0;
   bool dosEnd_ = false;
-  // The text read stopped at longestLine_ with its line not ended; or it is
-  // the rest of such a line.
   bool cut_ = false;
-  bool continued_ = false;
-  // The number, record type and length so far (line end not counted) of the
-  // line that the text read is part of.
-  int wholeLineNumber_ = 0;
-  char wholeLineType_ = 0;
-  std::size_t wholeLineLength_ = 0;
+  // The length of the whole line read, its line end not counted.
+  std::size_t lineLength_ = 0;
 };
+
+// One S-record line, decoded and checked: its type, the count byte and the
+// count's worth of bytes after it (address, data, checksum).
+struct SRecord {
+  char type = 0;
+  std::uint8_t count = 0;
+  std::array<std::uint8_t, 255> body{};
+  int addressBytes = 0;
+  std::uint32_t address = 0;
+
+  std::span<const std::uint8_t> bytes() const { return std::span(body).first(count); }
+  std::span<const std::uint8_t> data() const {
+    return bytes().subspan(static_cast<std::size_t>(addressBytes),
+                           count - static_cast<std::size_t>(addressBytes) - 1);
+  }
+};
+
+// What a family's S-record reader takes: which types hold data, which end
+// the file with a start address, and which it refuses with which message.
+struct SRecordRules {
+  std::size_t longestLine;
+  char widestRecord;         // '2' or '3', for the advice on over-long lines
+  const char* dataTypes;     // "12" or "23"
+  const char* endTypes;      // "89" or "78"
+  const char* refusedTypes;  // "37" or "19"
+  const char* refusedMessage;
+};
+
+// Receives each data and end record of an S-record file, in file order.
+class SRecordTaker {
+ public:
+  virtual ~SRecordTaker() = default;
+  // False after saying in the file messages why the file is refused there.
+  virtual bool TakeRecord(const SRecord& record, int lineNumber) = 0;
+};
+
+// Reads the S-record file `file` by `rules`, every record line checked:
+// its pairs all hex, its count at least its address and checksum, its
+// checksum byte right. Header and count records are checked so too and
+// otherwise skipped. Says on the error stream when the file has no end
+// record and no count record matching its data records (it may have been
+// cut short), and when data records follow an end record (two files
+// joined). Returns 0, or 1 after saying why in `out`; `format` names the
+// record types seen.
+int ReadSRecords(std::span<const std::uint8_t> file, const SRecordRules& rules, SRecordTaker& taker,
+                 FileMessages& out, std::string& format);
 
 }  // namespace kelvane

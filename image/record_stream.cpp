@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
+#include <vector>
 
+#include "image/elf_file.h"
+#include "image/intel_hex.h"
 #include "image/record_lines.h"
 
 namespace kelvane {
@@ -32,90 +36,139 @@ bool IsRecordType(std::uint8_t type) {
   return type == '2' || type == '3' || type == '7' || type == '8';
 }
 
-int Refuse(const char* format, const RecordLineReader& lines, FileMessages& out) {
-  out.Refuse(format, lines.lineNumber());
-  return 1;
-}
+// Data bytes in one record packed from Intel HEX or ELF data, as objcopy
+// --srec-len=32 writes them.
+constexpr std::size_t PACKED_DATA_BYTES = 32;
+// Records whose last byte lies at or above this address need S3 (and a
+// start address there S7): S2 and S8 hold 24-bit addresses.
+constexpr std::uint64_t S3_ADDRESSES = 0x1000000;
 
-// Most often a line that is not an S-record is one too long for this reader,
-// or the file is a binary image.
-int RefuseNotSRecord(RecordLineReader& lines, FileMessages& out) {
-  Refuse("Error (file:%d) : not an S-record found\r\n", lines, out);
-  lines.ExplainRefusal(out);
-  return 1;
-}
+// The stream as the readers fill it: S-record lines copied as they are,
+// Intel HEX and ELF data packed into records.
+class StreamWriter : public SRecordTaker, public DataSink {
+ public:
+  StreamWriter(std::span<std::uint8_t> area, FileMessages& out) : area_(area), out_(out) {}
+
+  bool TakeRecord(const SRecord& record, int lineNumber) override {
+    // The record goes into the stream as the drive's monitor parses it: the
+    // type digit, the count, then the count's worth of bytes (address, data
+    // and the record's own checksum byte).
+    const Origin origin{Origin::Kind::Line, lineNumber};
+    if (!Append(static_cast<std::uint8_t>(record.type), record.bytes(), origin)) return false;
+    if (record.type == '2' || record.type == '3')
+      placed_.Add(record.address, record.data(), origin);
+    return true;
+  }
+
+  bool TakeData(std::uint64_t address, std::span<const std::uint8_t> bytes,
+                Origin origin) override {
+    placed_.Add(address, bytes, origin);
+    for (std::size_t at = 0; at < bytes.size(); at += PACKED_DATA_BYTES) {
+      const auto data = bytes.subspan(at, std::min(PACKED_DATA_BYTES, bytes.size() - at));
+      const std::uint64_t first = address + at;
+      const bool wide = first + data.size() - 1 >= S3_ADDRESSES;
+      if (!AppendAddressed(wide ? '3' : '2', wide ? 4 : 3, first, data, origin)) return false;
+    }
+    lastOrigin_ = origin;
+    return true;
+  }
+
+  void TakeStart(std::uint64_t address, Origin origin) override {
+    start_ = address;
+    lastOrigin_ = origin;
+  }
+
+  // The end record of packed data, with the start address.
+  bool AppendEnd() {
+    const bool wide = start_ >= S3_ADDRESSES;
+    return AppendAddressed(wide ? '7' : '8', wide ? 4 : 3, start_, {}, lastOrigin_);
+  }
+
+  // Closes the stream with its terminator; false after refusing a stream
+  // with no room for it.
+  bool Close(int lineNumber, int& length) {
+    // Only an area too small for an empty stream gets here without room;
+    // every record has been checked on its own line.
+    if (!StreamFits(p_ + TERMINATOR_BYTES, area_.size())) {
+      out_.Refuse("Error (file:%d) : record does not fit in the flash image area\r\n", lineNumber);
+      return false;
+    }
+    area_[p_] = 0xFF;
+    area_[p_ + 1] = 0xFF;
+    length = static_cast<int>(p_ + TERMINATOR_BYTES);
+    return true;
+  }
+
+  const PlacedData& placed() const { return placed_; }
+
+ private:
+  bool AppendAddressed(char type, int addressBytes, std::uint64_t address,
+                       std::span<const std::uint8_t> data, Origin origin) {
+    std::vector<std::uint8_t> bytes;
+    for (int i = addressBytes - 1; i >= 0; --i)
+      bytes.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    bytes.push_back(0);
+    const std::uint8_t count = static_cast<std::uint8_t>(bytes.size());
+    std::vector<std::uint8_t> summed = {count};
+    summed.insert(summed.end(), bytes.begin(), bytes.end() - 1);
+    bytes.back() = RecordChecksum(summed);
+    return Append(static_cast<std::uint8_t>(type), bytes, origin);
+  }
+
+  bool Append(std::uint8_t type, std::span<const std::uint8_t> bytes, Origin origin) {
+    const std::size_t recordBytes = 2 + bytes.size();
+    if (!StreamFits(p_ + recordBytes + TERMINATOR_BYTES, area_.size())) {
+      out_.Refuse("Error (%s) : record does not fit in the flash image area\r\n",
+                  OriginTag(origin).c_str());
+      return false;
+    }
+    area_[p_] = type;
+    area_[p_ + 1] = static_cast<std::uint8_t>(bytes.size());
+    std::ranges::copy(bytes, area_.begin() + static_cast<std::ptrdiff_t>(p_ + 2));
+    p_ += recordBytes;
+    return true;
+  }
+
+  std::span<std::uint8_t> area_;
+  FileMessages& out_;
+  std::size_t p_ = 0;
+  std::uint64_t start_ = 0;
+  Origin lastOrigin_;
+  PlacedData placed_;
+};
+
+constexpr SRecordRules NYM_RULES = {
+    .longestLine = LONGEST_RECORD_STREAM_LINE,
+    .widestRecord = '3',
+    .dataTypes = "23",
+    .endTypes = "78",
+    .refusedTypes = "19",
+    .refusedMessage = "Error (file:%d) : 2 byte address field S-record is not supported\r\n"};
 
 }  // namespace
 
-int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length,
-                     FileMessages& out) {
-  RecordLineReader lines(file, LONGEST_RECORD_STREAM_LINE, '3');
-  std::size_t p = 0;
-  bool dataRecords = false;
-  for (;;) {
-    const RecordLineReader::Line line = lines.Next();
-    if (line == RecordLineReader::Line::End) break;
-    if (line == RecordLineReader::Line::ReadError) {
-      return Refuse("Error (file:%d) : file cannot be read\r\n", lines, out);
-    }
-    if (!lines.LooksLikeRecord()) {
-      return RefuseNotSRecord(lines, out);
-    }
-
-    const char type = lines.recordType();
-    switch (type) {
-      case '0':  // header
-      case '5':  // record count
-        continue;
-      case '1':
-      case '9':
-        return Refuse("Error (file:%d) : 2 byte address field S-record is not supported\r\n", lines,
-                      out);
-      case '2':
-      case '3':
-        dataRecords = true;
-        break;
-      case '7':
-      case '8':
-        break;
-      default:
-        return RefuseNotSRecord(lines, out);
-    }
-
-    // The record goes into the stream as the drive's monitor parses it: the
-    // type digit, the count, then the count's worth of bytes (address, data
-    // and the record's own checksum byte), none of them checked here.
-    const char* text = lines.text();
-    std::uint8_t count = 0;
-    if (!DecodeHexPair(count, text + 2)) {
-      return RefuseNotSRecord(lines, out);
-    }
-    const std::size_t recordBytes = 2 + static_cast<std::size_t>(count);
-    if (!StreamFits(p + recordBytes + TERMINATOR_BYTES, area.size())) {
-      return Refuse("Error (file:%d) : record does not fit in the flash image area\r\n", lines,
-                    out);
-    }
-    area[p] = static_cast<std::uint8_t>(type);
-    area[p + 1] = count;
-    for (std::size_t i = 0; i < count; ++i) {
-      if (!DecodeHexPair(area[p + 2 + i], text + 4 + 2 * i)) {
-        return RefuseNotSRecord(lines, out);
-      }
-    }
-    p += recordBytes;
+int ReadRecordStream(std::span<const std::uint8_t> file, std::span<std::uint8_t> area, int& length,
+                     FileMessages& out, FileDescription* description) {
+  StreamWriter stream(area, out);
+  std::string format;
+  int result = 0;
+  // Intel HEX and ELF data is packed into records, closed by an end record.
+  bool packed = true;
+  if (BeginsWithElfMagic(file)) {
+    result = ReadElfFile(file, stream, out, format);
+  } else if (LooksLikeIntelHex(file)) {
+    format = "Intel HEX";
+    result = ReadIntelHex(file, stream, out);
+  } else {
+    packed = false;
+    result = ReadSRecords(file, NYM_RULES, stream, out, format);
   }
-
-  // A stream of no data would leave the drive with no firmware at all: most
-  // likely the wrong file was picked.
-  if (!dataRecords) return RefuseFileWithoutFirmware(out);
-  // Only an area too small for an empty stream gets here without room; every
-  // record has been checked on its own line.
-  if (!StreamFits(p + TERMINATOR_BYTES, area.size())) {
-    return Refuse("Error (file:%d) : record does not fit in the flash image area\r\n", lines, out);
-  }
-  area[p] = 0xFF;
-  area[p + 1] = 0xFF;
-  length = static_cast<int>(p + TERMINATOR_BYTES);
+  if (result == 0 && packed && !stream.AppendEnd()) result = 1;
+  if (result == 0 && !stream.Close(0, length)) result = 1;
+  if (result != 0) return 1;
+  stream.placed().WarnOverlaps(out);
+  if (description != nullptr) *description = {format, stream.placed().Ranges()};
   return 0;
 }
 
@@ -137,7 +190,11 @@ StreamScan ScanRecordStream(std::span<const std::uint8_t> stream, std::size_t& p
 std::string FormatRecordStream(std::span<const std::uint8_t> records) {
   static constexpr char DIGITS[] = "0123456789ABCDEF";
   std::string text = EMPTY_HEADER_RECORD;
+  unsigned dataRecords = 0;
+  bool ended = false;
   for (std::size_t p = 0; p + 1 < records.size();) {
+    dataRecords += records[p] == '2' || records[p] == '3';
+    ended = ended || records[p] == '7' || records[p] == '8';
     const std::size_t end = std::min(records.size(), p + 2 + records[p + 1]);
     text += 'S';
     text += static_cast<char>(records[p]);
@@ -146,6 +203,16 @@ std::string FormatRecordStream(std::span<const std::uint8_t> records) {
       text += DIGITS[records[p] & 0x0F];
     }
     text += "\r\n";
+  }
+  // A stream loaded from a file without an end record gets a count record
+  // instead, which the stream does not hold: it says the backup is whole.
+  if (!ended && dataRecords <= 0xFFFF) {
+    const std::uint8_t count[] = {3, static_cast<std::uint8_t>(dataRecords >> 8),
+                                  static_cast<std::uint8_t>(dataRecords)};
+    char line[16];
+    std::snprintf(line, sizeof line, "S5%02X%02X%02X%02X\r\n", count[0], count[1], count[2],
+                  RecordChecksum(count));
+    text += line;
   }
   return text;
 }

@@ -1,22 +1,29 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <string>
 
 #include "image/file_messages.h"
+#include "image/firmware_data.h"
 
 namespace kelvane {
 
 inline constexpr std::size_t NYM_IMAGE_AREA = 256000;
 
-// Copies the S2/S3/S7/S8 records of `file`, decoded, one after the other into
-// `area` and closes the stream with 0xFF 0xFF. Returns 0 with the stream length
-// stored in `length`, or 1 after saying the cause in `out` (and explaining
-// why a line too long was refused). A stream whose sectors would not fit in
-// `area` is refused at the record that overflows.
-int ReadRecordStream(std::FILE* file, std::span<std::uint8_t> area, int& length, FileMessages& out);
+// Copies the S2/S3/S7/S8 records of the S-record file `file`, decoded and
+// checked, one after the other into `area` and closes the stream with 0xFF
+// 0xFF. An Intel HEX or ELF file gives the stream its S-record equivalent
+// would: each data record or segment cut from its first byte into records
+// of at most 32 data bytes, S2 where the last byte's address is below
+// 0x1000000 and S3 above, then an S8 (or S7 above 0x1000000) with the start
+// address, 0 when none is given. Returns 0 with the stream length stored in
+// `length`, or 1 after saying the cause in `out` (and explaining why a line
+// too long was refused). A stream whose sectors would not fit in `area` is
+// refused at the record that overflows. `description`, when given, is told
+// what the file is and where its data lies.
+int ReadRecordStream(std::span<const std::uint8_t> file, std::span<std::uint8_t> area, int& length,
+                     FileMessages& out, FileDescription* description = nullptr);
 
 // How far a record stream read back from the drive has been found to run.
 enum class StreamScan {
@@ -33,8 +40,9 @@ StreamScan ScanRecordStream(std::span<const std::uint8_t> stream, std::size_t& p
 
 // An empty S0 header, then one S-record line per packed record of `records`
 // (the stream without its end marker), each of its own type with its own
-// checksum byte, CR LF ended:
-// the file that ReadRecordStream packs into exactly these bytes.
+// checksum byte, CR LF ended, and an S5 count of the data records when the
+// stream holds no end record: the file that ReadRecordStream packs into
+// exactly these bytes.
 std::string FormatRecordStream(std::span<const std::uint8_t> records);
 
 }  // namespace kelvane

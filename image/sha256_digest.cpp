@@ -3,8 +3,6 @@
 #include <bit>
 #include <vector>
 
-#include "image/firmware_file.h"
-
 namespace kelvane {
 
 namespace {
@@ -71,18 +69,6 @@ Sha256 Sha256Of(std::span<const std::uint8_t> bytes) {
     for (int j = 0; j < 4; ++j)
       digest[4 * i + j] = static_cast<std::uint8_t>(state[i] >> (24 - 8 * j));
   return digest;
-}
-
-std::optional<Sha256> Sha256OfFile(const char* fileName) {
-  FirmwareFile file = OpenFirmwareFile(fileName);
-  if (!file) return std::nullopt;
-  std::vector<std::uint8_t> bytes;
-  std::array<std::uint8_t, 65536> chunk;
-  std::size_t got = 0;
-  while ((got = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0)
-    bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
-  if (std::ferror(file.get())) return std::nullopt;
-  return Sha256Of(bytes);
 }
 
 }  // namespace kelvane

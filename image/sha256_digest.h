@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <span>
 
 namespace kelvane {
@@ -12,9 +11,5 @@ using Sha256 = std::array<std::uint8_t, 32>;
 // SHA-256 (FIPS 180-4) of `bytes`: a journal records which file went into a
 // drive by it.
 Sha256 Sha256Of(std::span<const std::uint8_t> bytes);
-
-// The SHA-256 of the whole file `fileName` as it reads now; none when it
-// cannot be read.
-std::optional<Sha256> Sha256OfFile(const char* fileName);
 
 }  // namespace kelvane

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "image/elf_file.h"
+#include "image/intel_hex.h"
 #include "image/record_lines.h"
 #include "link/drive_commands.h"
 
@@ -17,83 +19,70 @@ constexpr std::size_t LONGEST_WORD_IMAGE_LINE = 199;
 // The four checksum bytes that follow the data in the image.
 constexpr std::size_t CHECKSUM_BYTES = 4;
 
-// Decodes `count` consecutive pairs at `text` into one big-endian value, as
-// the address field of a record is written.
-bool DecodeHexField(std::uint32_t& value, const char* text, int count) {
-  value = 0;
-  for (int i = 0; i < count; ++i) {
-    std::uint8_t byte = 0;
-    if (!DecodeHexPair(byte, text + 2 * i)) return false;
-    value = (value << 8) | byte;
-  }
-  return true;
-}
-
-class WordImageReader {
+// Builds the image from the data a file places: each byte at its address,
+// the later of two records for one address winning; the image's end is the
+// end of the highest record, even one of no data.
+class WordImageBuilder : public SRecordTaker, public DataSink {
  public:
-  WordImageReader(std::FILE* file, std::span<std::uint8_t> area, int maxLength, FileMessages& out)
-      : lines_(file, LONGEST_WORD_IMAGE_LINE, '2'), area_(area), out_(out) {
+  WordImageBuilder(std::span<std::uint8_t> area, int maxLength, FileMessages& out)
+      : area_(area), out_(out) {
     // The image, checksum included, must fit both the caller's limit and the
     // area itself, so that nothing is ever stored outside the area.
     limit_ =
         std::min<std::size_t>(maxLength < 0 ? 0 : static_cast<std::size_t>(maxLength), area.size());
   }
 
-  int Read(int& size);
+  bool TakeRecord(const SRecord& record, int lineNumber) override {
+    const Origin origin{Origin::Kind::Line, lineNumber};
+    if (record.type == '1' || record.type == '2')
+      return TakeData(record.address, record.data(), origin);
+    TakeStart(record.address, origin);
+    return true;
+  }
+
+  bool TakeData(std::uint64_t address, std::span<const std::uint8_t> bytes,
+                Origin origin) override {
+    // The image grows to this record's end, made even, plus the checksum: it
+    // must stay within the limit before a single byte of the record is stored.
+    const std::uint64_t end = address + bytes.size();
+    if (end + end % 2 + CHECKSUM_BYTES > limit_) {
+      out_.Refuse("Error (%s) : record does not fit in the flash image area\r\n",
+                  OriginTag(origin).c_str());
+      return false;
+    }
+    std::ranges::copy(bytes, area_.begin() + static_cast<std::ptrdiff_t>(address));
+    placed_.Add(address, bytes, origin);
+    dataLength_ = std::max(dataLength_, static_cast<std::size_t>(end));
+    return true;
+  }
+
+  void TakeStart(std::uint64_t address, Origin origin) override {
+    // A start record only says where the drive would begin executing; the
+    // drive always starts at zero, so anything else deserves a word.
+    if (address != 0) {
+      out_.Warn("Warning (%s) : starting execution address is not zero\r\n",
+                OriginTag(origin).c_str());
+    }
+  }
+
+  int Finish(int lineNumber, int& size);
+  const PlacedData& placed() const { return placed_; }
+  std::size_t dataLength() const { return dataLength_; }
 
  private:
-  // Handles one record line; false after printing why the file is refused.
-  bool TakeRecord();
-  // S1/S2 (data) and S9/S8 (start address) records with an address of
-  // `addressBytes` bytes.
-  bool TakeAddressRecord(int addressBytes, bool isData);
-  bool Refuse(const char* format) {
-    out_.Refuse(format, lines_.lineNumber());
-    return false;
-  }
-  // Most often a line that is not an S-record is one too long for the
-  // reader, or the file is a binary image.
-  bool RefuseNotSRecord() {
-    Refuse("Error (file:%d) : not an S-record found\r\n");
-    lines_.ExplainRefusal(out_);
-    return false;
-  }
-
-  RecordLineReader lines_;
   std::span<std::uint8_t> area_;
   FileMessages& out_;
   std::size_t limit_ = 0;
   // Data length D: the end of the highest record seen so far.
   std::size_t dataLength_ = 0;
-  bool dataRecords_ = false;
+  PlacedData placed_;
 };
 
-int WordImageReader::Read(int& size) {
-  for (;;) {
-    const RecordLineReader::Line line = lines_.Next();
-    if (line == RecordLineReader::Line::End) break;
-    bool taken = false;
-    if (line == RecordLineReader::Line::ReadError) {
-      taken = Refuse("Error (file:%d) : file cannot be read\r\n");
-    } else {
-      taken = TakeRecord();
-    }
-    if (!taken) {
-      size = static_cast<int>(dataLength_);
-      return 1;
-    }
-  }
-
-  // An image of no data would leave the drive with a checksum and no
-  // firmware: most likely the wrong file was picked.
-  if (!dataRecords_) {
-    size = 0;
-    return RefuseFileWithoutFirmware(out_);
-  }
+int WordImageBuilder::Finish(int lineNumber, int& size) {
   // Only an area too small for even the checksum of an empty image gets here
   // with no room left; every record has been checked on its own line.
   if (dataLength_ + dataLength_ % 2 + CHECKSUM_BYTES > limit_) {
-    Refuse("Error (file:%d) : record does not fit in the flash image area\r\n");
+    out_.Refuse("Error (file:%d) : record does not fit in the flash image area\r\n", lineNumber);
     size = static_cast<int>(dataLength_);
     return 1;
   }
@@ -118,66 +107,14 @@ int WordImageReader::Read(int& size) {
   return 0;
 }
 
-bool WordImageReader::TakeRecord() {
-  if (!lines_.LooksLikeRecord()) return RefuseNotSRecord();
-  switch (lines_.recordType()) {
-    case '0':  // header
-    case '5':  // record count
-      return true;
-    case '1':
-      return TakeAddressRecord(2, true);
-    case '9':
-      return TakeAddressRecord(2, false);
-    case '2':
-      return TakeAddressRecord(3, true);
-    case '8':
-      return TakeAddressRecord(3, false);
-    case '3':
-    case '7':
-      return Refuse("Error (file:%d) : 3 and 4 byte address field S-records are not supported\r\n");
-    default:
-      return RefuseNotSRecord();
-  }
-}
-
-bool WordImageReader::TakeAddressRecord(int addressBytes, bool isData) {
-  const char* text = lines_.text();
-  std::uint8_t count = 0;
-  std::uint32_t address = 0;
-  if (!DecodeHexPair(count, text + 2) || !DecodeHexField(address, text + 4, addressBytes)) {
-    return RefuseNotSRecord();
-  }
-
-  if (!isData) {
-    // A start record only says where the drive would begin executing; the
-    // drive always starts at zero, so anything else deserves a word.
-    if (address != 0) {
-      out_.Warn("Warning (file:%d) : starting execution address is not zero\r\n",
-                lines_.lineNumber());
-    }
-    return true;
-  }
-
-  // The count covers the address, the data and the checksum byte.
-  const std::size_t dataBytes = count > addressBytes + 1 ? count - addressBytes - 1 : 0;
-  const std::size_t end = static_cast<std::size_t>(address) + dataBytes;
-  // The image grows to this record's end, made even, plus the checksum: it
-  // must stay within the limit before a single byte of the record is stored.
-  const std::size_t evenEnd = end + end % 2;
-  if (evenEnd + CHECKSUM_BYTES > limit_) {
-    return Refuse("Error (file:%d) : record does not fit in the flash image area\r\n");
-  }
-
-  const char* data = text + 4 + 2 * addressBytes;
-  for (std::size_t j = 0; j < dataBytes; ++j) {
-    if (!DecodeHexPair(area_[address + j], data + 2 * j)) {
-      return RefuseNotSRecord();
-    }
-  }
-  dataLength_ = std::max(dataLength_, end);
-  dataRecords_ = true;
-  return true;
-}
+constexpr SRecordRules WORD_IMAGE_RULES = {
+    .longestLine = LONGEST_WORD_IMAGE_LINE,
+    .widestRecord = '2',
+    .dataTypes = "12",
+    .endTypes = "89",
+    .refusedTypes = "37",
+    .refusedMessage =
+        "Error (file:%d) : 3 and 4 byte address field S-records are not supported\r\n"};
 
 std::uint32_t Word16(std::span<const std::uint8_t> bytes, std::size_t at) {
   return static_cast<std::uint32_t>(bytes[at]) | (static_cast<std::uint32_t>(bytes[at + 1]) << 8);
@@ -248,10 +185,26 @@ std::string FormatWordImage(std::span<const std::uint8_t> data) {
   return text;
 }
 
-int ReadWordImage(std::FILE* file, std::span<std::uint8_t> area, int maxLength, int& size,
-                  FileMessages& out) {
-  WordImageReader reader(file, area, maxLength, out);
-  return reader.Read(size);
+int ReadWordImage(std::span<const std::uint8_t> file, std::span<std::uint8_t> area, int maxLength,
+                  int& size, FileMessages& out, FileDescription* description) {
+  WordImageBuilder builder(area, maxLength, out);
+  std::string format;
+  int result = 0;
+  if (BeginsWithElfMagic(file)) {
+    result = ReadElfFile(file, builder, out, format);
+  } else if (LooksLikeIntelHex(file)) {
+    format = "Intel HEX";
+    result = ReadIntelHex(file, builder, out);
+  } else {
+    result = ReadSRecords(file, WORD_IMAGE_RULES, builder, out, format);
+  }
+  if (result != 0) {
+    size = static_cast<int>(builder.dataLength());
+    return 1;
+  }
+  builder.placed().WarnOverlaps(out);
+  if (description != nullptr) *description = {format, builder.placed().Ranges()};
+  return builder.Finish(0, size);
 }
 
 }  // namespace kelvane

@@ -108,6 +108,7 @@ struct Fault {
                    // and every byte of the fourth
   Wire wire = Wire::Usb;  // in the virtual machine
   int baud = 0;           // not 0: a run in the virtual machine at this rate (/b)
+  std::string err = "";   // standard error
 };
 
 std::vector<Fault> FaultRows() {
@@ -140,6 +141,18 @@ std::vector<Fault> FaultRows() {
     {"LinkAfterStaleReply", NYM, {"--stale-reply", "1"}, 1, 0, nymLoad},
     // DOS tools end a text file with Ctrl-Z; nothing after it counts.
     {"Tl3xxFileEndsAtCtrlZ", TL3XX, {}, 0, 0, Written(tl3xx) + Verified(tl3xx, true), -1, 0, "S9030000FC\x1AS1 no record\n"},
+    // Odd files that load as they always did, told on standard error only: "-" drops the
+    // sample's end record; the data after an end record rewrites what the sample holds, the third
+    // row's first line a different value for address 0 and its second the sample's own again.
+    {"Tl3xxWithoutAnEndRecord", TL3XX, {}, 0, 0, Written(tl3xx) + Verified(tl3xx, true), -1, 0, "-", 0, Wire::Usb, 0,
+     "Warning: the file has no end record (S8 or S9) and no count record (S5) matching its 80 data records: it may have been cut short\n"},
+    {"Series27DataAfterItsEnd", S27, {}, 0, 0, Written(s27) + s27.after + s27.sector + Verified(s27, true), -1, 0,
+     "S123000075A3130536C4840CFE538B9A9D933789429CF2AFA81B92FF00CC1F5E9DB96246A2\n", 0, Wire::Usb, 0,
+     "Warning: line 115 holds a data record after the end record on line 114: two files joined?\n"},
+    {"Tl3xxAddressGivenTwoValues", TL3XX, {}, 0, 0, Written(tl3xx) + Verified(tl3xx, true), -1, 0, "S10500000000FA\nS1050000366D57\n", 0, Wire::Usb, 0,
+     "Warning: line 83 holds a data record after the end record on line 82: two files joined?\n"
+     "Warning: line 83 gives address 0x0 the byte 00 where line 2 gave it 36; line 83's byte is loaded\n"
+     "Warning: line 84 gives address 0x0 the byte 36 where line 83 gave it 00; line 84's byte is loaded\n"},
     {"LinkAfterRefusedIdentify", NYM, {"--identify-status", "1:0x21"}, 1, 0, nymLoad},
     {"LinkAfterBadIdentifyChecksum", NYM, {"--bad-payload-checksum", "1"}, 1, 0, nymLoad},
     {"DecoyHeaderAndNoiseSkipped", NYM, {"--bad-header", "1", "--bad-header", "5", "--noise", "3:40"}, 0, 0, nymLoad},
@@ -173,7 +186,9 @@ TEST_P(Loads, EndAsTheDriveDecidesAndNeverClaimSuccessFalsely) {
   if (fault.baud != 0) VM_ONLY();
   TempDir dir;
   const Bytes sample = Example(f.sample);
-  dir.Write(f.sample, std::string(sample.begin(), sample.end()) + fault.tail);
+  std::string text(sample.begin(), sample.end());
+  if (fault.tail == "-") text.erase(text.rfind("\nS") + 1);
+  dir.Write(f.sample, fault.tail == "-" ? text : text + fault.tail);
   Bytes expected = Loaded(f);
   std::vector<std::string> sim = fault.sim;
   if (fault.verify == 2) expected[f.at + f.size + 7] ^= 0x01;
@@ -185,8 +200,10 @@ TEST_P(Loads, EndAsTheDriveDecidesAndNeverClaimSuccessFalsely) {
   std::vector<std::string> more(fault.verify != 0, "/v");
   if (fault.baud != 0) head.replace(head.find("38400"), 5, std::to_string(fault.baud));
   if (fault.baud != 0) more.push_back("/b" + std::to_string(fault.baud));
-  const Result run = Load(dir, &drive, Arguments(f, more));
+  Result run = Load(dir, &drive, Arguments(f, more));
   EXPECT_TRUE(Ran(run, fault.status, head + f.before + fault.rest));
+  if (UnderWine()) std::erase(run.err, '\r');  // Windows' standard error is a text stream
+  EXPECT_EQ(run.err, fault.err);
   const Bytes flash = drive.Stop(), log = testing::ReadFile(dir.File("sim.log"));
   EXPECT_TRUE(fault.verify == 0 ||
               std::string(log.begin(), log.end()).find("WRITE") == std::string::npos);
@@ -206,6 +223,74 @@ TEST_P(Loads, EndAsTheDriveDecidesAndNeverClaimSuccessFalsely) {
               std::equal(image.begin(), image.end(), flash.begin() + f.at));
 }
 INSTANTIATE_TEST_SUITE_P(Matrix, Loads, ::testing::ValuesIn(FaultRows()), RowName);
+
+// ---- the forms the drives' toolchains write: one program, assembled and linked by its
+// family's toolchain, loaded as the ELF file, objcopy's S-records and Intel HEX and srec_cat's
+// Intel HEX, gives the drive the same flash and the same console text, and /n the same addresses.
+// The ARM one lies at a Nym's 32-bit flash addresses: S3 records and an S7 start record.
+#define TABLE ".byte 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21\n"
+const char* const AVR_PROGRAM = ".global _start\n_start: ldi r16, 0x5A\nrjmp _start\n" TABLE;
+const char* const ARM_PROGRAM =
+    ".syntax unified\n.thumb\n.global _start\n_start: movs r0, #0x5A\n"
+    "b _start\n" TABLE TABLE;
+
+TEST(Loads, EveryFormTheToolchainsWriteGivesTheSameFlash) {
+  // A Nym drive gets the records themselves, so every form must describe the same records: the
+  // loader cuts an ELF segment into records of 32 bytes, as objcopy --srec-len=32 cuts the
+  // section, and srec_cat's 32-byte blocks keep those records in Intel HEX. objcopy's own Intel
+  // HEX has 16-byte records, which only the families that place data by address take alike.
+  const std::tuple<int, std::string, const char*, std::string, const char*> TOOLCHAINS[] = {
+      {TL3XX, "avr-", AVR_PROGRAM, "-N", "S-records S0 S1 S9"},
+      {S27, "avr-", AVR_PROGRAM, "-N", "S-records S0 S1 S9"},
+      {NYM, "arm-none-eabi-", ARM_PROGRAM, "-Ttext=0x08000000", "S-records S0 S3 S7"}};
+  for (const auto& [family, tools, program, link, records] : TOOLCHAINS) {
+    const Family& f = FAMILIES[family];
+    const auto with = [&f](std::vector<std::string> arguments) {
+      if (*f.option != '\0') arguments.insert(arguments.begin(), f.option);
+      return arguments;
+    };
+    TempDir dir;
+    dir.Write("fw.s", std::string(program));
+    for (const std::vector<std::string>& argv : std::vector<std::vector<std::string>>{
+             {tools + "as", "-o", "fw.o", "fw.s"},
+             {tools + "ld", "-N", link, "-e", "_start", "-o", "fw.elf", "fw.o"},
+             {tools + "objcopy", "-O", "srec", "--srec-len=32", "fw.elf", "fw.srec"},
+             {tools + "objcopy", "-O", "ihex", "fw.elf", "fw.ihex"},
+             {"srec_cat", "fw.srec", "-o", "fw.hex", "-intel", "-obs=32"}}) {
+      ChildProcess tool(argv, dir.path());
+      ASSERT_TRUE(tool.Wait(60s) && tool.status() == 0) << argv[0] << tool.Stderr();
+    }
+    const std::pair<std::string, std::string> forms[] = {{"fw.srec", records},
+                                                         {"fw.elf", "ELF32 little endian"},
+                                                         {"fw.hex", "Intel HEX"},
+                                                         {"fw.ihex", "Intel HEX"}};
+    Result first;
+    Bytes firstFlash;
+    std::string dataAt;
+    for (const auto& [form, format] : forms) {
+      if (family == NYM && form == "fw.ihex") continue;
+      // The dry run names the form; the same addresses for every one.
+      const std::string said = Load(dir, nullptr, with({"/n", form})).out;
+      const std::size_t at = said.find(" Format:           " + format + "\r\n Data at:  ");
+      ASSERT_NE(at, std::string::npos) << said;
+      const std::size_t from = at + format.size() + 21;
+      const std::string line = said.substr(from, said.find('\n', from) - from);
+      EXPECT_EQ(line, dataAt.empty() ? dataAt = line : dataAt) << form;
+      Drive drive(dir, f.name);
+      const Result run = Load(dir, &drive, with({form}));
+      const Bytes flash = drive.Stop();
+      EXPECT_TRUE(run.status == 0 && run.out.ends_with(VERIFIED) && run.err.empty()) << form;
+      if (form == "fw.srec") {
+        first = run;
+        firstFlash = flash;
+        EXPECT_FALSE(SameFlash(Bytes(FlashSize(f.name), 0xFF), flash));
+      }
+      // The same but for the port line: each drive-sim has a terminal of its own.
+      EXPECT_EQ(run.out.substr(run.out.find(" baud")), first.out.substr(first.out.find(" baud")));
+      EXPECT_TRUE(SameFlash(firstFlash, flash)) << f.name << " " << form;
+    }
+  }
+}
 
 // ---- on the kernel's own serial drivers in tests/vm/run.sh's virtual machine, where the rows
 // NoFault* above load each family through an FTDI adapter or the UART.

@@ -68,6 +68,10 @@ struct Ending {
 #define SHORTER " this drive family's S-record reader takes: write shorter records (for objcopy, "
 #define NO_FIRMWARE "File holds no firmware records. Nothing to load.\r\n"
 #define IS "The drive is model "
+#define CHANGED(line, more)                              \
+  "Line " #line                                          \
+  " does not hold the bytes its checksum was made for: " \
+  "the file was damaged or changed by hand" more "\n"
 
 // clang-format off
 const Ending ENDINGS[] = {
@@ -79,9 +83,9 @@ const Ending ENDINGS[] = {
      NOT_S, "Line 2 is 142" LONGER "98" SHORTER "--srec-len=42 or less)\n"},
     {"WordImageLineTooLong", "tl3xx", {"/a"}, "S1620000" HEX_64 HEX_64
      "00000000000000000000000000000000000000000000000000000000000000" "9D\n",
-     NOT_S, "Line 1 is 200" LONGER "198" SHORTER "--srec-len=94 or less)\n"},
+     "Error (file:1) : not an S-record found\r\n", "Line 1 is 200" LONGER "198" SHORTER "--srec-len=94 or less)\n"},
     {"NymLineOneTooLong", "nym", {}, "S0030000FC\nS32F" HEX_64 "0000000000000000000000000000000\n",
-     "Error (file:3) : not an S-record found\r\n", "Line 2 is 99" LONGER "98" SHORTER
+     NOT_S, "Line 2 is 99" LONGER "98" SHORTER
      "--srec-len=42 or less)\n"},
     {"CarriageReturnsAlone", "27", {"/9"}, "S1050000AABB94\rS1050002CCDD50\rS9030000FC\r",
      "Error (file:1) : not an S-record found\r\n",
@@ -90,6 +94,21 @@ const Ending ENDINGS[] = {
      "Line 1 holds a NUL byte, which no S-record file does: this looks like a binary image, which "
      "only the TK720 options /m and /s take\n"},
     {"HeaderAndCountOnly", "27", {"/9"}, "S0030000FC\n\nS5030000FC\n", NO_FIRMWARE, ""},
+    // A digit changed (04 to 05), a line cut in the middle, a wrong Intel HEX checksum (F2 is
+    // right), an ELF segment running past the file's end; Intel HEX and ELF for the TK720.
+    {"ChangedDigit", "nym", {}, "S20800001001020305DD\n",
+     "Error (file:1) : record checksum is DD where its bytes give DC\r\n",
+     CHANGED(1, ", or it is the backup of a drive that holds such a record")},
+    {"LineCutMidRecord", "tl3xx", {"/a"}, "S1050000AABB95\nS1050002CC", NOT_S,
+     "Line 2 ends after 3 of the 5 bytes its count gives: the file was cut short or damaged\n"},
+    {"HexChecksum", "27", {"/9"}, ":0400000001020304F3\n:00000001FF\n",
+     "Error (file:1) : record checksum is F3 where its bytes give F2\r\n", CHANGED(1, "")},
+    {"ElfSegmentPastItsEnd", "nym", {}, nullptr,
+     "Error (file:segment 0) : segment runs past the end of the file\r\n", ""},
+    {"HexForTk720", "tk720", {"/m"}, ":0400000001020304F2\n:00000001FF\n",
+     "File none.s is an Intel HEX file: make a binary image of it with objcopy -O binary\r\n", ""},
+    {"ElfForTk720Digest", "tk720-digest", {"/s"}, nullptr,
+     "File none.s is an ELF file: make a binary image of it with objcopy -O binary\r\n", ""},
     {"RecordsForTk720", "tk720", {"/m"}, "S00600004844521B\r\nS1050000AABB94\r\n",
      "File none.s is an S-record file: load it with no family option (Nym), /a or /9\r\n", ""},
     // /w: a drive of another model is shown, then refused, whatever the run and the layout.
@@ -142,6 +161,8 @@ TEST_P(EndsWithStatusOne, AndSaysWhy) {
   if (name == "Directory") std::filesystem::create_directory(dir.File("none.s"));
   if (e.contents != nullptr) dir.Write("none.s", std::string(e.contents));
   if (name == "BinaryImageAsRecords") dir.Write("none.s", Example("tk720_sample.bin"));
+  // arm-none-eabi-ld's output cut at 112 bytes, inside its one segment (48 bytes from 84).
+  if (name.starts_with("Elf")) dir.Write("none.s", Golden("segment_past_its_end.elf"));
   std::optional<Drive> drive;
   if (e.family != nullptr) drive.emplace(dir, e.family);
   std::vector<std::string> arguments;
@@ -416,12 +437,14 @@ const Tool TOOLS[] = {
      " Erases:           0x2E000 to 0x3DFFF\r\n" BY_READING, {}, false},
     {"DryRunSeries27", "27", {}, {"/9", "/v", "/d", "series27_sample.s"}, {"/n"}, 0,
      "\r\nFirmware size: 4612 checksum 0563ed3b\r\n" DRY_RUN "27 series\r\n"
-     " File:             series27_sample.s\r\n Image bytes:      4612\r\n"
+     " File:             series27_sample.s\r\n Format:           S-records S0 S1 S2 S8\r\n"
+     " Data at:          0x0 to 0xBFF, 0x1000 to 0x11FF\r\n Image bytes:      4612\r\n"
      " Blocks to verify: 19 sectors, 1 to 19 of 19 (0x0 to 0x1200)\r\n"
      " Checksum sector:  479 at 0x1DF00\r\n Check value:      word image checksum 0563ed3b\r\n",
      {}, false},
     {"DryRunTk720", "tk720", {}, {"/m", "tk720_sample.bin"}, {"/n", "/f" TK720_SHA256}, 0,
-     DRY_RUN "TK720\r\n File:             tk720_sample.bin\r\n Image bytes:      3004\r\n"
+     DRY_RUN "TK720\r\n File:             tk720_sample.bin\r\n Format:           binary image\r\n"
+     " Image bytes:      3004\r\n"
      " Blocks to write:  12 blocks, 1 to 12 of 12 (0x4000 to 0x4B00)\r\n"
      " Check value:      check word 96DFB63B\r\n SHA-256:          " TK720_SHA256 ", as /f asks\r\n",
      {}, false},

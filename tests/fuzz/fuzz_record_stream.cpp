@@ -1,5 +1,6 @@
-// Any bytes as an S2/S3 file: the reader stays inside its area, and a stream
-// it accepts is whole records (type digit, count, bytes) closed by FF FF.
+// Any bytes as a Nym file (S-records, Intel HEX or ELF): the reader stays
+// inside its area, and a stream it accepts is whole records (type digit,
+// count, bytes) closed by FF FF.
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -9,13 +10,13 @@
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  kelvane::fuzz::File file(kelvane::fuzz::Input(data, size));
+  const std::vector<std::uint8_t> file = kelvane::fuzz::Input(data, size);
   kelvane::FileMessages said;  // what a run would print, not under test here
   // Allocated once; the small area makes the overflow refusal reachable.
   static std::vector<std::uint8_t> small(512, 0xFF), nym(kelvane::NYM_IMAGE_AREA, 0xFF);
   std::vector<std::uint8_t>& area = size % 2 == 0 ? small : nym;
   int length = 0;
-  const int result = kelvane::ReadRecordStream(file.get(), area, length, said);
+  const int result = kelvane::ReadRecordStream(file, area, length, said);
   if (result != 0 && result != 1) __builtin_trap();
   if (result != 0) return 0;
   if (length < 2 || static_cast<std::size_t>(length) >= area.size()) __builtin_trap();

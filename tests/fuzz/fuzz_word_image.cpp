@@ -1,4 +1,4 @@
-// Any bytes as an S1/S2 file for the TL3xx and 27 series areas: the reader
+// Any bytes as a TL3xx or 27 series file (S-records, Intel HEX or ELF): the reader
 // stays inside its area, and an image it accepts is whole 16-bit words closed
 // by their checksum.
 #include <cstdint>
@@ -12,7 +12,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kelvane;
-  fuzz::File file(fuzz::Input(data, size));
+  const std::vector<std::uint8_t> file = fuzz::Input(data, size);
   FileMessages said;  // what a run would print, not under test here
   // Allocated once, on the heap, where AddressSanitizer still guards the end.
   static std::vector<std::uint8_t> tl3xx(TL3XX_IMAGE_AREA), series27(SERIES27_IMAGE_AREA);
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int maxLength = size % 2 == 0 ? 65919 : 139775;
   std::memset(bytes.data(), 0xFF, bytes.size());
   int length = 0;
-  const int result = ReadWordImage(file.get(), bytes, maxLength, length, said);
+  const int result = ReadWordImage(file, bytes, maxLength, length, said);
   if (result != 0 && result != 1) __builtin_trap();
   if (result != 0) return 0;
   if (length < 4 || length > maxLength || length % 2 != 0) __builtin_trap();

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 [[ ${1:-} =~ ^[0-9]+$ ]] || { echo "usage: $0 SECONDS [TARGET...]" >&2; exit 2; }
 seconds=$1 && shift
-targets=("${@:-word_image record_stream reply_receiver identity_records binary_images}")
+targets=("${@:-word_image record_stream reply_receiver identity_records binary_images intel_hex elf_file}")
 read -ra targets <<<"${targets[*]}"
 build=${KELVANE_FUZZ_BUILD:-build-fuzz}
 [[ -f $build/CMakeCache.txt ]] || cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DKELVANE_FUZZ=ON
