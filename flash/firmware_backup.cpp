@@ -51,12 +51,12 @@ void Take(const std::string& text, std::vector<std::uint8_t>& file) {
 // The 27 series' checksum sector: the length of the image it describes, and
 // its checksum, or 0 after saying why there is none. `sector` keeps what was
 // read.
-int ReadChecksumSector(SerialPort& port, const BlockFamily& family,
+int ReadChecksumSector(FrameExchange& link, const BlockFamily& family,
                        std::vector<std::uint8_t>& sector, std::uint32_t& checksum,
                        RunReport& report) {
   std::span<const std::uint8_t> reply;
   const LinkResult result =
-      ReadFlashBlock(port, family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply);
+      ReadFlashBlock(link, family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply);
   if (!result.ok() || reply.size() < CHECKSUM_SECTOR_SIZE) {
     report.Failed(Failure(
         Stage::ChecksumSector, "Failed to read sector with firmware checksum and length\r\n",
@@ -88,7 +88,7 @@ int ReadChecksumSector(SerialPort& port, const BlockFamily& family,
 
 }  // namespace
 
-PassEnd BackUpRecordStream(SerialPort& port, const BlockFamily& family,
+PassEnd BackUpRecordStream(FrameExchange& link, const BlockFamily& family,
                            std::vector<std::uint8_t>& file, RunReport& report,
                            const StopFlag* stop) {
   const int most = BlocksFor(family, family.readArea);
@@ -100,7 +100,7 @@ PassEnd BackUpRecordStream(SerialPort& port, const BlockFamily& family,
     return scan == StreamScan::Unfinished ? most : BlocksFor(family, read.size());
   };
   std::vector<std::uint8_t> flash;
-  if (const PassEnd end = RunReadPass(port, family, needed, flash, report, stop);
+  if (const PassEnd end = RunReadPass(link, family, needed, flash, report, stop);
       end != PassEnd::Completed)
     return end;
   if (scan == StreamScan::Invalid)
@@ -115,20 +115,20 @@ PassEnd BackUpRecordStream(SerialPort& port, const BlockFamily& family,
   return PassEnd::Completed;
 }
 
-PassEnd BackUpWordImage(SerialPort& port, const BlockFamily& family,
+PassEnd BackUpWordImage(FrameExchange& link, const BlockFamily& family,
                         std::vector<std::uint8_t>& file, RunReport& report, const StopFlag* stop) {
   std::vector<std::uint8_t> sector;
   std::uint32_t checksum = 0;
   int length = 0;
   if (family.checksumSector &&
-      (length = ReadChecksumSector(port, family, sector, checksum, report)) < 0)
+      (length = ReadChecksumSector(link, family, sector, checksum, report)) < 0)
     return PassEnd::Failed;
   // Without a checksum sector every block that can hold an image is read.
   const int blocks =
       family.checksumSector ? BlockCount(family, length) : BlocksFor(family, family.readArea);
   std::vector<std::uint8_t> flash;
   if (const PassEnd end = RunReadPass(
-          port, family, [blocks](auto) { return blocks; }, flash, report, stop);
+          link, family, [blocks](auto) { return blocks; }, flash, report, stop);
       end != PassEnd::Completed)
     return end;
   const auto image = std::span<const std::uint8_t>(flash).first(
@@ -147,7 +147,7 @@ PassEnd BackUpWordImage(SerialPort& port, const BlockFamily& family,
   return PassEnd::Completed;
 }
 
-PassEnd BackUpChecksummedImage(SerialPort& port, const BlockFamily& family,
+PassEnd BackUpChecksummedImage(FrameExchange& link, const BlockFamily& family,
                                std::vector<std::uint8_t>& file, RunReport& report,
                                const StopFlag* stop) {
   int length = 0;
@@ -159,7 +159,7 @@ PassEnd BackUpChecksummedImage(SerialPort& port, const BlockFamily& family,
     return fits ? BlockCount(family, length) : 1;
   };
   std::vector<std::uint8_t> flash;
-  if (const PassEnd end = RunReadPass(port, family, needed, flash, report, stop);
+  if (const PassEnd end = RunReadPass(link, family, needed, flash, report, stop);
       end != PassEnd::Completed)
     return end;
   const char* why = nullptr;
@@ -187,7 +187,7 @@ Verdict RunBackupProcedure(const ProcedureRun& run, FirmwareBackup backup) {
     return Verdict::Failed;
   }
   std::vector<std::uint8_t> file;
-  switch (backup(run.port, run.family, file, run.report, run.stop)) {
+  switch (backup(run.link, run.family, file, run.report, run.stop)) {
     case PassEnd::Completed:
       break;
     case PassEnd::Failed:

@@ -37,46 +37,43 @@ bool DeviceWentAway(DWORD error) {
 SerialPort::SerialPort() = default;
 
 SerialPort::~SerialPort() {
-  if (handle_ != 0) {
-    Close();
-  }
+  Close();
 }
 
-int SerialPort::Fail(OpenFailure why, int systemError) {
-  openFailure_ = why;
+OpenResult SerialPort::Fail(OpenResult why, int systemError) {
+  openResult_ = why;
   openError_ = systemError;
-  return 0;
+  return why;
 }
 
-int SerialPort::Open(int portNumber, int baudRate) {
+OpenResult SerialPort::Open(int portNumber, int baudRate) {
   // Only one character follows the letters COM, so COM0 to COM9 are all this
   // can name; anything else would name no serial port at all, and the caller
   // reports that exactly as it reports a port that does not open.
   if (portNumber < 0 || portNumber > 9) {
     device_ = "COM" + std::to_string(portNumber);
-    return Fail(OpenFailure::NoSuchDevice, 0);
+    return Fail(OpenResult::NoSuchDevice, 0);
   }
   std::array<char, 5> name = {'C', 'O', 'M', '1', '\0'};
   name[3] = static_cast<char>(static_cast<std::uint8_t>('0' + portNumber));
   return OpenPath(name.data(), baudRate);
 }
 
-int SerialPort::OpenPath(const char* devicePath, int baudRate) {
+OpenResult SerialPort::OpenPath(const char* devicePath, int baudRate) {
   // Exclusive, synchronous access: one exchange at a time, blocking.
   device_ = devicePath;
   rate_ = baudRate;
-  openFailure_ = OpenFailure::None;
+  openResult_ = OpenResult::Opened;
   HANDLE opened =
       CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (opened == INVALID_HANDLE_VALUE) {
-    handle_ = 0;
-    return Fail(OpenFailure::System, static_cast<int>(GetLastError()));
+    return Fail(OpenResult::System, static_cast<int>(GetLastError()));
   }
   handle_ = reinterpret_cast<std::intptr_t>(opened);
   return Configure(baudRate);
 }
 
-int SerialPort::Configure(int baudRate) {
+OpenResult SerialPort::Configure(int baudRate) {
   HANDLE port = AsHandle(handle_);
 
   // Start from the settings the port already has, so that flow control and
@@ -85,16 +82,16 @@ int SerialPort::Configure(int baudRate) {
   DCB dcb;
   dcb.DCBlength = sizeof(dcb);
   if (!GetCommState(port, &dcb)) {
-    Fail(OpenFailure::System, static_cast<int>(GetLastError()));
+    const OpenResult why = Fail(OpenResult::System, static_cast<int>(GetLastError()));
     Close();
-    return 0;
+    return why;
   }
   auto saved = std::make_unique<SavedLineSettings>();
   saved->dcb = dcb;
   if (!GetCommTimeouts(port, &saved->timeouts)) {
-    Fail(OpenFailure::System, static_cast<int>(GetLastError()));
+    const OpenResult why = Fail(OpenResult::System, static_cast<int>(GetLastError()));
     Close();
-    return 0;
+    return why;
   }
   saved_ = std::move(saved);
   dcb.BaudRate = static_cast<DWORD>(baudRate);
@@ -102,9 +99,9 @@ int SerialPort::Configure(int baudRate) {
   dcb.Parity = NOPARITY;
   dcb.StopBits = ONESTOPBIT;
   if (!SetCommState(port, &dcb)) {
-    Fail(OpenFailure::System, static_cast<int>(GetLastError()));
+    const OpenResult why = Fail(OpenResult::System, static_cast<int>(GetLastError()));
     Close();
-    return 0;
+    return why;
   }
 
   // A read returns at once with a waiting byte, or as soon as one arrives,
@@ -117,9 +114,9 @@ int SerialPort::Configure(int baudRate) {
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = 0;
   if (!SetCommTimeouts(port, &timeouts)) {
-    Fail(OpenFailure::System, static_cast<int>(GetLastError()));
+    const OpenResult why = Fail(OpenResult::System, static_cast<int>(GetLastError()));
     Close();
-    return 0;
+    return why;
   }
 
   // Only a recommendation to the driver; a port that ignores it still works.
@@ -127,11 +124,11 @@ int SerialPort::Configure(int baudRate) {
   // A drive never speaks unasked: what waits now was meant for an earlier
   // program, and would be read as the answer to this run's first request.
   PurgeComm(port, PURGE_RXCLEAR);
-  return 1;
+  return OpenResult::Opened;
 }
 
 std::string SerialPort::DescribeOpenFailure() const {
-  if (openFailure_ == OpenFailure::None) {
+  if (openResult_ == OpenResult::Opened) {
     return "";
   }
   if (openError_ == 0) {
@@ -154,6 +151,9 @@ std::string SerialPort::DescribeOpenFailure() const {
 }
 
 void SerialPort::Close() {
+  if (handle_ == CLOSED_HANDLE) {
+    return;
+  }
   if (saved_) {
     // The next program on the port finds it as this one did.
     SetCommState(AsHandle(handle_), &saved_->dcb);
@@ -161,12 +161,12 @@ void SerialPort::Close() {
     saved_.reset();
   }
   CloseHandle(AsHandle(handle_));
-  handle_ = 0;
+  handle_ = CLOSED_HANDLE;
   inputNext_ = inputEnd_ = 0;
 }
 
 bool SerialPort::Write(std::span<const std::uint8_t> bytes) {
-  if (handle_ == 0 || gone_) {
+  if (handle_ == CLOSED_HANDLE || gone_) {
     return false;
   }
   // The count written is not checked: with no write time-out the call only
@@ -190,7 +190,7 @@ bool SerialPort::WaitForHangUp() {
 }
 
 ReadOutcome SerialPort::ReadByte(std::uint8_t& byte) {
-  if (handle_ == 0 || gone_) {
+  if (handle_ == CLOSED_HANDLE || gone_) {
     return ReadOutcome::Failure;
   }
   if (inputNext_ == inputEnd_) {
