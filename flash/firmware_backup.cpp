@@ -1,6 +1,7 @@
 #include "flash/firmware_backup.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "flash/checksum_sector.h"
@@ -48,12 +49,12 @@ void Take(const std::string& text, std::vector<std::uint8_t>& file) {
   file.assign(text.begin(), text.end());
 }
 
-// The 27 series' checksum sector: the length of the image it describes, and
-// its checksum, or 0 after saying why there is none. `sector` keeps what was
-// read.
-int ReadChecksumSector(FrameExchange& link, const BlockFamily& family,
-                       std::vector<std::uint8_t>& sector, std::uint32_t& checksum,
-                       RunReport& report) {
+// The 27 series' checksum sector: the length in bytes of the image it
+// describes, and its checksum; nothing after saying why there is none.
+// `sector` keeps what was read.
+std::optional<int> ReadChecksumSector(FrameExchange& link, const BlockFamily& family,
+                                      std::vector<std::uint8_t>& sector, std::uint32_t& checksum,
+                                      RunReport& report) {
   std::span<const std::uint8_t> reply;
   const LinkResult result =
       ReadFlashBlock(link, family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply);
@@ -61,7 +62,7 @@ int ReadChecksumSector(FrameExchange& link, const BlockFamily& family,
     report.Failed(Failure(
         Stage::ChecksumSector, "Failed to read sector with firmware checksum and length\r\n",
         CHECKSUM_SECTOR_NUMBER, result.ok() ? std::nullopt : std::optional<int>(result.code())));
-    return -1;
+    return std::nullopt;
   }
   sector.assign(reply.begin(), reply.begin() + CHECKSUM_SECTOR_SIZE);
   const auto field = [&sector](std::size_t at) {
@@ -70,7 +71,7 @@ int ReadChecksumSector(FrameExchange& link, const BlockFamily& family,
   };
   if (field(0) != CHECKSUM_SECTOR_MARKER) {
     NoImage(sector, "word image", "its checksum sector holds no marker", report);
-    return -1;
+    return std::nullopt;
   }
   const std::uint32_t words = field(4);
   checksum = field(8);
@@ -81,7 +82,7 @@ int ReadChecksumSector(FrameExchange& link, const BlockFamily& family,
   if (words > static_cast<std::uint32_t>(family.maxImageLength - 4) / 2) {
     NoImage(sector, "word image", "its checksum sector gives more words than the flash holds",
             report);
-    return -1;
+    return std::nullopt;
   }
   return static_cast<int>(2 * words + 4);
 }
@@ -120,9 +121,11 @@ PassEnd BackUpWordImage(FrameExchange& link, const BlockFamily& family,
   std::vector<std::uint8_t> sector;
   std::uint32_t checksum = 0;
   int length = 0;
-  if (family.checksumSector &&
-      (length = ReadChecksumSector(link, family, sector, checksum, report)) < 0)
-    return PassEnd::Failed;
+  if (family.checksumSector) {
+    const std::optional<int> described = ReadChecksumSector(link, family, sector, checksum, report);
+    if (!described) return PassEnd::Failed;
+    length = *described;
+  }
   // Without a checksum sector every block that can hold an image is read.
   const int blocks =
       family.checksumSector ? BlockCount(family, length) : BlocksFor(family, family.readArea);
