@@ -21,6 +21,7 @@
 
 #include "link/custom_baud_linux.h"
 #include "link/serial_port.h"
+#include "link/system_error.h"
 
 namespace kelvane {
 
@@ -191,20 +192,6 @@ std::string GroupName(gid_t gid) {
 
 // Serial devices belong to a group (dialout on Debian and Ubuntu) whose
 // members may open them; name it, as that is the usual fix.
-// strerror's text without its shared buffer: two stations' ports may fail
-// at once. The GNU strerror_r returns its text, the POSIX one fills `buffer`.
-[[maybe_unused]] const char* MessageFrom(int /*result*/, const char* buffer) {
-  return buffer;
-}
-[[maybe_unused]] const char* MessageFrom(const char* text, const char* /*buffer*/) {
-  return text;
-}
-
-std::string SystemMessage(int error) {
-  char buffer[256] = "";
-  return MessageFrom(strerror_r(error, buffer, sizeof buffer), buffer);
-}
-
 std::string AccessHint(const std::string& device) {
   struct stat status;
   if (stat(device.c_str(), &status) != 0) return "";
@@ -373,7 +360,7 @@ std::string SerialPort::DescribeOpenFailure() const {
     case OpenResult::NotSerial:
       return device + "not a serial device";
     case OpenResult::System:
-      return device + SystemMessage(openError_);
+      return device + SystemErrorText(openError_);
   }
   return "";
 }
