@@ -106,7 +106,6 @@ struct Fault {
 
 std::vector<Fault> FaultRows() {
   const Family &nym = FAMILIES[NYM], &tl3xx = FAMILIES[TL3XX], &digest = FAMILIES[DIGEST];
-  const std::string nymLoad = Written(nym) + Verified(nym, true);
   std::vector<Fault> rows;
   // clang-format off
   for (int i = NYM; i <= DIGEST; ++i) {
@@ -125,8 +124,6 @@ std::vector<Fault> FaultRows() {
                     Written(f) + f.after + f.sector + Verified(f, true), -1, 0, "", 0, wire, baud});
   }
   rows.insert(rows.end(), {
-    // The late replies to failed attempts must not be read as the answers to the blocks' requests.
-    {"LinkAfterLateReplyAndNoise", NYM, {"--late", "1", "--noise", "2:100"}, 1, 0, nymLoad},
     // DOS tools end a text file with Ctrl-Z; nothing after it counts.
     {"Tl3xxFileEndsAtCtrlZ", TL3XX, {}, 0, 0, Written(tl3xx) + Verified(tl3xx, true), -1, 0, "S9030000FC\x1AS1 no record\n"},
     {"NymWriteRefused", NYM, {"--write-status", "3:0x22"}, 0, 1, Written(nym, 2) + "FLASH update failed on sector 2 : error code 34\r\n", 2},
