@@ -215,6 +215,8 @@ TEST(FirmwareBackup, SavesNothingOfAFailedReadOrOfFlashWithoutAnImage) {
       {S27, {}, {}, EMPTY},
       {S27, {{"read-status", "1:0x21"}}, {}, "Failed to read sector with firmware checksum and length\r\n"},
       {S27, {}, At(0x1DF00, {0x78, 0x56, 0x34, 0x12, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0}), "Firmware checksum is 00000000, size in WORDs 65535\r\n" + NONE + "word image: its checksum sector gives more words than the flash holds\r\n"},
+      {TK720, {}, At(0x4000, {0}), "read 1\n" + NONE + "TK720 image: no header with the image magic and a word count\r\n"},
+      {TK720, {}, At(0x4000, {0xF1, 0xE2, 0xD3, 0xC4, 0, 0, 0, 3}), "read 1\n" + NONE + "TK720 image: its words do not sum to zero\r\n"},
       {TK720, {}, At(0x4000, {0xF1, 0xE2, 0xD3, 0xC4, 1}), "read 1\n" + NONE + "TK720 image: its header gives more words than the flash holds\r\n"},
       // clang-format on
   };
