@@ -47,12 +47,12 @@ class SerialPort final : public SerialLine {
 
   bool IsOpen() const { return handle_ != CLOSED_HANDLE; }
 
-  // After a failed Open or OpenPath: one line saying why, with the device
-  // tried ("/dev/ttyS8: no such device"), without a line end. The platform
-  // file words it, with the system's own message where it has one.
   // The device the last Open or OpenPath tried, as the system names it
   // (/dev/ttyS2 for COM3 on Linux).
   const std::string& device() const { return device_; }
+  // After a failed Open or OpenPath: one line saying why, with the device
+  // tried ("/dev/ttyS8: no such device"), without a line end. The platform
+  // file words it, with the system's own message where it has one.
   std::string DescribeOpenFailure() const;
 
   bool DeviceGone() const override { return gone_; }
