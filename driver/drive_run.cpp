@@ -9,6 +9,7 @@
 #include "link/frame_exchange.h"
 #include "link/late_replies.h"
 #include "link/link_trace.h"
+#include "link/serial_port.h"
 
 namespace kelvane {
 
@@ -16,8 +17,8 @@ namespace {
 
 // A run that failed because the device itself went away says so, after the
 // failure message it already gave.
-void TellIfGone(SerialPort& port, RunReport& report) {
-  if (port.WaitForHangUp()) report.DeviceLost(port.DescribeLoss());
+void TellIfGone(SerialLine& line, RunReport& report) {
+  if (line.WaitForHangUp()) report.DeviceLost(line.DescribeLoss());
 }
 
 }  // namespace
@@ -26,7 +27,7 @@ std::string PortNameOf(const RunOptions& options) {
   return options.devicePath ? *options.devicePath : "COM" + std::to_string(options.portNumber);
 }
 
-LinkEnd EstablishLink(SerialPort& port, int attempts, std::size_t shortestIdentity,
+LinkEnd EstablishLink(FrameExchange& link, int attempts, std::size_t shortestIdentity,
                       std::span<const std::uint8_t>& identity, RunReport& report,
                       const StopFlag* stop) {
   // A drive that is powering up or busy may miss a few requests; any failed
@@ -40,19 +41,19 @@ LinkEnd EstablishLink(SerialPort& port, int attempts, std::size_t shortestIdenti
       report.Interrupted(std::nullopt, 0, {});
       return LinkEnd::Interrupted;
     }
-    if (TransactEmpty(port, CMD_IDENTIFY, identity).ok()) {
+    if (link.TransactEmpty(CMD_IDENTIFY, identity).ok()) {
       if (identity.size() >= shortestIdentity) {
         // A failed attempt may have failed only by being answered late: its
         // reply, or the rest of a long noise, is still coming and would be
         // read as the answer to the procedure's first request.
-        if (remaining < attempts) DiscardLateReplies(port);
+        if (remaining < attempts) DiscardLateReplies(link);
         return LinkEnd::Established;
       }
-      if (port.trace != nullptr) port.trace->NoIdentity(identity.size(), shortestIdentity);
+      if (link.trace() != nullptr) link.trace()->NoIdentity(identity.size(), shortestIdentity);
     }
     report.LinkAttemptFailed(remaining);
     // No attempt can reach a device that is no longer there.
-    if (port.DeviceGone()) break;
+    if (link.line().DeviceGone()) break;
   }
   report.Failed(
       Failure(Stage::Link, "Failed to establish connection with selected device\r\n\r\n"));
@@ -63,13 +64,13 @@ DriveOutcome RunDrive(const DriveJob& job) {
   const RunOptions& options = job.options;
   SerialPort port;
   std::optional<LinkTrace> trace;
-  if (job.trace != nullptr) port.trace = &trace.emplace(job.trace);
+  if (job.trace != nullptr) trace.emplace(job.trace);
   const std::string name = PortNameOf(options);
-  const int opened = options.devicePath
-                         ? port.OpenPath(options.devicePath->c_str(), options.baudRate)
-                         : port.Open(options.portNumber, options.baudRate);
+  const OpenResult opened = options.devicePath
+                                ? port.OpenPath(options.devicePath->c_str(), options.baudRate)
+                                : port.Open(options.portNumber, options.baudRate);
   DriveOutcome outcome{.device = port.device()};
-  if (opened != 1) {
+  if (opened != OpenResult::Opened) {
     // The failure line keeps its one line; what the system said, and the
     // device that was tried (/c9 is /dev/ttyS8 on Linux), go with it.
     job.report.Failed(Failure(Stage::Port, "Failed to open " + name + " port\r\n", std::nullopt,
@@ -79,8 +80,9 @@ DriveOutcome RunDrive(const DriveJob& job) {
   }
   job.report.PortOpened(name, options.baudRate);
 
+  FrameExchange link(port, trace ? &*trace : nullptr);
   std::span<const std::uint8_t> identity;
-  switch (EstablishLink(port, options.linkAttempts, job.family.shortestIdentity, identity,
+  switch (EstablishLink(link, options.linkAttempts, job.family.shortestIdentity, identity,
                         job.report, job.stop)) {
     case LinkEnd::Established:
       break;
@@ -110,7 +112,7 @@ DriveOutcome RunDrive(const DriveJob& job) {
     outcome.verdict = Verdict::Verified;
     return outcome;
   }
-  const ProcedureRun run{.port = port,
+  const ProcedureRun run{.link = link,
                          .options = options,
                          .family = *job.family.blocks,
                          .image = job.image,

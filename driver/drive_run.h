@@ -9,7 +9,7 @@
 #include "flash/prepared_image.h"
 #include "flash/run_options.h"
 #include "flash/run_report.h"
-#include "link/serial_port.h"
+#include "link/frame_exchange.h"
 
 namespace kelvane {
 
@@ -32,7 +32,7 @@ enum class LinkEnd { Established, GaveUp, Interrupted };
 // attempt reported. On Established `identity` views the reply. When an
 // attempt failed first, the replies still on their way to it are let pass
 // before this returns.
-LinkEnd EstablishLink(SerialPort& port, int attempts, std::size_t shortestIdentity,
+LinkEnd EstablishLink(FrameExchange& link, int attempts, std::size_t shortestIdentity,
                       std::span<const std::uint8_t>& identity, RunReport& report,
                       const StopFlag* stop);
 

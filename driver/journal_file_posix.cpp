@@ -2,25 +2,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 
 #include "driver/journal.h"
+#include "link/system_error.h"
 
 namespace kelvane {
-
-namespace {
-
-// strerror's text without its shared buffer: a station's threads may fail
-// at once. The GNU strerror_r returns its text, the POSIX one fills `buffer`.
-[[maybe_unused]] const char* MessageFrom(int /*result*/, const char* buffer) {
-  return buffer;
-}
-[[maybe_unused]] const char* MessageFrom(const char* text, const char* /*buffer*/) {
-  return text;
-}
-
-}  // namespace
 
 JournalFile::~JournalFile() {
   if (handle_ >= 0) close(static_cast<int>(handle_));
@@ -29,8 +16,7 @@ JournalFile::~JournalFile() {
 bool JournalFile::Open(const std::string& path, std::string& reason) {
   const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) {
-    char buffer[256] = "";
-    reason = MessageFrom(strerror_r(errno, buffer, sizeof buffer), buffer);
+    reason = SystemErrorText(errno);
     return false;
   }
   handle_ = fd;

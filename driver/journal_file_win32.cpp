@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "driver/journal.h"
+#include "link/system_error.h"
 
 namespace kelvane {
 
@@ -17,14 +18,7 @@ bool JournalFile::Open(const std::string& path, std::string& reason) {
       CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    char message[256] = "";
-    const DWORD error = GetLastError();
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                       0, message, sizeof message, nullptr) == 0) {
-      std::snprintf(message, sizeof message, "system error %lu", static_cast<unsigned long>(error));
-    }
-    reason = message;
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+    reason = SystemErrorText(static_cast<int>(GetLastError()));
     return false;
   }
   handle_ = reinterpret_cast<std::intptr_t>(file);

@@ -51,27 +51,27 @@ int CountErroneousLocations(std::span<const std::uint8_t> expected,
   return errors;
 }
 
-LinkResult WriteFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
+LinkResult WriteFlashBlock(FrameExchange& link, const BlockFamily& family, std::uint32_t address,
                            std::span<const std::uint8_t> data) {
   std::array<std::uint8_t, MAX_REQUEST_PAYLOAD> request{};
   const std::size_t length = BuildWriteBlockRequest(request, address, family.order, data);
   std::span<const std::uint8_t> reply;
-  return Transact(port, CMD_WRITE_BLOCK, std::span(request.data(), length), reply);
+  return link.Transact(CMD_WRITE_BLOCK, std::span(request.data(), length), reply);
 }
 
-LinkResult ReadFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
+LinkResult ReadFlashBlock(FrameExchange& link, const BlockFamily& family, std::uint32_t address,
                           std::uint32_t length, std::span<const std::uint8_t>& reply) {
   std::array<std::uint8_t, MAX_READ_REQUEST> request{};
   const std::size_t requestLength =
       BuildReadBlockRequest(request, address, family.order, length, family.readLengthFieldBytes);
-  return Transact(port, CMD_READ_BLOCK, std::span(request.data(), requestLength), reply);
+  return link.Transact(CMD_READ_BLOCK, std::span(request.data(), requestLength), reply);
 }
 
 PassWords WordsOf(const BlockFamily& family) {
   return {.unit = family.unit, .unitTitle = family.unitTitle};
 }
 
-PassEnd RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
+PassEnd RunWritePass(FrameExchange& link, const BlockFamily& family, const BlockRange& range,
                      RunReport& report, const StopFlag* stop) {
   const int total = range.total;
   const PassWords words = WordsOf(family);
@@ -83,7 +83,7 @@ PassEnd RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRan
       return PassEnd::Interrupted;
     }
     const auto data = BlockBytes(family, range.image, block, scratch);
-    const LinkResult result = WriteFlashBlock(port, family, WriteAddress(family, block), data);
+    const LinkResult result = WriteFlashBlock(link, family, WriteAddress(family, block), data);
     if (!result.ok()) {
       char line[96];
       if (family.writeFailureShowsCode) {
@@ -101,7 +101,7 @@ PassEnd RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRan
   return PassEnd::Completed;
 }
 
-PassEnd RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
+PassEnd RunVerifyPass(FrameExchange& link, const BlockFamily& family, const BlockRange& range,
                       bool& matched, RunReport& report, const StopFlag* stop) {
   const int total = range.total;
   const PassWords words = WordsOf(family);
@@ -114,7 +114,7 @@ PassEnd RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRa
       return PassEnd::Interrupted;
     }
     std::span<const std::uint8_t> reply;
-    const LinkResult result = ReadFlashBlock(port, family, ReadBackAddress(family, block),
+    const LinkResult result = ReadFlashBlock(link, family, ReadBackAddress(family, block),
                                              static_cast<std::uint32_t>(family.blockSize), reply);
     if (!result.ok()) {
       char line[128];
@@ -137,7 +137,7 @@ PassEnd RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRa
   return PassEnd::Completed;
 }
 
-PassEnd RunReadPass(SerialPort& port, const BlockFamily& family, const BlocksNeeded& needed,
+PassEnd RunReadPass(FrameExchange& link, const BlockFamily& family, const BlocksNeeded& needed,
                     std::vector<std::uint8_t>& bytes, RunReport& report, const StopFlag* stop) {
   const auto size = static_cast<std::uint32_t>(family.blockSize);
   const PassWords words = WordsOf(family);
@@ -151,7 +151,7 @@ PassEnd RunReadPass(SerialPort& port, const BlockFamily& family, const BlocksNee
     }
     std::span<const std::uint8_t> reply;
     const LinkResult result =
-        ReadFlashBlock(port, family, ReadBackAddress(family, block), size, reply);
+        ReadFlashBlock(link, family, ReadBackAddress(family, block), size, reply);
     char line[128];
     if (!result.ok()) {
       std::snprintf(line, sizeof line,

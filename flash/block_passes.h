@@ -10,7 +10,6 @@
 #include "flash/run_report.h"
 #include "link/drive_commands.h"
 #include "link/frame_exchange.h"
-#include "link/serial_port.h"
 
 namespace kelvane {
 
@@ -82,11 +81,11 @@ int CountErroneousLocations(std::span<const std::uint8_t> expected,
                             std::span<const std::uint8_t> reply);
 
 // One CMD_WRITE_BLOCK of `data` at `address`.
-LinkResult WriteFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
+LinkResult WriteFlashBlock(FrameExchange& link, const BlockFamily& family, std::uint32_t address,
                            std::span<const std::uint8_t> data);
 // One CMD_READ_BLOCK of `length` bytes at `address`; when it succeeds
 // `reply` views the drive's bytes until the next exchange.
-LinkResult ReadFlashBlock(SerialPort& port, const BlockFamily& family, std::uint32_t address,
+LinkResult ReadFlashBlock(FrameExchange& link, const BlockFamily& family, std::uint32_t address,
                           std::uint32_t length, std::span<const std::uint8_t>& reply);
 
 // How a pass ended: every block done, a failure reported, or a stop asked for
@@ -105,13 +104,13 @@ PassWords WordsOf(const BlockFamily& family);
 // Writes every block of `range` in ascending order, each reported done, and
 // finishes the pass; or reports the failure of the first block the drive did
 // not take.
-PassEnd RunWritePass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
+PassEnd RunWritePass(FrameExchange& link, const BlockFamily& family, const BlockRange& range,
                      RunReport& report, const StopFlag* stop);
 
 // Reads every block of `range` back and compares it with the image; a
 // mismatch is reported and the pass goes on, `matched` telling at the end
 // whether every block agreed. A failed exchange is reported and ends it.
-PassEnd RunVerifyPass(SerialPort& port, const BlockFamily& family, const BlockRange& range,
+PassEnd RunVerifyPass(FrameExchange& link, const BlockFamily& family, const BlockRange& range,
                       bool& matched, RunReport& report, const StopFlag* stop);
 
 // How many blocks a read pass reads in all, told the bytes of the blocks
@@ -121,7 +120,7 @@ using BlocksNeeded = std::function<int(std::span<const std::uint8_t> read)>;
 // Reads blocks 0, 1, ... at their read-back addresses into `bytes`, as the
 // verify pass reads them, each reported done, until `needed` says enough;
 // or reports the failure of an exchange or of a reply short of a block.
-PassEnd RunReadPass(SerialPort& port, const BlockFamily& family, const BlocksNeeded& needed,
+PassEnd RunReadPass(FrameExchange& link, const BlockFamily& family, const BlocksNeeded& needed,
                     std::vector<std::uint8_t>& bytes, RunReport& report, const StopFlag* stop);
 
 }  // namespace kelvane

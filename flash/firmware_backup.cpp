@@ -1,6 +1,7 @@
 #include "flash/firmware_backup.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "flash/checksum_sector.h"
@@ -49,20 +50,20 @@ void Take(const std::string& text, std::vector<std::uint8_t>& file) {
   file.assign(text.begin(), text.end());
 }
 
-// The 27 series' checksum sector: the length of the image it describes, and
-// its checksum, or 0 after saying why there is none. `sector` keeps what was
-// read.
-int ReadChecksumSector(SerialPort& port, const BlockFamily& family,
-                       std::vector<std::uint8_t>& sector, std::uint32_t& checksum,
-                       RunReport& report) {
+// The 27 series' checksum sector: the length in bytes of the image it
+// describes, and its checksum; nothing after saying why there is none.
+// `sector` keeps what was read.
+std::optional<int> ReadChecksumSector(FrameExchange& link, const BlockFamily& family,
+                                      std::vector<std::uint8_t>& sector, std::uint32_t& checksum,
+                                      RunReport& report) {
   std::span<const std::uint8_t> reply;
   const LinkResult result =
-      ReadFlashBlock(port, family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply);
+      ReadFlashBlock(link, family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply);
   if (!result.ok() || reply.size() < CHECKSUM_SECTOR_SIZE) {
     report.Failed(Failure(
         Stage::ChecksumSector, "Failed to read sector with firmware checksum and length\r\n",
         CHECKSUM_SECTOR_NUMBER, result.ok() ? std::nullopt : std::optional<int>(result.code())));
-    return -1;
+    return std::nullopt;
   }
   sector.assign(reply.begin(), reply.begin() + CHECKSUM_SECTOR_SIZE);
   const auto field = [&sector](std::size_t at) {
@@ -71,7 +72,7 @@ int ReadChecksumSector(SerialPort& port, const BlockFamily& family,
   };
   if (field(0) != CHECKSUM_SECTOR_MARKER) {
     NoImage(sector, "word image", "its checksum sector holds no marker", report);
-    return -1;
+    return std::nullopt;
   }
   const std::uint32_t words = field(4);
   checksum = field(8);
@@ -82,7 +83,7 @@ int ReadChecksumSector(SerialPort& port, const BlockFamily& family,
   if (words > static_cast<std::uint32_t>(family.maxImageLength - 4) / 2) {
     NoImage(sector, "word image", "its checksum sector gives more words than the flash holds",
             report);
-    return -1;
+    return std::nullopt;
   }
   return static_cast<int>(2 * words + 4);
 }
@@ -112,7 +113,7 @@ void WarnOfWrongChecksums(std::span<const std::uint8_t> records, RunReport& repo
 
 }  // namespace
 
-PassEnd BackUpRecordStream(SerialPort& port, const BlockFamily& family,
+PassEnd BackUpRecordStream(FrameExchange& link, const BlockFamily& family,
                            std::vector<std::uint8_t>& file, RunReport& report,
                            const StopFlag* stop) {
   const int most = BlocksFor(family, family.readArea);
@@ -124,7 +125,7 @@ PassEnd BackUpRecordStream(SerialPort& port, const BlockFamily& family,
     return scan == StreamScan::Unfinished ? most : BlocksFor(family, read.size());
   };
   std::vector<std::uint8_t> flash;
-  if (const PassEnd end = RunReadPass(port, family, needed, flash, report, stop);
+  if (const PassEnd end = RunReadPass(link, family, needed, flash, report, stop);
       end != PassEnd::Completed)
     return end;
   if (scan == StreamScan::Invalid)
@@ -140,20 +141,22 @@ PassEnd BackUpRecordStream(SerialPort& port, const BlockFamily& family,
   return PassEnd::Completed;
 }
 
-PassEnd BackUpWordImage(SerialPort& port, const BlockFamily& family,
+PassEnd BackUpWordImage(FrameExchange& link, const BlockFamily& family,
                         std::vector<std::uint8_t>& file, RunReport& report, const StopFlag* stop) {
   std::vector<std::uint8_t> sector;
   std::uint32_t checksum = 0;
   int length = 0;
-  if (family.checksumSector &&
-      (length = ReadChecksumSector(port, family, sector, checksum, report)) < 0)
-    return PassEnd::Failed;
+  if (family.checksumSector) {
+    const std::optional<int> described = ReadChecksumSector(link, family, sector, checksum, report);
+    if (!described) return PassEnd::Failed;
+    length = *described;
+  }
   // Without a checksum sector every block that can hold an image is read.
   const int blocks =
       family.checksumSector ? BlockCount(family, length) : BlocksFor(family, family.readArea);
   std::vector<std::uint8_t> flash;
   if (const PassEnd end = RunReadPass(
-          port, family, [blocks](auto) { return blocks; }, flash, report, stop);
+          link, family, [blocks](auto) { return blocks; }, flash, report, stop);
       end != PassEnd::Completed)
     return end;
   const auto image = std::span<const std::uint8_t>(flash).first(
@@ -172,7 +175,7 @@ PassEnd BackUpWordImage(SerialPort& port, const BlockFamily& family,
   return PassEnd::Completed;
 }
 
-PassEnd BackUpChecksummedImage(SerialPort& port, const BlockFamily& family,
+PassEnd BackUpChecksummedImage(FrameExchange& link, const BlockFamily& family,
                                std::vector<std::uint8_t>& file, RunReport& report,
                                const StopFlag* stop) {
   int length = 0;
@@ -184,7 +187,7 @@ PassEnd BackUpChecksummedImage(SerialPort& port, const BlockFamily& family,
     return fits ? BlockCount(family, length) : 1;
   };
   std::vector<std::uint8_t> flash;
-  if (const PassEnd end = RunReadPass(port, family, needed, flash, report, stop);
+  if (const PassEnd end = RunReadPass(link, family, needed, flash, report, stop);
       end != PassEnd::Completed)
     return end;
   const char* why = nullptr;
@@ -212,7 +215,7 @@ Verdict RunBackupProcedure(const ProcedureRun& run, FirmwareBackup backup) {
     return Verdict::Failed;
   }
   std::vector<std::uint8_t> file;
-  switch (backup(run.port, run.family, file, run.report, run.stop)) {
+  switch (backup(run.link, run.family, file, run.report, run.stop)) {
     case PassEnd::Completed:
       break;
     case PassEnd::Failed:

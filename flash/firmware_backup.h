@@ -8,7 +8,7 @@
 #include "flash/procedures.h"
 #include "flash/run_options.h"
 #include "flash/run_report.h"
-#include "link/serial_port.h"
+#include "link/frame_exchange.h"
 
 namespace kelvane {
 
@@ -17,20 +17,20 @@ namespace kelvane {
 // Completed with the file's bytes, or Failed after reporting why there is
 // none (a failed read, erased flash, or flash that holds no image of the
 // family), or Interrupted.
-using FirmwareBackup = PassEnd (*)(SerialPort& port, const BlockFamily& family,
+using FirmwareBackup = PassEnd (*)(FrameExchange& link, const BlockFamily& family,
                                    std::vector<std::uint8_t>& file, RunReport& report,
                                    const StopFlag* stop);
 
 // Nym: the record stream, up to its end marker, as S2/S3/S7/S8 lines.
-PassEnd BackUpRecordStream(SerialPort& port, const BlockFamily& family,
+PassEnd BackUpRecordStream(FrameExchange& link, const BlockFamily& family,
                            std::vector<std::uint8_t>& file, RunReport& report,
                            const StopFlag* stop);
 // TL3xx and 27 series: the word image as S1/S2 records; its length from its
 // checksum (TL3xx) or from the checksum sector (27 series).
-PassEnd BackUpWordImage(SerialPort& port, const BlockFamily& family,
+PassEnd BackUpWordImage(FrameExchange& link, const BlockFamily& family,
                         std::vector<std::uint8_t>& file, RunReport& report, const StopFlag* stop);
 // TK720: the binary image file, the check word left for the load to add.
-PassEnd BackUpChecksummedImage(SerialPort& port, const BlockFamily& family,
+PassEnd BackUpChecksummedImage(FrameExchange& link, const BlockFamily& family,
                                std::vector<std::uint8_t>& file, RunReport& report,
                                const StopFlag* stop);
 

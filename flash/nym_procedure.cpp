@@ -68,13 +68,13 @@ Verdict RunReadBackProcedure(const ProcedureRun& run) {
   if (!TellFileMessages(run.image, run.report)) return Verdict::FileRefused;
   const BlockRange range = run.image.range();
   if (!run.options.verifyOnly) {
-    const PassEnd written = RunWritePass(run.port, run.family, range, run.report, run.stop);
+    const PassEnd written = RunWritePass(run.link, run.family, range, run.report, run.stop);
     if (written != PassEnd::Completed)
       return written == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
   }
   bool matched = false;
   const PassEnd verified =
-      RunVerifyPass(run.port, run.family, range, matched, run.report, run.stop);
+      RunVerifyPass(run.link, run.family, range, matched, run.report, run.stop);
   if (verified != PassEnd::Completed)
     return verified == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
   run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(), false);

@@ -4,16 +4,16 @@
 #include "flash/prepared_image.h"
 #include "flash/run_options.h"
 #include "flash/run_report.h"
-#include "link/serial_port.h"
+#include "link/frame_exchange.h"
 
 namespace kelvane {
 
-// Everything a family's procedure works with: the open port with the drive
-// answering, the options, the family's blocks, the image prepared before the
+// Everything a family's procedure works with: the exchange over the open
+// line with the drive answering, the options, the family's blocks, the image prepared before the
 // port was opened (shared read-only between the drives of a station), where
 // to report, and the stop a Ctrl-C sets.
 struct ProcedureRun {
-  SerialPort& port;
+  FrameExchange& link;
   const RunOptions& options;
   const BlockFamily& family;
   const PreparedImage& image;

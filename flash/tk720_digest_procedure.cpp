@@ -21,7 +21,7 @@ bool VerifyDigest(const ProcedureRun& run, bool& matched) {
   matched = true;
   run.report.PassStarted(Pass::Digest, 1, WordsOf(run.family));
   std::span<const std::uint8_t> reply;
-  const LinkResult result = TransactEmpty(run.port, CMD_IDENTIFY, reply);
+  const LinkResult result = run.link.TransactEmpty(CMD_IDENTIFY, reply);
   if (!result.ok()) {
     char line[64];
     std::snprintf(line, sizeof line, "Communication failure %d during verification\n",
@@ -77,7 +77,7 @@ Verdict RunTK720DigestProcedure(const ProcedureRun& run) {
   if (!TellFileMessages(run.image, run.report)) return Verdict::FileRefused;
   if (!run.options.verifyOnly) {
     const PassEnd written =
-        RunWritePass(run.port, run.family, run.image.range(), run.report, run.stop);
+        RunWritePass(run.link, run.family, run.image.range(), run.report, run.stop);
     if (written != PassEnd::Completed)
       return written == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
   }

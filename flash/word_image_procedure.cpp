@@ -28,7 +28,7 @@ bool UpdateChecksumSector(const ProcedureRun& run, bool& matched) {
   const ChecksumSector sector = BuildChecksumSector(image.bytes, image.length);
   if (!run.options.verifyOnly) {
     const LinkResult written =
-        WriteFlashBlock(run.port, run.family, CHECKSUM_SECTOR_ADDRESS, sector);
+        WriteFlashBlock(run.link, run.family, CHECKSUM_SECTOR_ADDRESS, sector);
     if (!written.ok()) {
       std::snprintf(line, sizeof line, "Firmware checksum update failed on sector %d\r\n",
                     CHECKSUM_SECTOR_NUMBER);
@@ -40,7 +40,7 @@ bool UpdateChecksumSector(const ProcedureRun& run, bool& matched) {
   // Read back with the sector's full length, as every other sector is.
   std::span<const std::uint8_t> reply;
   const LinkResult read =
-      ReadFlashBlock(run.port, run.family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply);
+      ReadFlashBlock(run.link, run.family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply);
   if (!read.ok()) {
     run.report.Failed(Failure(Stage::ChecksumSector,
                               "Failed to read sector with firmware checksum and length\r\n",
@@ -87,7 +87,7 @@ Verdict RunWordImageProcedure(const ProcedureRun& run) {
   if (!TellFileMessages(run.image, run.report)) return Verdict::FileRefused;
   const BlockRange range = run.image.range();
   if (!run.options.verifyOnly) {
-    const PassEnd written = RunWritePass(run.port, run.family, range, run.report, run.stop);
+    const PassEnd written = RunWritePass(run.link, run.family, range, run.report, run.stop);
     if (written != PassEnd::Completed) return Ended(written);
     if (run.family.checksumSector) run.report.Note("Writing firmware checksum ...\r\n");
   }
@@ -104,7 +104,7 @@ Verdict RunWordImageProcedure(const ProcedureRun& run) {
   }
   bool matched = false;
   const PassEnd verified =
-      RunVerifyPass(run.port, run.family, range, matched, run.report, run.stop);
+      RunVerifyPass(run.link, run.family, range, matched, run.report, run.stop);
   if (verified != PassEnd::Completed) return Ended(verified);
   matched = matched && sectorMatched;
   run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(), false);

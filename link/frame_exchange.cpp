@@ -119,52 +119,46 @@ std::size_t EncodeRequestFrame(std::uint32_t preamble, int command,
   return 6 + n + 1;
 }
 
-LinkResult ReceiveReply(SerialPort& port, ReplyBuffer& reply) {
-  if (!port.IsOpen()) return LINK_PORT_ERROR;
-  ReplyReceiver receiver(reply);
+LinkResult FrameExchange::ReceiveReply() {
+  ReplyReceiver receiver(reply_);
   // A line that never stops talking but never forms a frame (wrong baud rate,
   // another device) must not hold the loader forever: give up after a budget.
   for (int taken = 0; taken < EXCHANGE_BYTE_BUDGET; ++taken) {
     std::uint8_t byte = 0;
-    const ReadOutcome outcome = port.ReadByte(byte);
+    const ReadOutcome outcome = line_.ReadByte(byte);
     if (outcome != ReadOutcome::Byte) {
-      if (port.trace != nullptr && outcome == ReadOutcome::Silence) port.trace->Silence();
-      if (port.trace != nullptr && outcome == ReadOutcome::Failure) port.trace->ReadFailure();
+      if (trace_ != nullptr && outcome == ReadOutcome::Silence) trace_->Silence();
+      if (trace_ != nullptr && outcome == ReadOutcome::Failure) trace_->ReadFailure();
       return LINK_NO_REPLY;
     }
-    if (port.trace != nullptr) port.trace->Received(byte);
+    if (trace_ != nullptr) trace_->Received(byte);
     if (const std::optional<LinkResult> result = receiver.Feed(byte)) {
       // Header with its checksum, then the payload and its checksum if any.
-      if (port.trace != nullptr)
-        port.trace->Reply(*result == LINK_DATA_CHECKSUM, reply.length == 0 ? 7 : 8 + reply.length);
+      if (trace_ != nullptr)
+        trace_->Reply(*result == LINK_DATA_CHECKSUM, reply_.length == 0 ? 7 : 8 + reply_.length);
       return *result;
     }
   }
-  if (port.trace != nullptr) port.trace->ByteBudgetSpent(EXCHANGE_BYTE_BUDGET);
+  if (trace_ != nullptr) trace_->ByteBudgetSpent(EXCHANGE_BYTE_BUDGET);
   return LINK_NO_REPLY;
 }
 
-LinkResult Transact(SerialPort& port, int command, std::span<const std::uint8_t> payload,
-                    std::span<const std::uint8_t>& replyPayload) {
-  if (!port.IsOpen() || payload.size() > MAX_REQUEST_PAYLOAD) return LINK_PORT_ERROR;
+LinkResult FrameExchange::Transact(int command, std::span<const std::uint8_t> payload,
+                                   std::span<const std::uint8_t>& replyPayload) {
+  if (payload.size() > MAX_REQUEST_PAYLOAD) return LINK_PORT_ERROR;
   std::array<std::uint8_t, MAX_REQUEST_FRAME> frame{};
-  const std::size_t frameLength = EncodeRequestFrame(port.preamble(), command, payload, frame);
+  const std::size_t frameLength = EncodeRequestFrame(preamble_, command, payload, frame);
   // One write of the whole frame: the drive sees the same bytes as from
   // field-by-field writes, in one burst. Whatever the line still holds from an
   // earlier exchange stays queued and is hunted through by the receiver.
-  if (port.trace != nullptr) port.trace->Request(std::span(frame.data(), frameLength));
-  if (!port.Write(std::span<const std::uint8_t>(frame.data(), frameLength))) {
+  if (trace_ != nullptr) trace_->Request(std::span(frame.data(), frameLength));
+  if (!line_.Write(std::span<const std::uint8_t>(frame.data(), frameLength))) {
     return LINK_PORT_ERROR;
   }
-  const LinkResult result = ReceiveReply(port, port.reply);
+  const LinkResult result = ReceiveReply();
   if (result != LINK_OK) return result;
-  replyPayload = std::span<const std::uint8_t>(port.reply.data.data(), port.reply.length);
+  replyPayload = std::span<const std::uint8_t>(reply_.data.data(), reply_.length);
   return LINK_OK;
-}
-
-LinkResult TransactEmpty(SerialPort& port, int command,
-                         std::span<const std::uint8_t>& replyPayload) {
-  return Transact(port, command, {}, replyPayload);
 }
 
 }  // namespace kelvane

@@ -1,13 +1,27 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 
-#include "link/serial_port.h"
+#include "link/serial_line.h"
 
 namespace kelvane {
+
+class LinkTrace;
+
+// The header fields and payload of the last reply the drive sent. The payload
+// is followed by its checksum byte, so `data` holds at most 299 payload bytes.
+struct ReplyBuffer {
+  std::uint16_t length = 0;
+  std::uint8_t command = 0;
+  std::uint8_t status = 0;
+  std::array<std::uint8_t, 300> data{};
+};
+
+inline constexpr std::size_t REPLY_PAYLOAD_CAPACITY = 299;
 
 // How one exchange ended: the drive's answer, or what kept it from coming.
 // A drive's non-zero status byte is told apart from the loader's own
@@ -74,14 +88,37 @@ std::size_t EncodeRequestFrame(std::uint32_t preamble, int command,
                                std::span<const std::uint8_t> payload,
                                std::span<std::uint8_t, MAX_REQUEST_FRAME> frame);
 
-// Reads the line until one reply is complete into `reply`.
-LinkResult ReceiveReply(SerialPort& port, ReplyBuffer& reply);
+// The protocol spoken over one open line to a drive: the preamble requests
+// start with, the reply last received, and the trace the exchanges report to
+// (none unless the run asked for one). Requests and replies alternate, one
+// exchange at a time.
+class FrameExchange {
+ public:
+  explicit FrameExchange(SerialLine& line, LinkTrace* trace = nullptr)
+      : line_(line), trace_(trace) {}
+  FrameExchange(const FrameExchange&) = delete;
+  FrameExchange& operator=(const FrameExchange&) = delete;
 
-// One request and its reply. On LINK_OK `replyPayload` views the reply payload
-// in port.reply, valid until the next exchange; otherwise it is left alone.
-LinkResult Transact(SerialPort& port, int command, std::span<const std::uint8_t> payload,
-                    std::span<const std::uint8_t>& replyPayload);
-LinkResult TransactEmpty(SerialPort& port, int command,
-                         std::span<const std::uint8_t>& replyPayload);
+  SerialLine& line() const { return line_; }
+  LinkTrace* trace() const { return trace_; }
+
+  // One request and its reply. On LINK_OK `replyPayload` views the reply's
+  // payload, valid until the next exchange; otherwise it is left alone.
+  LinkResult Transact(int command, std::span<const std::uint8_t> payload,
+                      std::span<const std::uint8_t>& replyPayload);
+  LinkResult TransactEmpty(int command, std::span<const std::uint8_t>& replyPayload) {
+    return Transact(command, {}, replyPayload);
+  }
+
+ private:
+  // Reads the line until one reply is complete.
+  LinkResult ReceiveReply();
+
+  SerialLine& line_;
+  LinkTrace* trace_;
+  // Requests start with this value's two low bytes, low byte first.
+  std::uint32_t preamble_ = 0xAA55;
+  ReplyBuffer reply_;
+};
 
 }  // namespace kelvane

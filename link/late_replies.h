@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstddef>
 
-#include "link/serial_port.h"
+#include "link/frame_exchange.h"
 
 namespace kelvane {
 
@@ -19,6 +19,6 @@ inline constexpr std::chrono::milliseconds LATE_REPLY_LIMIT{1000};
 // drops what the drive sends until the line has been quiet for
 // LATE_REPLY_QUIET, for at most LATE_REPLY_LIMIT or EXCHANGE_BYTE_BUDGET
 // bytes. Returns how many bytes it dropped.
-std::size_t DiscardLateReplies(SerialPort& port);
+std::size_t DiscardLateReplies(FrameExchange& link);
 
 }  // namespace kelvane

@@ -13,7 +13,7 @@ namespace kelvane {
 // needs to see what the drive actually said: each request and each reply
 // with the milliseconds since the trace began and the frame's bytes in hex,
 // and each exchange that ended without a reply, with the reason. The frame
-// exchange reports to the trace its SerialPort carries, if any.
+// exchange reports to the trace it was given, if any.
 class LinkTrace {
  public:
   explicit LinkTrace(std::FILE* out);

@@ -21,6 +21,7 @@
 
 #include "link/custom_baud_linux.h"
 #include "link/serial_port.h"
+#include "link/system_error.h"
 
 namespace kelvane {
 
@@ -148,19 +149,19 @@ void RestoreLine(int fd, const SavedLineSettings& saved) {
 #endif
 }
 
-OpenFailure FailureOfOpen(int error) {
+OpenResult FailureOfOpen(int error) {
   switch (error) {
     case ENOENT:
     case ENXIO:
     case ENODEV:
-      return OpenFailure::NoSuchDevice;
+      return OpenResult::NoSuchDevice;
     case EACCES:
     case EPERM:
-      return OpenFailure::AccessDenied;
+      return OpenResult::AccessDenied;
     case EBUSY:  // marked exclusive (TIOCEXCL) by another program
-      return OpenFailure::InUse;
+      return OpenResult::InUse;
     default:
-      return OpenFailure::System;
+      return OpenResult::System;
   }
 }
 
@@ -191,20 +192,6 @@ std::string GroupName(gid_t gid) {
 
 // Serial devices belong to a group (dialout on Debian and Ubuntu) whose
 // members may open them; name it, as that is the usual fix.
-// strerror's text without its shared buffer: two stations' ports may fail
-// at once. The GNU strerror_r returns its text, the POSIX one fills `buffer`.
-[[maybe_unused]] const char* MessageFrom(int /*result*/, const char* buffer) {
-  return buffer;
-}
-[[maybe_unused]] const char* MessageFrom(const char* text, const char* /*buffer*/) {
-  return text;
-}
-
-std::string SystemMessage(int error) {
-  char buffer[256] = "";
-  return MessageFrom(strerror_r(error, buffer, sizeof buffer), buffer);
-}
-
 std::string AccessHint(const std::string& device) {
   struct stat status;
   if (stat(device.c_str(), &status) != 0) return "";
@@ -273,70 +260,61 @@ SerialPort::~SerialPort() {
   Close();
 }
 
-int SerialPort::Fail(OpenFailure why, int systemError) {
-  openFailure_ = why;
+OpenResult SerialPort::Fail(OpenResult why, int systemError) {
+  openResult_ = why;
   openError_ = systemError;
-  return 0;
+  return why;
 }
 
-int SerialPort::Open(int portNumber, int baudRate) {
+OpenResult SerialPort::Open(int portNumber, int baudRate) {
   // The PC's COM1..COM9 are Linux's ttyS0..ttyS8.
   if (portNumber < 1 || portNumber > 9) {
     device_ = "COM" + std::to_string(portNumber);
-    return Fail(OpenFailure::NoSuchDevice, 0);
+    return Fail(OpenResult::NoSuchDevice, 0);
   }
   char path[32];
   std::snprintf(path, sizeof path, "/dev/ttyS%d", portNumber - 1);
   return OpenPath(path, baudRate);
 }
 
-int SerialPort::OpenPath(const char* devicePath, int baudRate) {
+OpenResult SerialPort::OpenPath(const char* devicePath, int baudRate) {
   device_ = devicePath != nullptr ? devicePath : "";
   rate_ = baudRate;
-  openFailure_ = OpenFailure::None;
-  if (devicePath == nullptr) return Fail(OpenFailure::NoSuchDevice, 0);
-  if (baudRate <= 0) return Fail(OpenFailure::RateRefused, 0);
+  openResult_ = OpenResult::Opened;
+  if (devicePath == nullptr) return Fail(OpenResult::NoSuchDevice, 0);
+  if (baudRate <= 0) return Fail(OpenResult::RateRefused, 0);
   // Non-blocking while opening, so a port waiting for carrier cannot hang us.
-  int fd = open(devicePath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = open(devicePath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return Fail(FailureOfOpen(errno), errno);
-  if (fd == 0) {
-    // Descriptor 0 would read as "closed"; move it up.
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
-    const int error = errno;
-    close(fd);
-    if (moved < 0) return Fail(OpenFailure::System, error);
-    fd = moved;
-  }
   // One loader per drive: a second one on the same line would interleave its
   // frames with ours. TIOCEXCL does not stop root, the advisory lock does.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     close(fd);
-    return Fail(error == EWOULDBLOCK ? OpenFailure::InUse : OpenFailure::System, error);
+    return Fail(error == EWOULDBLOCK ? OpenResult::InUse : OpenResult::System, error);
   }
   handle_ = fd;
   if (ioctl(fd, TIOCEXCL) != 0) {
-    Fail(errno == ENOTTY ? OpenFailure::NotSerial : OpenFailure::System, errno);
+    const OpenResult why =
+        Fail(errno == ENOTTY ? OpenResult::NotSerial : OpenResult::System, errno);
     Close();
-    return 0;
+    return why;
   }
-  if (Configure(baudRate) != 1) {
-    Close();
-    return 0;
-  }
-  return 1;
+  const OpenResult configured = Configure(baudRate);
+  if (configured != OpenResult::Opened) Close();
+  return configured;
 }
 
-int SerialPort::Configure(int baudRate) {
+OpenResult SerialPort::Configure(int baudRate) {
   const int fd = Descriptor(handle_);
   const int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    return Fail(OpenFailure::System, errno);
+    return Fail(OpenResult::System, errno);
   }
 
   termios line{};
   if (tcgetattr(fd, &line) != 0) {
-    return Fail(errno == ENOTTY ? OpenFailure::NotSerial : OpenFailure::System, errno);
+    return Fail(errno == ENOTTY ? OpenResult::NotSerial : OpenResult::System, errno);
   }
   saved_ = std::make_unique<SavedLineSettings>();
   saved_->line = line;
@@ -344,63 +322,63 @@ int SerialPort::Configure(int baudRate) {
   const StandardRate* standard = FindStandardRate(baudRate);
   if (standard != nullptr) {
     if (cfsetispeed(&line, standard->code) != 0 || cfsetospeed(&line, standard->code) != 0) {
-      return Fail(OpenFailure::RateRefused, errno);
+      return Fail(OpenResult::RateRefused, errno);
     }
   }
   if (tcsetattr(fd, TCSANOW, &line) != 0) {
-    return Fail(errno == EINVAL ? OpenFailure::RateRefused : OpenFailure::System, errno);
+    return Fail(errno == EINVAL ? OpenResult::RateRefused : OpenResult::System, errno);
   }
   if (standard == nullptr && !SetCustomBaudRate(fd, baudRate)) {
-    return Fail(OpenFailure::RateRefused, errno);
+    return Fail(OpenResult::RateRefused, errno);
   }
   AskForLowLatency(fd, *saved_);
   // A drive never speaks unasked, so whatever waits now was meant for an
   // earlier program, such as a loader killed before it read its last reply;
   // left there, it would be read as the answer to this run's first request.
   tcflush(fd, TCIFLUSH);
-  return 1;
+  return OpenResult::Opened;
 }
 
 std::string SerialPort::DescribeOpenFailure() const {
   const std::string device = device_ + ": ";
-  switch (openFailure_) {
-    case OpenFailure::None:
+  switch (openResult_) {
+    case OpenResult::Opened:
       break;
-    case OpenFailure::NoSuchDevice:
+    case OpenResult::NoSuchDevice:
       if (openError_ == 0) {
         return device +
                "no such port; COM1 to COM9 are /dev/ttyS0 to /dev/ttyS8, and any other serial "
                "device is named by its path (/c/dev/ttyUSB0)";
       }
       return device + "no such device";
-    case OpenFailure::AccessDenied:
+    case OpenResult::AccessDenied:
       return device + "permission denied" + AccessHint(device_);
-    case OpenFailure::InUse:
+    case OpenResult::InUse:
       return device + "in use by another program";
-    case OpenFailure::RateRefused:
+    case OpenResult::RateRefused:
       return device + "the driver refuses the baud rate " + std::to_string(rate_);
-    case OpenFailure::NotSerial:
+    case OpenResult::NotSerial:
       return device + "not a serial device";
-    case OpenFailure::System:
-      return device + SystemMessage(openError_);
+    case OpenResult::System:
+      return device + SystemErrorText(openError_);
   }
   return "";
 }
 
 void SerialPort::Close() {
-  if (handle_ == 0) return;
+  if (handle_ == CLOSED_HANDLE) return;
   const int fd = Descriptor(handle_);
   if (saved_) RestoreLine(fd, *saved_);
   saved_.reset();
   ioctl(fd, TIOCNXCL);
   flock(fd, LOCK_UN);
   close(fd);
-  handle_ = 0;
+  handle_ = CLOSED_HANDLE;
   inputNext_ = inputEnd_ = 0;
 }
 
 bool SerialPort::Write(std::span<const std::uint8_t> bytes) {
-  if (handle_ == 0 || gone_) return false;
+  if (handle_ == CLOSED_HANDLE || gone_) return false;
   const int fd = Descriptor(handle_);
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -431,7 +409,7 @@ bool SerialPort::Write(std::span<const std::uint8_t> bytes) {
 }
 
 bool SerialPort::WaitForHangUp() {
-  if (!gone_ && silent_ && handle_ != 0) {
+  if (!gone_ && silent_ && handle_ != CLOSED_HANDLE) {
     // Only a hang-up or an error ends this poll early: no events are asked for.
     pollfd state{Descriptor(handle_), 0, 0};
     gone_ = poll(&state, 1, HANG_UP_GRACE_MS) > 0;
@@ -440,7 +418,7 @@ bool SerialPort::WaitForHangUp() {
 }
 
 ReadOutcome SerialPort::ReadByte(std::uint8_t& byte) {
-  if (handle_ == 0 || gone_) return ReadOutcome::Failure;
+  if (handle_ == CLOSED_HANDLE || gone_) return ReadOutcome::Failure;
   if (inputNext_ == inputEnd_) {
     const ReadOutcome fetched = FetchWaiting(Descriptor(handle_), input_, inputEnd_, gone_);
     silent_ = fetched == ReadOutcome::Silence;

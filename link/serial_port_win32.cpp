@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "link/port_list.h"
 #include "link/serial_port.h"
+#include "link/system_error.h"
 
 namespace kelvane {
 
@@ -32,79 +36,114 @@ bool DeviceWentAway(DWORD error) {
          error == ERROR_ACCESS_DENIED || error == ERROR_OPERATION_ABORTED;
 }
 
+// Why CreateFile would not open `device`, in the words POSIX uses.
+OpenResult FailureOfOpen(DWORD error, const std::string& device) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_DEV_NOT_EXIST:
+      return OpenResult::NoSuchDevice;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+      return OpenResult::InUse;
+    case ERROR_ACCESS_DENIED: {
+      // Windows refuses a second open of a COM port with "access denied";
+      // the ports themselves are open to every user, so for one it means
+      // another program holds it.
+      const std::size_t name = device.rfind('\\') + 1;  // past \\.\, if there
+      return _strnicmp(device.c_str() + name, "COM", 3) == 0 ? OpenResult::InUse
+                                                             : OpenResult::AccessDenied;
+    }
+    default:
+      return OpenResult::System;
+  }
+}
+
+// The ports the machine has, as /c names them, for a user who named none of them.
+std::string PortsPresent() {
+  const std::vector<SerialPortEntry> ports = ListSerialPorts();
+  if (ports.empty()) return "; this machine has no serial port";
+  std::string list = "; this machine has";
+  for (const SerialPortEntry& port : ports) list += " " + port.argument;
+  return list;
+}
+
 }  // namespace
 
 SerialPort::SerialPort() = default;
 
 SerialPort::~SerialPort() {
-  if (handle_ != 0) {
-    Close();
-  }
+  Close();
 }
 
-int SerialPort::Fail(OpenFailure why, int systemError) {
-  openFailure_ = why;
+OpenResult SerialPort::Fail(OpenResult why, int systemError) {
+  openResult_ = why;
   openError_ = systemError;
-  return 0;
+  return why;
 }
 
-int SerialPort::Open(int portNumber, int baudRate) {
+OpenResult SerialPort::Open(int portNumber, int baudRate) {
   // Only one character follows the letters COM, so COM0 to COM9 are all this
   // can name; anything else would name no serial port at all, and the caller
   // reports that exactly as it reports a port that does not open.
   if (portNumber < 0 || portNumber > 9) {
     device_ = "COM" + std::to_string(portNumber);
-    return Fail(OpenFailure::NoSuchDevice, 0);
+    return Fail(OpenResult::NoSuchDevice, 0);
   }
   std::array<char, 5> name = {'C', 'O', 'M', '1', '\0'};
   name[3] = static_cast<char>(static_cast<std::uint8_t>('0' + portNumber));
   return OpenPath(name.data(), baudRate);
 }
 
-int SerialPort::OpenPath(const char* devicePath, int baudRate) {
+OpenResult SerialPort::OpenPath(const char* devicePath, int baudRate) {
   // Exclusive, synchronous access: one exchange at a time, blocking.
-  device_ = devicePath;
+  device_ = devicePath != nullptr ? devicePath : "";
   rate_ = baudRate;
-  openFailure_ = OpenFailure::None;
+  openResult_ = OpenResult::Opened;
+  if (devicePath == nullptr) return Fail(OpenResult::NoSuchDevice, 0);
+  if (baudRate <= 0) return Fail(OpenResult::RateRefused, 0);
   HANDLE opened =
       CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (opened == INVALID_HANDLE_VALUE) {
-    handle_ = 0;
-    return Fail(OpenFailure::System, static_cast<int>(GetLastError()));
+    const DWORD error = GetLastError();
+    return Fail(FailureOfOpen(error, device_), static_cast<int>(error));
   }
   handle_ = reinterpret_cast<std::intptr_t>(opened);
   return Configure(baudRate);
 }
 
-int SerialPort::Configure(int baudRate) {
+OpenResult SerialPort::Configure(int baudRate) {
   HANDLE port = AsHandle(handle_);
 
   // Start from the settings the port already has, so that flow control and
   // the special characters stay as the adapter's driver set them; the drive
   // only cares about speed and 8N1.
+  // A file or any other device opens too, but has no line settings.
   DCB dcb;
   dcb.DCBlength = sizeof(dcb);
-  if (!GetCommState(port, &dcb)) {
-    Fail(OpenFailure::System, static_cast<int>(GetLastError()));
-    Close();
-    return 0;
-  }
   auto saved = std::make_unique<SavedLineSettings>();
-  saved->dcb = dcb;
-  if (!GetCommTimeouts(port, &saved->timeouts)) {
-    Fail(OpenFailure::System, static_cast<int>(GetLastError()));
+  if (!GetCommState(port, &dcb) || !GetCommTimeouts(port, &saved->timeouts)) {
+    const OpenResult why = Fail(OpenResult::NotSerial, static_cast<int>(GetLastError()));
     Close();
-    return 0;
+    return why;
   }
+  saved->dcb = dcb;
   saved_ = std::move(saved);
   dcb.BaudRate = static_cast<DWORD>(baudRate);
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
   dcb.StopBits = ONESTOPBIT;
   if (!SetCommState(port, &dcb)) {
-    Fail(OpenFailure::System, static_cast<int>(GetLastError()));
+    // The driver checks the settings it is given: of these only the rate
+    // can be one it does not run.
+    const DWORD error = GetLastError();
+    const OpenResult why =
+        Fail(error == ERROR_INVALID_PARAMETER ? OpenResult::RateRefused : OpenResult::System,
+             static_cast<int>(error));
     Close();
-    return 0;
+    return why;
   }
 
   // A read returns at once with a waiting byte, or as soon as one arrives,
@@ -117,9 +156,9 @@ int SerialPort::Configure(int baudRate) {
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = 0;
   if (!SetCommTimeouts(port, &timeouts)) {
-    Fail(OpenFailure::System, static_cast<int>(GetLastError()));
+    const OpenResult why = Fail(OpenResult::System, static_cast<int>(GetLastError()));
     Close();
-    return 0;
+    return why;
   }
 
   // Only a recommendation to the driver; a port that ignores it still works.
@@ -127,33 +166,37 @@ int SerialPort::Configure(int baudRate) {
   // A drive never speaks unasked: what waits now was meant for an earlier
   // program, and would be read as the answer to this run's first request.
   PurgeComm(port, PURGE_RXCLEAR);
-  return 1;
+  return OpenResult::Opened;
 }
 
 std::string SerialPort::DescribeOpenFailure() const {
-  if (openFailure_ == OpenFailure::None) {
-    return "";
+  const std::string device = device_ + ": ";
+  switch (openResult_) {
+    case OpenResult::Opened:
+      break;
+    case OpenResult::NoSuchDevice:
+      if (openError_ == 0) {
+        return device + "no such port; COM10 and above are named \\\\.\\COM10 and so on";
+      }
+      return device + "no such port" + PortsPresent();
+    case OpenResult::AccessDenied:
+      return device + "permission denied";
+    case OpenResult::InUse:
+      return device + "in use by another program";
+    case OpenResult::RateRefused:
+      return device + "the driver refuses the baud rate " + std::to_string(rate_);
+    case OpenResult::NotSerial:
+      return device + "not a serial device";
+    case OpenResult::System:
+      return device + SystemErrorText(openError_);
   }
-  if (openError_ == 0) {
-    return device_ + ": no such port; COM10 and above are named \\\\.\\COM10 and so on";
-  }
-  // The system's own words for the error, on one line.
-  char text[512] = "";
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-      nullptr, static_cast<DWORD>(openError_), 0, text, sizeof text, nullptr);
-  std::string reason(text, length);
-  while (!reason.empty() &&
-         (reason.back() == ' ' || reason.back() == '\r' || reason.back() == '\n')) {
-    reason.pop_back();
-  }
-  if (reason.empty()) {
-    reason = "system error " + std::to_string(openError_);
-  }
-  return device_ + ": " + reason;
+  return "";
 }
 
 void SerialPort::Close() {
+  if (handle_ == CLOSED_HANDLE) {
+    return;
+  }
   if (saved_) {
     // The next program on the port finds it as this one did.
     SetCommState(AsHandle(handle_), &saved_->dcb);
@@ -161,12 +204,12 @@ void SerialPort::Close() {
     saved_.reset();
   }
   CloseHandle(AsHandle(handle_));
-  handle_ = 0;
+  handle_ = CLOSED_HANDLE;
   inputNext_ = inputEnd_ = 0;
 }
 
 bool SerialPort::Write(std::span<const std::uint8_t> bytes) {
-  if (handle_ == 0 || gone_) {
+  if (handle_ == CLOSED_HANDLE || gone_) {
     return false;
   }
   // The count written is not checked: with no write time-out the call only
@@ -190,7 +233,7 @@ bool SerialPort::WaitForHangUp() {
 }
 
 ReadOutcome SerialPort::ReadByte(std::uint8_t& byte) {
-  if (handle_ == 0 || gone_) {
+  if (handle_ == CLOSED_HANDLE || gone_) {
     return ReadOutcome::Failure;
   }
   if (inputNext_ == inputEnd_) {

@@ -131,81 +131,101 @@ timespec TimeUntil(Clock::time_point when) {
                   static_cast<long>(nanoseconds % 1'000'000'000)};
 }
 
-}  // namespace
-
-int ServeDrive(const SimOptions& options, std::FILE* out, std::FILE* err) {
-  DriveMonitor monitor(options.family, options.identity, options.faults);
+// --flash-in into the monitor's flash, and --flash-out found writable now,
+// not after a whole session of loads. False after saying why.
+bool PrepareFlashFiles(const SimOptions& options, DriveMonitor& monitor, std::FILE* err) {
   if (options.flashIn) {
     const auto bytes = ReadWholeFile(*options.flashIn);
     if (!bytes) {
       std::fprintf(err, "drive-sim: --flash-in: cannot read %s: %s\n", options.flashIn->c_str(),
                    std::strerror(errno));
-      return 2;
+      return false;
     }
     if (!monitor.flash().Load(*bytes)) {
       std::fprintf(err, "drive-sim: --flash-in: %s holds %zu bytes, more than the %u-byte flash\n",
                    options.flashIn->c_str(), bytes->size(),
                    static_cast<unsigned>(monitor.flash().layout().flashSize));
-      return 2;
+      return false;
     }
   }
-  // The flash is saved only at exit: a place it cannot be written to must be
-  // found now, not after a whole session of loads.
   if (options.flashOut) {
     const bool existed = access(options.flashOut->c_str(), F_OK) == 0;
     if (!File(std::fopen(options.flashOut->c_str(), "ab"))) {
       std::fprintf(err, "drive-sim: --flash-out: cannot write %s: %s\n", options.flashOut->c_str(),
                    std::strerror(errno));
-      return 2;
+      return false;
     }
     if (!existed) unlink(options.flashOut->c_str());
   }
+  return true;
+}
+
+// Where the request log (--log, "-" for standard output) and the bytes
+// received (--capture) go.
+struct Records {
+  std::FILE* out = nullptr;
+  bool logToOut = false;
   File log;
-  const bool logToOut = options.logPath && *options.logPath == "-";
-  if (options.logPath && !logToOut && !(log = File(std::fopen(options.logPath->c_str(), "w")))) {
+  File capture;
+
+  void Log(const std::string& text) const {
+    std::FILE* to = logToOut ? out : log.get();
+    if (to == nullptr) return;
+    std::fprintf(to, "%s\n", text.c_str());
+    std::fflush(to);
+  }
+};
+
+// False after saying which file could not be created.
+bool OpenRecords(const SimOptions& options, std::FILE* out, Records& records, std::FILE* err) {
+  records.out = out;
+  records.logToOut = options.logPath && *options.logPath == "-";
+  if (options.logPath && !records.logToOut &&
+      !(records.log = File(std::fopen(options.logPath->c_str(), "w")))) {
     std::fprintf(err, "drive-sim: --log: cannot create %s: %s\n", options.logPath->c_str(),
                  std::strerror(errno));
-    return 1;
+    return false;
   }
-  File capture;
-  if (options.capturePath && !(capture = File(std::fopen(options.capturePath->c_str(), "wb")))) {
+  if (options.capturePath &&
+      !(records.capture = File(std::fopen(options.capturePath->c_str(), "wb")))) {
     std::fprintf(err, "drive-sim: --capture: cannot create %s: %s\n", options.capturePath->c_str(),
                  std::strerror(errno));
-    return 1;
+    return false;
   }
+  return true;
+}
 
-  if (options.pace) {
-    const std::uint64_t wireMs = std::uint64_t{LONGEST_EXCHANGE_BYTES} * 10 * 1000 / options.baud;
-    if (options.baud < SLOWEST_PACED_BAUD) {
-      std::fprintf(
-          err,
-          "drive-sim: below %u baud a paced line cannot be trusted: at %u baud one %u-byte "
-          "block exchange takes %llu ms on the wire, against the loader's %u ms wait for a "
-          "reply; a pseudo-terminal cannot model that line (its writes leave at once), so "
-          "expect the loader to give up where a real line would not\n",
-          static_cast<unsigned>(SLOWEST_PACED_BAUD), static_cast<unsigned>(options.baud),
-          static_cast<unsigned>(LONGEST_EXCHANGE_BYTES), static_cast<unsigned long long>(wireMs),
-          static_cast<unsigned>(LOADER_REPLY_WINDOW_MS));
-    }
-  }
+void WarnOfSlowPace(std::uint32_t baud, std::FILE* err) {
+  if (baud >= SLOWEST_PACED_BAUD) return;
+  const std::uint64_t wireMs = std::uint64_t{LONGEST_EXCHANGE_BYTES} * 10 * 1000 / baud;
+  std::fprintf(err,
+               "drive-sim: below %u baud a paced line cannot be trusted: at %u baud one %u-byte "
+               "block exchange takes %llu ms on the wire, against the loader's %u ms wait for a "
+               "reply; a pseudo-terminal cannot model that line (its writes leave at once), so "
+               "expect the loader to give up where a real line would not\n",
+               static_cast<unsigned>(SLOWEST_PACED_BAUD), static_cast<unsigned>(baud),
+               static_cast<unsigned>(LONGEST_EXCHANGE_BYTES),
+               static_cast<unsigned long long>(wireMs),
+               static_cast<unsigned>(LOADER_REPLY_WINDOW_MS));
+}
 
-  // Blocked before the path is printed: whoever reads it may stop us at once.
-  StopSignals stops;
-  signal(SIGPIPE, SIG_IGN);
+// The line, linked as --link asks, its path printed alone on the first line of
+// `out`; nothing after saying why.
+std::optional<Line> OpenAnnouncedLine(const SimOptions& options, std::FILE* out, std::FILE* err) {
   std::string error;
   std::optional<Line> line = options.devicePath
                                  ? Line::OpenDevice(*options.devicePath, options.baud, error)
                                  : Line::OpenPseudoTerminal(options.rawLine, error);
   if (!line) {
     std::fprintf(err, "drive-sim: %s\n", error.c_str());
-    return 1;
+    return std::nullopt;
   }
   if (options.linkPath) {
     unlink(options.linkPath->c_str());
     if (symlink(line->path().c_str(), options.linkPath->c_str()) != 0) {
       std::fprintf(err, "drive-sim: --link: cannot create %s: %s\n", options.linkPath->c_str(),
                    std::strerror(errno));
-      return 1;
+      return std::nullopt;
     }
   }
   std::fprintf(out, "%s\n", line->path().c_str());
@@ -218,99 +238,121 @@ int ServeDrive(const SimOptions& options, std::FILE* out, std::FILE* err) {
                  options.linkPath ? ", linked as " : "",
                  options.linkPath ? options.linkPath->c_str() : "");
   }
+  return line;
+}
 
-  FrameParser parser;
-  std::deque<PendingReply> pending;
-  Clock::time_point lastByte = Clock::now();
-  Clock::time_point lastDue = Clock::now();
-  const std::optional<std::uint64_t> hangupAfter = options.faults.hangupAfter();
-  bool hangingUp = hangupAfter && *hangupAfter == 0;
-  int status = 0;
+// The requests taken from the line and the replies not yet sent.
+class Exchanges {
+ public:
+  Exchanges(const SimOptions& options, DriveMonitor& monitor, const Records& records)
+      : options_(options), monitor_(monitor), records_(records) {
+    hangingUp_ = options.faults.hangupAfter() && *options.faults.hangupAfter() == 0;
+  }
 
-  const auto writeLog = [&](const std::string& text) {
-    std::FILE* to = logToOut ? out : log.get();
-    if (to == nullptr) return;
-    std::fprintf(to, "%s\n", text.c_str());
-    std::fflush(to);
-  };
+  // --hangup-after reached: nothing more is taken in.
+  bool hangingUp() const { return hangingUp_; }
+  bool done() const { return hangingUp_ && pending_.empty(); }
+  // How long poll may wait before a reply is due; null: until the line speaks.
+  const timespec* Wait(timespec& wait) const {
+    if (pending_.empty()) return nullptr;
+    return &(wait = TimeUntil(pending_.front().due));
+  }
 
-  for (;;) {
-    // Send whatever is due.
-    while (!pending.empty() && pending.front().due <= Clock::now()) {
-      if (!line->WriteAll(pending.front().bytes)) {
+  // Sends whatever is due; false after saying the line failed.
+  bool SendDue(Line& line, std::FILE* err) {
+    while (!pending_.empty() && pending_.front().due <= Clock::now()) {
+      if (!line.WriteAll(pending_.front().bytes)) {
         std::fprintf(err, "drive-sim: the line failed while writing: %s\n", std::strerror(errno));
-        status = 1;
-        break;
+        return false;
       }
-      pending.pop_front();
+      pending_.pop_front();
     }
-    if (status != 0) break;
-    if (hangingUp && pending.empty()) break;
+    return true;
+  }
 
+  // Bytes read from the line at `now`: each request in them answered, its
+  // reply queued to leave when it is due.
+  void Take(std::span<const std::uint8_t> bytes, Clock::time_point now) {
+    if (records_.capture) {
+      std::fwrite(bytes.data(), 1, bytes.size(), records_.capture.get());
+      std::fflush(records_.capture.get());
+    }
+    if (parser_.InFrame() && now - lastByte_ > RECEIVE_TIMEOUT) parser_.Reset();
+    lastByte_ = now;
+    const std::optional<std::uint64_t> hangupAfter = options_.faults.hangupAfter();
+    for (std::size_t i = 0; i < bytes.size() && !hangingUp_; ++i) {
+      const ParseEvent event = parser_.Feed(bytes[i]);
+      if (event == ParseEvent::BadHeader || event == ParseEvent::BadPayloadChecksum) {
+        records_.Log(DriveMonitor::DescribeDroppedFrame(event));
+        continue;
+      }
+      if (event != ParseEvent::Frame) continue;
+      MonitorAnswer answer = monitor_.Handle(parser_.frame());
+      records_.Log(answer.logLine);
+      if (!answer.silent) {
+        Clock::time_point due = now;
+        if (options_.pace) {
+          due += LineTime(parser_.frame().frameSize + answer.bytes.size(), options_.baud);
+        }
+        if (answer.late) due += LATE_DELAY;
+        // Replies leave in the order of their requests, even behind a late one.
+        if (due < lastDue_) due = lastDue_;
+        lastDue_ = due;
+        pending_.push_back({due, std::move(answer.bytes)});
+      }
+      if (hangupAfter && monitor_.requestsReceived() >= *hangupAfter) hangingUp_ = true;
+    }
+  }
+
+ private:
+  const SimOptions& options_;
+  DriveMonitor& monitor_;
+  const Records& records_;
+  FrameParser parser_;
+  std::deque<PendingReply> pending_;
+  Clock::time_point lastByte_ = Clock::now();
+  Clock::time_point lastDue_ = Clock::now();
+  bool hangingUp_ = false;
+};
+
+// Answers the line until a stop signal, the hang-up --hangup-after asks for,
+// or a line that fails: 0, or 1 after saying how it failed.
+int ServeLine(Line& line, const StopSignals& stops, Exchanges& exchanges, std::FILE* err) {
+  for (;;) {
+    if (!exchanges.SendDue(line, err)) return 1;
+    if (exchanges.done()) return 0;
     pollfd fds[2] = {{stops.fd(), POLLIN, 0},
-                     {line->fd(), static_cast<short>(hangingUp ? 0 : POLLIN), 0}};
+                     {line.fd(), static_cast<short>(exchanges.hangingUp() ? 0 : POLLIN), 0}};
     timespec wait{};
-    if (!pending.empty()) wait = TimeUntil(pending.front().due);
-    if (ppoll(fds, 2, pending.empty() ? nullptr : &wait, nullptr) < 0) {
+    if (ppoll(fds, 2, exchanges.Wait(wait), nullptr) < 0) {
       if (errno == EINTR) continue;
       std::fprintf(err, "drive-sim: poll: %s\n", std::strerror(errno));
-      status = 1;
-      break;
+      return 1;
     }
-    if (fds[0].revents & POLLIN) break;  // SIGTERM or SIGINT
-    if (hangingUp || !(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    if (fds[0].revents & POLLIN) return 0;  // SIGTERM or SIGINT
+    if (exchanges.hangingUp() || !(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
 
     std::uint8_t chunk[4096];
-    const long n = line->Read(chunk);
+    const long n = line.Read(chunk);
     if (n < 0) {
       std::fprintf(err, "drive-sim: the line went away\n");
-      status = 1;
-      break;
+      return 1;
     }
     if (n == 0) {
       // Nothing to read although poll said so: a device that reports a hang-up.
       if (fds[1].revents & (POLLHUP | POLLERR)) {
         std::fprintf(err, "drive-sim: the line hung up\n");
-        status = 1;
-        break;
+        return 1;
       }
       continue;
     }
-    const Clock::time_point now = Clock::now();
-    if (capture) {
-      std::fwrite(chunk, 1, static_cast<std::size_t>(n), capture.get());
-      std::fflush(capture.get());
-    }
-    if (parser.InFrame() && now - lastByte > RECEIVE_TIMEOUT) parser.Reset();
-    lastByte = now;
-
-    for (long i = 0; i < n && !hangingUp; ++i) {
-      const ParseEvent event = parser.Feed(chunk[i]);
-      if (event == ParseEvent::BadHeader || event == ParseEvent::BadPayloadChecksum) {
-        writeLog(DriveMonitor::DescribeDroppedFrame(event));
-        continue;
-      }
-      if (event != ParseEvent::Frame) continue;
-      MonitorAnswer answer = monitor.Handle(parser.frame());
-      writeLog(answer.logLine);
-      if (!answer.silent) {
-        Clock::time_point due = now;
-        if (options.pace) {
-          due += LineTime(parser.frame().frameSize + answer.bytes.size(), options.baud);
-        }
-        if (answer.late) due += LATE_DELAY;
-        // Replies leave in the order of their requests, even behind a late one.
-        if (due < lastDue) due = lastDue;
-        lastDue = due;
-        pending.push_back({due, std::move(answer.bytes)});
-      }
-      if (hangupAfter && monitor.requestsReceived() >= *hangupAfter) hangingUp = true;
-    }
+    exchanges.Take(std::span(chunk, static_cast<std::size_t>(n)), Clock::now());
   }
+}
 
-  if (hangingUp) line->Drain(HANGUP_DRAIN_MS);
-  line->Close();
-  if (options.linkPath) unlink(options.linkPath->c_str());
+// Saves --flash-out and says what was served; the status, 1 once saving failed.
+int SaveAndSumUp(const SimOptions& options, const DriveMonitor& monitor, int status,
+                 std::FILE* err) {
   const bool saved =
       options.flashOut && WriteWholeFile(*options.flashOut, monitor.flash().contents());
   if (options.flashOut && !saved) {
@@ -324,6 +366,28 @@ int ServeDrive(const SimOptions& options, std::FILE* out, std::FILE* err) {
                saved ? "flash saved to " : "flash not saved",
                saved ? options.flashOut->c_str() : "");
   return status;
+}
+
+}  // namespace
+
+int ServeDrive(const SimOptions& options, std::FILE* out, std::FILE* err) {
+  DriveMonitor monitor(options.family, options.identity, options.faults);
+  if (!PrepareFlashFiles(options, monitor, err)) return 2;
+  Records records;
+  if (!OpenRecords(options, out, records, err)) return 1;
+  if (options.pace) WarnOfSlowPace(options.baud, err);
+
+  // Blocked before the path is printed: whoever reads it may stop us at once.
+  StopSignals stops;
+  signal(SIGPIPE, SIG_IGN);
+  std::optional<Line> line = OpenAnnouncedLine(options, out, err);
+  if (!line) return 1;
+  Exchanges exchanges(options, monitor, records);
+  const int status = ServeLine(*line, stops, exchanges, err);
+  if (exchanges.hangingUp()) line->Drain(HANGUP_DRAIN_MS);
+  line->Close();
+  if (options.linkPath) unlink(options.linkPath->c_str());
+  return SaveAndSumUp(options, monitor, status, err);
 }
 
 }  // namespace kelvane::sim

@@ -152,98 +152,103 @@ void PrintSimUsage(std::FILE* out) {
   std::fflush(out);
 }
 
-SimParse ParseSimOptions(std::span<const char* const> arguments, SimOptions& options,
-                         std::string& error) {
-  // Identity fields are set once the family, which decides their defaults
-  // and some encodings, is known: --family may come last.
-  std::vector<std::pair<std::string, std::string>> identityTexts;
-  for (std::size_t i = 1; i < arguments.size(); ++i) {
-    std::string_view argument = arguments[i];
-    if (argument == "--help" || argument == "-h") return SimParse::Help;
-    if (argument == "--version") return SimParse::Version;
-    if (!argument.starts_with("--")) {
-      error = "unexpected argument '" + std::string(argument) + "' (options begin with --)";
-      return SimParse::Error;
-    }
-    std::string name(argument.substr(2));
-    std::optional<std::string> value;
-    if (const std::size_t equals = name.find('='); equals != std::string::npos) {
-      value = name.substr(equals + 1);
-      name.resize(equals);
-    }
-    const std::string option = "--" + name;
-    if (!IsKnownOption(name)) {
-      error = "unknown option " + option + " (see --help)";
-      return SimParse::Error;
-    }
-    if (IsFlag(name)) {
-      if (value) {
-        error = option + " takes no value";
-        return SimParse::Error;
-      }
-    } else if (!value) {
-      if (i + 1 >= arguments.size()) {
-        error = option + " needs a value";
-        return SimParse::Error;
-      }
-      value = arguments[++i];
-    }
+namespace {
 
-    const auto bad = [&](const char* what) {
-      error = option + ": '" + *value + "' is not " + what;
-      return SimParse::Error;
-    };
-    if (name == "family") {
-      const auto family = ParseFamilyName(*value);
-      if (!family) return bad("a family (nym, tl3xx, tk720, 27, tk720-digest)");
-      options.family = *family;
-    } else if (name == "link" || name == "device" || name == "flash-in" || name == "flash-out" ||
-               name == "log" || name == "capture") {
-      if (value->empty()) return bad("a path");
-      (name == "link"        ? options.linkPath
-       : name == "device"    ? options.devicePath
-       : name == "flash-in"  ? options.flashIn
-       : name == "flash-out" ? options.flashOut
-       : name == "log"       ? options.logPath
-                             : options.capturePath) = *value;
-    } else if (name == "baud") {
-      // Any rate the loader takes: pacing only divides by it.
-      const auto baud = ParseUnsigned(*value, 0xFFFFFFFF);
-      if (!baud || *baud == 0) return bad("a baud rate (a positive whole number)");
-      options.baud = static_cast<std::uint32_t>(*baud);
-      options.baudGiven = true;
-    } else if (name == "pace") {
-      options.pace = true;
-    } else if (name == "raw-line") {
-      options.rawLine = true;
-    } else if (name == "identity-hex") {
-      auto bytes = ParseHexBytes(*value);
-      if (!bytes) return bad("an even number of hex digits (at most 65535 bytes)");
-      options.identity.verbatim = std::move(*bytes);
-    } else if (IsIdentityOption(name)) {
-      identityTexts.emplace_back(name, *value);
-    } else if (FaultPlan::IsFaultOption(name)) {
-      if (auto message = options.faults.Add(name, value.value_or(""))) {
-        error = *message;
-        return SimParse::Error;
-      }
-    } else {
-      error = "unknown option " + option + " (see --help)";
-      return SimParse::Error;
-    }
+// Identity options wait, as name and text, until the family is known.
+using IdentityTexts = std::vector<std::pair<std::string, std::string>>;
+
+// Reads the option at `arguments[i]` into `name` (without "--") and `value`
+// (after "=", or the next argument, which `i` then moves to; none for a
+// flag). False with `error` set when it is no option this program takes.
+bool ReadOption(std::span<const char* const> arguments, std::size_t& i, std::string& name,
+                std::optional<std::string>& value, std::string& error) {
+  const std::string_view argument = arguments[i];
+  if (!argument.starts_with("--")) {
+    error = "unexpected argument '" + std::string(argument) + "' (options begin with --)";
+    return false;
   }
+  name = argument.substr(2);
+  if (const std::size_t equals = name.find('='); equals != std::string::npos) {
+    value = name.substr(equals + 1);
+    name.resize(equals);
+  }
+  const std::string option = "--" + name;
+  if (!IsKnownOption(name)) {
+    error = "unknown option " + option + " (see --help)";
+    return false;
+  }
+  if (IsFlag(name)) {
+    if (value) error = option + " takes no value";
+    return !value;
+  }
+  if (!value) {
+    if (i + 1 >= arguments.size()) {
+      error = option + " needs a value";
+      return false;
+    }
+    value = arguments[++i];
+  }
+  return true;
+}
 
+// Sets what option `name` with `value` ("" for a flag) says; false with
+// `error` set when the value does not fit it.
+bool ApplyOption(const std::string& name, const std::string& value, SimOptions& options,
+                 IdentityTexts& identityTexts, std::string& error) {
+  const auto bad = [&](const char* what) {
+    error = "--" + name + ": '" + value + "' is not " + what;
+    return false;
+  };
+  if (name == "family") {
+    const auto family = ParseFamilyName(value);
+    if (!family) return bad("a family (nym, tl3xx, tk720, 27, tk720-digest)");
+    options.family = *family;
+  } else if (name == "link" || name == "device" || name == "flash-in" || name == "flash-out" ||
+             name == "log" || name == "capture") {
+    if (value.empty()) return bad("a path");
+    (name == "link"        ? options.linkPath
+     : name == "device"    ? options.devicePath
+     : name == "flash-in"  ? options.flashIn
+     : name == "flash-out" ? options.flashOut
+     : name == "log"       ? options.logPath
+                           : options.capturePath) = value;
+  } else if (name == "baud") {
+    // Any rate the loader takes: pacing only divides by it.
+    const auto baud = ParseUnsigned(value, 0xFFFFFFFF);
+    if (!baud || *baud == 0) return bad("a baud rate (a positive whole number)");
+    options.baud = static_cast<std::uint32_t>(*baud);
+    options.baudGiven = true;
+  } else if (name == "pace") {
+    options.pace = true;
+  } else if (name == "raw-line") {
+    options.rawLine = true;
+  } else if (name == "identity-hex") {
+    auto bytes = ParseHexBytes(value);
+    if (!bytes) return bad("an even number of hex digits (at most 65535 bytes)");
+    options.identity.verbatim = std::move(*bytes);
+  } else if (IsIdentityOption(name)) {
+    identityTexts.emplace_back(name, value);
+  } else if (auto message = options.faults.Add(name, value)) {
+    error = *message;
+    return false;
+  }
+  return true;
+}
+
+// What only the whole command line decides: the rate's use, the identity of
+// the family, the stuck cells inside its flash.
+bool CheckWholeLine(SimOptions& options, const IdentityTexts& identityTexts, std::string& error) {
   if (options.baudGiven && !options.pace && !options.devicePath) {
     // A pseudo-terminal carries bytes at no rate at all: the rate alone
     // would silently do nothing.
     error = "--baud needs --pace (or --device): a pseudo-terminal has no line rate";
-    return SimParse::Error;
+    return false;
   }
   options.identity.fields = DefaultIdentityFields(options.family);
   for (const auto& [name, value] : identityTexts) {
     if (auto message = ApplyIdentityOption(options.identity.fields, options.family, name, value)) {
       error = *message;
-      return SimParse::Error;
+      return false;
     }
   }
   const std::uint32_t flashSize = LayoutOf(options.family).flashSize;
@@ -253,10 +258,30 @@ SimParse ParseSimOptions(std::span<const char* const> arguments, SimOptions& opt
       std::snprintf(text, sizeof text, "--stuck: address 0x%X lies outside the 0x%X-byte flash",
                     static_cast<unsigned>(cell.address), static_cast<unsigned>(flashSize));
       error = text;
-      return SimParse::Error;
+      return false;
     }
   }
-  return SimParse::Run;
+  return true;
+}
+
+}  // namespace
+
+SimParse ParseSimOptions(std::span<const char* const> arguments, SimOptions& options,
+                         std::string& error) {
+  // Identity fields are set once the family, which decides their defaults
+  // and some encodings, is known: --family may come last.
+  IdentityTexts identityTexts;
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string_view argument = arguments[i];
+    if (argument == "--help" || argument == "-h") return SimParse::Help;
+    if (argument == "--version") return SimParse::Version;
+    std::string name;
+    std::optional<std::string> value;
+    if (!ReadOption(arguments, i, name, value, error) ||
+        !ApplyOption(name, value.value_or(""), options, identityTexts, error))
+      return SimParse::Error;
+  }
+  return CheckWholeLine(options, identityTexts, error) ? SimParse::Run : SimParse::Error;
 }
 
 }  // namespace kelvane::sim

@@ -11,6 +11,7 @@
 #include "driver/drive_guards.h"
 #include "driver/identity_records.h"
 #include "driver/journal.h"
+#include "link/serial_port.h"
 #include "unit_support.h"
 
 // What the loader reads from its command line and prints of the drive.
@@ -167,9 +168,10 @@ TEST(DriveFamilies, UnreadableFileIsRefusedBeforeTheDriveIsTouched) {
     const DriveFamily& row = LookUpDriveFamily(options.family);
     const PreparedImage image = row.prepare(options, *row.blocks, 0);
     SerialPort port;
+    FrameExchange link(port);
     unit::Output out, err;
     ConsoleReport console(out.get(), err.get());
-    EXPECT_EQ(row.procedure({port, options, *row.blocks, image, console}), Verdict::FileRefused)
+    EXPECT_EQ(row.procedure({link, options, *row.blocks, image, console}), Verdict::FileRefused)
         << family;
     EXPECT_EQ(out.text(), "Can't open file /nonexistent/fw\r\n") << family;
   }

@@ -50,7 +50,7 @@ TEST(SerialPortPosix, CookedLineBecomesRawEightNoneOneAndSignalsDoNotEndTheWait)
   cooked.c_cc[VTIME] = 1;
   ASSERT_EQ(tcsetattr(line.master(), TCSANOW, &cooked), 0);
   SerialPort port;
-  ASSERT_EQ(port.OpenPath(line.slavePath().c_str(), 115200), 1);
+  ASSERT_EQ(port.OpenPath(line.slavePath().c_str(), 115200), OpenResult::Opened);
   termios raw{};
   ASSERT_EQ(tcgetattr(line.master(), &raw), 0);
   EXPECT_EQ(raw.c_cflag & (CSTOPB | CLOCAL), CLOCAL);
@@ -92,12 +92,11 @@ TEST(SerialPortPosix, CookedLineBecomesRawEightNoneOneAndSignalsDoNotEndTheWait)
 // take the drive's line for its controlling terminal: a hang-up would kill it.
 TEST(SerialPortPosix, OpensComOneToNineAtAnyRateNeverAsTheControllingTerminal) {
   SerialPort unnamed;
-  EXPECT_TRUE(unnamed.OpenPath(nullptr, 38400) == 0 &&
-              unnamed.openFailure() == OpenFailure::NoSuchDevice);
+  EXPECT_EQ(unnamed.OpenPath(nullptr, 38400), OpenResult::NoSuchDevice);
   for (int number : {0, 1, 9, 10, -48}) {
     SerialPort port;
     errno = 0;
-    const bool tried = port.Open(number, 38400) == 1 || errno != 0;
+    const bool tried = port.Open(number, 38400) == OpenResult::Opened || errno != 0;
     EXPECT_EQ(tried, number >= 1 && number <= 9) << "COM" << number;
   }
   testing::PseudoTerminal line;
@@ -105,14 +104,14 @@ TEST(SerialPortPosix, OpensComOneToNineAtAnyRateNeverAsTheControllingTerminal) {
   if (child == 0) {
     setsid();
     SerialPort port;
-    const bool opened = port.OpenPath(line.slavePath().c_str(), 250000) == 1;
+    const bool opened = port.OpenPath(line.slavePath().c_str(), 250000) == OpenResult::Opened;
     _exit(opened && open("/dev/tty", O_RDWR | O_NOCTTY) < 0 ? 0 : 1);
   }
   int status = -1;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_EQ(status, 0);
   auto port = std::make_unique<SerialPort>();
-  ASSERT_EQ(port->OpenPath(line.slavePath().c_str(), 250000), 1);
+  ASSERT_EQ(port->OpenPath(line.slavePath().c_str(), 250000), OpenResult::Opened);
   ExpectRate(line, 250000);
   port.reset();  // gives the line back, free for the next program to open
   const int slave = open(line.slavePath().c_str(), O_RDWR | O_NOCTTY);

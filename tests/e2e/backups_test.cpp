@@ -41,8 +41,6 @@ std::string Read(const char* unit, int count, int shown) {
 }
 #define SAVED "Firmware saved into back (<size> bytes)\r\n"
 #define CANNOT "Option /u cannot be used with "
-#define EMPTY "The drive holds no firmware: its image area is empty (all 0xFF)\r\n"
-#define NONE "The drive holds no valid "
 #define VALID "The drive holds a valid TK720 image of "
 
 // clang-format off
@@ -59,23 +57,6 @@ const Backup BACKUPS[] = {
   // A record whose checksum byte (the stream's 38th) reads 00: saved as it is, and refused when loaded.
   {"NymChecksumWrong", "nym", {"/u", "back"}, "nym_sample.s", 0, Read("sectors", 13, 1000) + SAVED, {"--stuck", "0x2025:0"},
    "Warning: the drive's record 1 (line 2 of the backup) has the checksum 00 where its bytes give 19: saved as the drive holds it, a load of the backup refuses that line\n"},
-  {"EmptyDrive", "nym", {"/u", "back"}, nullptr, 1, Read("sectors", 1, 1) + EMPTY},
-  {"EmptySeries27", "27", {"/9", "/u", "back"}, nullptr, 1, EMPTY},
-  {"Tl3xxNoImage", "tl3xx", {"/a", "/u", "back"}, nullptr, 1, Read("sectors", 516, 516) + NONE "word image: no image ends in its checksum\r\n", {"--stuck", "0x10:0"}},
-  {"Tl3xxNoData", "tl3xx", {"/a", "/u", "back"}, nullptr, 1, Read("sectors", 516, 516) + NONE "word image: it holds no data\r\n",
-   {"--stuck", "0:0", "--stuck", "1:0", "--stuck", "2:0", "--stuck", "3:0"}},
-  {"NymNoDataRecords", "nym", {"/u", "back"}, nullptr, 1, Read("sectors", 1, 1) + NONE "record stream: it holds no data records\r\n",
-   {"--stuck", "0x2000:0x37", "--stuck", "0x2001:0", "--stuck", "0x2002:0xFF"}},
-  {"Tk720HeaderBeyondFlash", "tk720", {"/m", "/u", "back"}, nullptr, 1,
-   Read("blocks", 1, 1) + NONE "TK720 image: its header gives more words than the flash holds\r\n",
-   {"--stuck", "0x4000:0xF1", "--stuck", "0x4001:0xE2", "--stuck", "0x4002:0xD3", "--stuck", "0x4003:0xC4", "--stuck", "0x4004:1"}},
-  // The load's 23 reads come first: the backup's 100th is refused.
-  {"ReadRefusedHalfway", "tl3xx", {"/a", "/u", "back"}, "tl3xx_sample.s", 1, "Reading firmware:\r\n" + Pass("read", "sectors", 516, 0, 99) +
-   "FLASH read failed on sector 99 because of communication error 33\r\n", {"--read-status", "123:0x21"}},
-  {"ShortRead", "nym", {"/u", "back"}, "nym_sample.s", 1, "Reading firmware:\r\n" + Pass("read", "sectors", 1000, 0, 1) +
-   "FLASH read failed on sector 1: the drive sent 100 of its 256 bytes\r\n", {"--short-read", "15:100"}},
-  {"ChecksumSectorReadRefused", "27", {"/9", "/u", "back"}, "series27_sample.s", 1,
-   "Failed to read sector with firmware checksum and length\r\n", {"--read-status", "21:0x21"}},
   {"FolderMissing", "nym", {"/u", "none/back"}, "nym_sample.s", 1, "Can't create file none/back\r\n"},
   {"BackUpThenLoad", "nym", {"/u", "back", "nym_sample.s"}, "nym.s", 0, Read("sectors", 2, 1000) + SAVED "Updating firmware:\r\n" +
    Pass("updated", "sectors", 13) + UPDATED + "Verifying firmware:\r\n" + Pass("verifyed", "sectors", 13) + VERIFIED},

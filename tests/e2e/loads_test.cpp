@@ -67,13 +67,6 @@ std::string Verified(const Family& f, bool match, const std::map<int, int>& erro
          (match ? VERIFIED : "\r\n" + mismatch);
 }
 
-// A load whose verify pass met communication error `code` reading block `at`.
-std::string ReadFailed(const Family& f, int at, int code) {
-  return Written(f) + "Verifying firmware:\r\n" + Pass("verifyed", f.unit, f.count, 0, at) +
-         "FLASH verification failed on " + (*f.unit == 's' ? "sector " : "block ") +
-         std::to_string(at) + " because of communication error " + std::to_string(code) + "\r\n";
-}
-
 // The flash of a drive that holds the sample, and what the 27 series keeps
 // beside it: the checksum sector that its boot code reads.
 Bytes Loaded(const Family& f) {
@@ -92,8 +85,9 @@ std::vector<std::string> Arguments(const Family& f, std::vector<std::string> mor
 #define VM_ONLY() \
   if (!UnderVm()) GTEST_SKIP() << "tests/vm/run.sh runs it in a virtual machine"
 
-// ---- the fault matrix: each distinct failure path once, on the family
-// whose procedure owns it (the link phase is shared by all, so on Nym).
+// ---- the fault matrix: a failure of each kind through the real line and
+// program (the link phase is shared by all, so on Nym); every family's
+// failure paths are in flash_test.cpp, against the monitor in-process.
 
 struct Fault {
   std::string name;
@@ -112,10 +106,7 @@ struct Fault {
 };
 
 std::vector<Fault> FaultRows() {
-  const Family &nym = FAMILIES[NYM], &tl3xx = FAMILIES[TL3XX], &s27 = FAMILIES[S27],
-               &tk720 = FAMILIES[TK720], &digest = FAMILIES[DIGEST];
-  const std::string nymLoad = Written(nym) + Verified(nym, true);
-  const std::string checksum = Written(s27) + s27.after + CHECKSUM_IS;
+  const Family &nym = FAMILIES[NYM], &tl3xx = FAMILIES[TL3XX], &s27 = FAMILIES[S27], &digest = FAMILIES[DIGEST];
   std::vector<Fault> rows;
   // clang-format off
   for (int i = NYM; i <= DIGEST; ++i) {
@@ -134,11 +125,6 @@ std::vector<Fault> FaultRows() {
                     Written(f) + f.after + f.sector + Verified(f, true), -1, 0, "", 0, wire, baud});
   }
   rows.insert(rows.end(), {
-    {"LinkAfterSilence", NYM, {"--silent-first", "3"}, 3, 0, nymLoad},
-    // The late replies to failed attempts must not be read as the answers to the blocks' requests.
-    {"LinkAfterLateReplyAndNoise", NYM, {"--late", "1", "--noise", "2:100"}, 1, 0, nymLoad},
-    {"LinkAfterNoiseBeyondTheByteBudget", NYM, {"--noise", "1:5000"}, 1, 0, nymLoad},
-    {"LinkAfterStaleReply", NYM, {"--stale-reply", "1"}, 1, 0, nymLoad},
     // DOS tools end a text file with Ctrl-Z; nothing after it counts.
     {"Tl3xxFileEndsAtCtrlZ", TL3XX, {}, 0, 0, Written(tl3xx) + Verified(tl3xx, true), -1, 0, "S9030000FC\x1AS1 no record\n"},
     // Odd files that load as they always did, told on standard error only: "-" drops the
@@ -153,26 +139,7 @@ std::vector<Fault> FaultRows() {
      "Warning: line 83 holds a data record after the end record on line 82: two files joined?\n"
      "Warning: line 83 gives address 0x0 the byte 00 where line 2 gave it 36; line 83's byte is loaded\n"
      "Warning: line 84 gives address 0x0 the byte 36 where line 83 gave it 00; line 84's byte is loaded\n"},
-    {"LinkAfterRefusedIdentify", NYM, {"--identify-status", "1:0x21"}, 1, 0, nymLoad},
-    {"LinkAfterBadIdentifyChecksum", NYM, {"--bad-payload-checksum", "1"}, 1, 0, nymLoad},
-    {"DecoyHeaderAndNoiseSkipped", NYM, {"--bad-header", "1", "--bad-header", "5", "--noise", "3:40"}, 0, 0, nymLoad},
     {"NymWriteRefused", NYM, {"--write-status", "3:0x22"}, 0, 1, Written(nym, 2) + "FLASH update failed on sector 2 : error code 34\r\n", 2},
-    {"NymWriteLate", NYM, {"--late", "4"}, 0, 1, Written(nym, 2) + "FLASH update failed on sector 2 : error code 16\r\n", 3},
-    {"NymReadRefused", NYM, {"--read-status", "2:0x21"}, 0, 1, ReadFailed(nym, 1, 33)},
-    {"NymReadBadChecksum", NYM, {"--bad-payload-checksum", "16"}, 0, 1, ReadFailed(nym, 1, 1)},
-    {"NymShortRead", NYM, {"--short-read", "1:100"}, 0, 0, Written(nym) + Verified(nym, false, {{0, 156}})},
-    {"NymCellWillNotProgram", NYM, {"--stuck", "0x2105:0"}, 0, 0, Written(nym) + Verified(nym, false, {{1, 1}}), -1, 0x2105},
-    {"Tl3xxWriteRefused", TL3XX, {"--write-status", "2:0x21"}, 0, 1, Written(tl3xx, 1) + "FLASH update failed on sector 1\r\n", 1},
-    {"Tl3xxReadRefused", TL3XX, {"--read-status", "1:0x21"}, 0, 1, ReadFailed(tl3xx, 0, 33)},
-    {"Series27ChecksumWriteRefused", S27, {"--write-status", "20:0x21"}, 0, 1, checksum + "Firmware checksum update failed on sector 479\r\n", 19},
-    {"Series27ChecksumReadRefused", S27, {"--read-status", "1:0x21"}, 0, 1, checksum + "Failed to read sector with firmware checksum and length\r\n"},
-    {"Series27ChecksumCellWillNotProgram", S27, {"--stuck", "0x1DF00:0"}, 0, 0,
-     checksum + "Firmware checksum sector 479 has 1 errorneous location(s)\r\n" + Verified(s27, false), -1, 0x1DF00},
-    {"Tk720WriteRefused", TK720, {"--write-status", "5:0x21"}, 0, 1, Written(tk720, 4) + "FLASH update failed on block 4\r\n", 4},
-    {"Tk720ReadRefused", TK720, {"--read-status", "3:0x24"}, 0, 1, ReadFailed(tk720, 2, 36)},
-    {"DigestWriteRefused", DIGEST, {"--write-status", "1:0x21"}, 0, 1, Written(digest, 0) + "FLASH update failed on block 0\r\n", 0},
-    {"DigestVerifyIdentifyRefused", DIGEST, {"--identify-status", "2:0x21"}, 0, 1,
-     Written(digest) + "Verifying firmware:\r\nCommunication failure 33 during verification\n"},
     {"DigestCellWillNotProgram", DIGEST, {"--stuck", "0x8100:0"}, 0, 0, Written(digest) + Verified(digest, false), -1, 0x8100},
   });
   // clang-format on

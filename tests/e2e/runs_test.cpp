@@ -422,9 +422,6 @@ const Tool TOOLS[] = {
     {"JournalUnwritable", "nym", {}, {"nym_sample.s"}, {"/jno/such/dir/run.jsonl"}, 1, "",
      {"Cannot open the journal no/such/dir/run.jsonl for appending: "}, false},
     {"AttemptsUpperBound", "nym", {}, {"nym_sample.s"}, {"/R9999"}, 0, nullptr, {}},
-    {"AttemptsCountDown", "nym", {"--silent"}, {"nym_sample.s"}, {"/r1"}, 1,
-     "Trying to establish link with device    1\r"
-     "Failed to establish connection with selected device\r\n\r\n", {}},
     {"AttemptsZero", "nym", {}, {"nym_sample.s"}, {"/r0"}, 1, REFUSED_R "/r0\r\n", {}, false},
     {"AttemptsTooMany", "nym", {}, {"nym_sample.s"}, {"/r10000"}, 1, REFUSED_R "/r10000\r\n", {},
      false},

@@ -29,8 +29,16 @@ done
 docs=$prefix/share/doc/kelvane
 mkdir "$work/run" && cp "$docs/examples/nym_sample.s" "$work/run"
 example() {
-  sed -e "s|/tmp/drive|$work/drive|g" -e "s| examples/| $docs/examples/|g" >"$work/$1.sh"
-  (cd "$work/run" && PATH=$prefix/bin:$PATH timeout 60 bash -e "$work/$1.sh") >"$work/$1.out" 2>&1 &&
+  # What an example starts in the background ends with it, also when it fails before its own
+  # kill: a drive-sim left running would outlive the tests.
+  { echo 'trap "kill \$(jobs -p) 2>/dev/null || true" EXIT; trap "exit 143" TERM INT'
+    sed -e "s|/tmp/drive|$work/drive|g" -e "s| examples/| $docs/examples/|g"; } >"$work/$1.sh"
+  # One that still names /tmp/drive (in a form the rewrite misses) must use it as written: a
+  # lock keeps two test runs on one machine from meeting there.
+  local lock=()
+  ! grep -q /tmp/drive "$work/$1.sh" || lock=(flock /tmp/drive.lock)
+  (cd "$work/run" && PATH=$prefix/bin:$PATH timeout 60 "${lock[@]}" bash -e "$work/$1.sh") \
+    >"$work/$1.out" 2>&1 &&
     grep -q 'successufully verifyed' "$work/$1.out" || fail "example $1: $(cat "$work/$1.sh" "$work/$1.out")"
 }
 example readme < <(sed -n '/^    drive-sim .*&$/,/^$/s/^    //p' "$docs/README.md")
