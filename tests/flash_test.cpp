@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/drive_families.h"
-#include "driver/drive_run.h"
 #include "flash/firmware_backup.h"
+#include "run/drive_families.h"
+#include "run/drive_run.h"
 #include "sim/attached_drive.h"
 
 // The block passes, the procedures, backup and the link's retries against drive-sim's monitor

@@ -2,8 +2,8 @@
 
 #include <ctime>
 
-#include "driver/journal.h"
 #include "link/system_error.h"
+#include "report/journal.h"
 
 namespace kelvane {
 

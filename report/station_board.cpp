@@ -1,8 +1,8 @@
-#include "driver/station_board.h"
+#include "report/station_board.h"
 
 #include <algorithm>
 
-#include "driver/console_report.h"
+#include "report/console_report.h"
 
 namespace kelvane {
 

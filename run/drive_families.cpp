@@ -1,9 +1,9 @@
-#include "driver/drive_families.h"
+#include "run/drive_families.h"
 
 #include <array>
 
-#include "driver/identity_records.h"
 #include "flash/block_families.h"
+#include "run/identity_records.h"
 
 namespace kelvane {
 

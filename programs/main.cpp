@@ -1,9 +1,9 @@
 #include <cstdio>
 #include <span>
 
-#include "driver/command_line.h"
-#include "driver/interrupt.h"
-#include "driver/run_sequence.h"
+#include "programs/command_line.h"
+#include "programs/interrupt.h"
+#include "programs/run_sequence.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -1,9 +1,9 @@
-#include "driver/journal.h"
+#include "report/journal.h"
 
 #include <cstdio>
 #include <ctime>
 
-#include "driver/console_report.h"
+#include "report/console_report.h"
 
 #ifndef KELVANE_VERSION
 #define KELVANE_VERSION "2.03"

@@ -1,4 +1,4 @@
-#include "driver/command_line.h"
+#include "programs/command_line.h"
 
 #include <climits>
 #include <cstdlib>
@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "driver/drive_guards.h"
-#include "driver/same_file.h"
+#include "run/drive_guards.h"
+#include "run/same_file.h"
 
 namespace kelvane {
 

@@ -4,12 +4,12 @@
 #include <span>
 #include <string>
 
-#include "driver/drive_families.h"
 #include "flash/block_passes.h"
 #include "flash/prepared_image.h"
 #include "flash/run_options.h"
 #include "flash/run_report.h"
 #include "link/frame_exchange.h"
+#include "run/drive_families.h"
 
 namespace kelvane {
 

@@ -5,10 +5,10 @@
 #include <span>
 #include <string>
 
-#include "driver/command_line.h"
-#include "driver/drive_families.h"
-#include "driver/drive_run.h"
-#include "driver/journal.h"
+#include "programs/command_line.h"
+#include "report/journal.h"
+#include "run/drive_families.h"
+#include "run/drive_run.h"
 
 namespace kelvane {
 

@@ -1,4 +1,4 @@
-#include "driver/drive_guards.h"
+#include "run/drive_guards.h"
 
 #include <cstdio>
 

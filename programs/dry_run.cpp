@@ -1,10 +1,10 @@
-#include "driver/dry_run.h"
+#include "programs/dry_run.h"
 
 #include <ctime>
 
-#include "driver/console_report.h"
-#include "driver/drive_guards.h"
 #include "flash/checksum_sector.h"
+#include "report/console_report.h"
+#include "run/drive_guards.h"
 
 namespace kelvane {
 

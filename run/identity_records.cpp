@@ -1,4 +1,4 @@
-#include "driver/identity_records.h"
+#include "run/identity_records.h"
 
 #include <algorithm>
 #include <bit>

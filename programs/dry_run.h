@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "driver/drive_families.h"
 #include "flash/run_options.h"
+#include "run/drive_families.h"
 
 namespace kelvane {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "driver/same_file.h"
+#include "run/same_file.h"
 
 namespace kelvane {
 

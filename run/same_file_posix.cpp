@@ -1,6 +1,6 @@
 #include <sys/stat.h>
 
-#include "driver/same_file.h"
+#include "run/same_file.h"
 
 namespace kelvane {
 

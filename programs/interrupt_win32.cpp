@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "driver/interrupt.h"
+#include "programs/interrupt.h"
 
 namespace kelvane {
 

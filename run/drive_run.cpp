@@ -1,15 +1,15 @@
-#include "driver/drive_run.h"
+#include "run/drive_run.h"
 
 #include <ctime>
 #include <optional>
 
-#include "driver/drive_guards.h"
 #include "flash/procedures.h"
 #include "link/drive_commands.h"
 #include "link/frame_exchange.h"
 #include "link/late_replies.h"
 #include "link/link_trace.h"
 #include "link/serial_port.h"
+#include "run/drive_guards.h"
 
 namespace kelvane {
 

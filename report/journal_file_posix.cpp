@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <ctime>
 
-#include "driver/journal.h"
 #include "link/system_error.h"
+#include "report/journal.h"
 
 namespace kelvane {
 

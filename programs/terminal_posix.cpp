@@ -1,6 +1,6 @@
 #include <unistd.h>
 
-#include "driver/terminal.h"
+#include "programs/terminal.h"
 
 namespace kelvane {
 

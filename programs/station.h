@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <span>
 
-#include "driver/command_line.h"
 #include "flash/block_passes.h"
+#include "programs/command_line.h"
 
 namespace kelvane {
 

@@ -1,9 +1,9 @@
 #include <cstdio>
 #include <span>
 
-#include "driver/command_line.h"
-#include "driver/interrupt.h"
-#include "driver/station.h"
+#include "programs/command_line.h"
+#include "programs/interrupt.h"
+#include "programs/station.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 #include <io.h>
 #include <windows.h>
 
-#include "driver/terminal.h"
+#include "programs/terminal.h"
 
 namespace kelvane {
 

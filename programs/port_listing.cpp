@@ -1,4 +1,4 @@
-#include "driver/port_listing.h"
+#include "programs/port_listing.h"
 
 #include "link/port_list.h"
 

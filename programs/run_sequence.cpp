@@ -1,16 +1,16 @@
-#include "driver/run_sequence.h"
+#include "programs/run_sequence.h"
 
 #include <chrono>
 #include <ctime>
 
-#include "driver/console_report.h"
-#include "driver/drive_families.h"
-#include "driver/drive_guards.h"
-#include "driver/drive_run.h"
-#include "driver/dry_run.h"
-#include "driver/journal.h"
-#include "driver/port_listing.h"
-#include "driver/terminal.h"
+#include "programs/dry_run.h"
+#include "programs/port_listing.h"
+#include "programs/terminal.h"
+#include "report/console_report.h"
+#include "report/journal.h"
+#include "run/drive_families.h"
+#include "run/drive_guards.h"
+#include "run/drive_run.h"
 
 namespace kelvane {
 

@@ -1,4 +1,4 @@
-#include "driver/console_report.h"
+#include "report/console_report.h"
 
 namespace kelvane {
 

@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
-#include "driver/drive_families.h"
 #include "flash/prepared_image.h"
 #include "flash/run_options.h"
 #include "flash/run_report.h"
+#include "run/drive_families.h"
 
 namespace kelvane {
 

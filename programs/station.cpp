@@ -1,4 +1,4 @@
-#include "driver/station.h"
+#include "programs/station.h"
 
 #include <cctype>
 #include <chrono>
@@ -8,17 +8,17 @@
 #include <thread>
 #include <vector>
 
-#include "driver/console_report.h"
-#include "driver/drive_guards.h"
-#include "driver/drive_run.h"
-#include "driver/dry_run.h"
-#include "driver/journal.h"
-#include "driver/port_listing.h"
-#include "driver/run_sequence.h"
-#include "driver/same_file.h"
-#include "driver/station_board.h"
-#include "driver/terminal.h"
 #include "image/firmware_file.h"
+#include "programs/dry_run.h"
+#include "programs/port_listing.h"
+#include "programs/run_sequence.h"
+#include "programs/terminal.h"
+#include "report/console_report.h"
+#include "report/journal.h"
+#include "report/station_board.h"
+#include "run/drive_guards.h"
+#include "run/drive_run.h"
+#include "run/same_file.h"
 
 #ifndef KELVANE_VERSION
 #define KELVANE_VERSION "2.03"
