@@ -215,20 +215,15 @@ Verdict RunBackupProcedure(const ProcedureRun& run, FirmwareBackup backup) {
     return Verdict::Failed;
   }
   std::vector<std::uint8_t> file;
-  switch (backup(run.link, run.family, file, run.report, run.stop)) {
-    case PassEnd::Completed:
-      break;
-    case PassEnd::Failed:
-      return Verdict::Failed;
-    case PassEnd::Interrupted:
-      return Verdict::Interrupted;
-  }
+  if (const PassEnd end = backup(run.link, run.family, file, run.report, run.stop);
+      end != PassEnd::Completed)
+    return VerdictOfUnfinished(end);
   if (SaveWholeFile(name.c_str(), file) != 0) {
     run.report.Failed(Failure(Stage::File, "Can't write file " + name + "\r\n"));
     return Verdict::Failed;
   }
   run.report.FileSaved(name, file);
-  return Verdict::Verified;
+  return Verdict::BackupSaved;
 }
 
 }  // namespace kelvane

@@ -69,14 +69,12 @@ Verdict RunReadBackProcedure(const ProcedureRun& run) {
   const BlockRange range = run.image.range();
   if (!run.options.verifyOnly) {
     const PassEnd written = RunWritePass(run.link, run.family, range, run.report, run.stop);
-    if (written != PassEnd::Completed)
-      return written == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
+    if (written != PassEnd::Completed) return VerdictOfUnfinished(written);
   }
   bool matched = false;
   const PassEnd verified =
       RunVerifyPass(run.link, run.family, range, matched, run.report, run.stop);
-  if (verified != PassEnd::Completed)
-    return verified == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
+  if (verified != PassEnd::Completed) return VerdictOfUnfinished(verified);
   run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(), false);
   return matched ? Verdict::Verified : Verdict::Mismatch;
 }

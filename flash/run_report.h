@@ -20,6 +20,8 @@ enum class Stage { Write, Read, ChecksumSector, Digest, Link, Port, File, Identi
 // drive of another family).
 enum class Verdict {
   Verified,
+  IdentityShown,  // /i: the drive answered and its identity was shown
+  BackupSaved,    // the drive's firmware read whole and written to its file
   Mismatch,
   Failed,
   NoLink,

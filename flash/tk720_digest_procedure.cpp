@@ -78,8 +78,7 @@ Verdict RunTK720DigestProcedure(const ProcedureRun& run) {
   if (!run.options.verifyOnly) {
     const PassEnd written =
         RunWritePass(run.link, run.family, run.image.range(), run.report, run.stop);
-    if (written != PassEnd::Completed)
-      return written == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
+    if (written != PassEnd::Completed) return VerdictOfUnfinished(written);
   }
   if (StopAsked(run.stop)) {
     run.report.Interrupted(Pass::Digest, 0, WordsOf(run.family));

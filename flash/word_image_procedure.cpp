@@ -60,10 +60,6 @@ bool UpdateChecksumSector(const ProcedureRun& run, bool& matched) {
   return true;
 }
 
-Verdict Ended(PassEnd end) {
-  return end == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
-}
-
 }  // namespace
 
 PreparedImage PrepareWordImage(const RunOptions& options, const BlockFamily& family,
@@ -88,7 +84,7 @@ Verdict RunWordImageProcedure(const ProcedureRun& run) {
   const BlockRange range = run.image.range();
   if (!run.options.verifyOnly) {
     const PassEnd written = RunWritePass(run.link, run.family, range, run.report, run.stop);
-    if (written != PassEnd::Completed) return Ended(written);
+    if (written != PassEnd::Completed) return VerdictOfUnfinished(written);
     if (run.family.checksumSector) run.report.Note("Writing firmware checksum ...\r\n");
   }
   // A checksum sector that reads back wrong leaves a drive whose boot code
@@ -105,7 +101,7 @@ Verdict RunWordImageProcedure(const ProcedureRun& run) {
   bool matched = false;
   const PassEnd verified =
       RunVerifyPass(run.link, run.family, range, matched, run.report, run.stop);
-  if (verified != PassEnd::Completed) return Ended(verified);
+  if (verified != PassEnd::Completed) return VerdictOfUnfinished(verified);
   matched = matched && sectorMatched;
   run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(), false);
   return matched ? Verdict::Verified : Verdict::Mismatch;

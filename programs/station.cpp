@@ -68,6 +68,8 @@ void PrintSummary(const std::vector<std::unique_ptr<DriveResult>>& results, std:
   for (const auto& result : results) {
     switch (result->outcome.verdict) {
       case Verdict::Verified:
+      case Verdict::IdentityShown:
+      case Verdict::BackupSaved:
         ++verified;
         break;
       case Verdict::Mismatch:
@@ -86,7 +88,7 @@ void PrintSummary(const std::vector<std::unique_ptr<DriveResult>>& results, std:
   std::fputs("\n", out);
   for (const auto& result : results) {
     const Verdict verdict = result->outcome.verdict;
-    if (verdict == Verdict::Verified) continue;
+    if (ExitStatusOf(verdict, true) == 0) continue;
     std::string line = VerdictWord(verdict);
     if (verdict == Verdict::Mismatch) line = "flash does not match the file";
     if (result->recorder.error) {
@@ -258,9 +260,8 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
   for (const auto& result : results) {
     interrupted |= result->outcome.verdict == Verdict::Interrupted;
     mismatched |= result->outcome.verdict == Verdict::Mismatch;
-    failed |= result->outcome.verdict != Verdict::Verified &&
-              result->outcome.verdict != Verdict::Mismatch &&
-              result->outcome.verdict != Verdict::Interrupted;
+    failed |= result->outcome.verdict != Verdict::Interrupted &&
+              ExitStatusOf(result->outcome.verdict, true) == 1;
   }
   if (interrupted) return INTERRUPTED_STATUS;
   return failed ? 1 : mismatched ? 2 : 0;

@@ -31,6 +31,8 @@ const char* PhaseOf(Pass pass) {
 const char* VerdictWord(Verdict verdict) {
   switch (verdict) {
     case Verdict::Verified:
+    case Verdict::IdentityShown:
+    case Verdict::BackupSaved:
       return "verified";
     case Verdict::Mismatch:
       return "MISMATCH";

@@ -109,7 +109,7 @@ DriveOutcome RunDrive(const DriveJob& job) {
     return outcome;
   }
   if (options.identifyOnly) {
-    outcome.verdict = Verdict::Verified;
+    outcome.verdict = Verdict::IdentityShown;
     return outcome;
   }
   const ProcedureRun run{.link = link,
@@ -123,7 +123,7 @@ DriveOutcome RunDrive(const DriveJob& job) {
   if (options.backupFileName) {
     outcome.verdict = RunBackupProcedure(run, job.family.backup);
     if (outcome.verdict == Verdict::Failed) TellIfGone(port, job.report);
-    if (outcome.verdict != Verdict::Verified || !options.fileName) return outcome;
+    if (outcome.verdict != Verdict::BackupSaved || !options.fileName) return outcome;
   }
   outcome.verdict = job.family.procedure(run);
   if (outcome.verdict == Verdict::Failed) TellIfGone(port, job.report);
@@ -147,6 +147,8 @@ PreparedImage PrepareImageOf(const RunOptions& options, const DriveFamily& famil
 int ExitStatusOf(Verdict verdict, bool strict) {
   switch (verdict) {
     case Verdict::Verified:
+    case Verdict::IdentityShown:
+    case Verdict::BackupSaved:
       return 0;
     case Verdict::Mismatch:
       // The classic run ends a mismatch with status 0 and tells it in words only.
