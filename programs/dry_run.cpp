@@ -1,10 +1,10 @@
 #include "programs/dry_run.h"
 
-#include <ctime>
-
 #include "flash/checksum_sector.h"
 #include "report/console_report.h"
 #include "run/drive_guards.h"
+#include "run/drive_run.h"
+#include "run/run_plan.h"
 
 namespace kelvane {
 
@@ -54,26 +54,23 @@ void PrintDescription(const FileDescription& description, std::FILE* out) {
 
 }  // namespace
 
-int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* out,
-              std::FILE* err) {
+DryRunEnd RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* out,
+                    std::FILE* err) {
   const BlockFamily& blocks = *family.blocks;
   // A backup may come alone; with /u the clear options are refused.
-  const bool loads = options.fileName || !options.backupFileName;
-  PreparedImage image;
+  const PreparedImage image = PrepareImageOf(options, family);
+  const RunPlan plan = PlanRun(options, family, image);
   ConsoleReport console(out, err);
-  if (loads) {
-    image = family.prepare(options, blocks, static_cast<std::uint32_t>(std::time(nullptr)));
+  if (plan.loads) {
     // A file /f does not pin is refused, as the run refuses it, before what
     // reading it said.
     if (const std::optional<std::string> refusal = PinRefusal(options, image)) {
       std::fputs(refusal->c_str(), out);
-      return 1;
+      return DryRunEnd::FileRefused;
     }
-    if (!TellFileMessages(image, console)) return 1;
+    if (!TellFileMessages(image, console)) return DryRunEnd::FileRefused;
   }
   const int last = image.total - 1;
-  // Only a Nym drive is ever erased; the clear option stands in for its file.
-  const bool clears = family.family == DeviceFamily::Nym && options.clearMode != ClearMode::None;
 
   std::fputs("Dry run, no port opened and nothing sent:\r\n", out);
   PrintLabel("Family:", out);
@@ -88,27 +85,24 @@ int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* o
     std::fprintf(out, "up to %d %ss, 1 to %d (0x%X to 0x%X), %s\r\n", most, blocks.unit, most,
                  static_cast<unsigned>(ReadBackAddress(blocks, 0)),
                  static_cast<unsigned>(ReadBackAddress(blocks, most - 1)), blocks.backupEnd);
-    if (!loads) {
+    if (!plan.loads) {
       std::fflush(out);
-      return 0;
+      return DryRunEnd::WouldRun;
     }
   }
   PrintLabel("File:", out);
-  std::fprintf(out, "%s\r\n", clears ? "none, the flash is cleared" : image.fileName.c_str());
+  std::fprintf(out, "%s\r\n", plan.clears ? "none, the flash is cleared" : image.fileName.c_str());
   PrintDescription(image.description, out);
-  // A clear sends erased sectors, not a file's image: its bytes are those of
-  // the sectors it sends.
-  const int blockCount = image.total - image.first;
+  const int blockCount = *plan.blocks;
   PrintLabel("Image bytes:", out);
-  std::fprintf(out, "%d\r\n",
-               clears ? blockCount * static_cast<int>(blocks.blockSize) : image.length);
+  std::fprintf(out, "%d\r\n", *plan.bytes);
   // Counted from 1 out of the whole, as the run's progress lines count them.
   PrintLabel(options.verifyOnly ? "Blocks to verify:" : "Blocks to write:", out);
   std::fprintf(out, "%d %ss, %d to %d of %d (0x%X to 0x%X)\r\n", blockCount, blocks.unit,
                image.first + 1, last + 1, image.total,
                static_cast<unsigned>(WriteAddress(blocks, image.first)),
                static_cast<unsigned>(WriteAddress(blocks, last)));
-  if (clears && !options.verifyOnly) {
+  if (plan.clears && !options.verifyOnly) {
     PrintLabel("Erases:", out);
     std::fprintf(out, "0x%X to 0x%X\r\n", static_cast<unsigned>(WriteAddress(blocks, image.first)),
                  static_cast<unsigned>(WriteAddress(blocks, image.total) - 1));
@@ -121,7 +115,7 @@ int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* o
   PrintCheckValue(image.check, out);
   std::fputs(PinNote(options, image).c_str(), out);
   std::fflush(out);
-  return 0;
+  return DryRunEnd::WouldRun;
 }
 
 }  // namespace kelvane

@@ -9,7 +9,8 @@ namespace kelvane {
 
 // Prepares the file exactly as the family's procedure would, with the same
 // messages, and sums up what a run would send, without opening any port.
-// Returns 0 for a file the procedure would load, 1 otherwise.
-int RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* out, std::FILE* err);
+enum class DryRunEnd { WouldRun, FileRefused };
+DryRunEnd RunDryRun(const RunOptions& options, const DriveFamily& family, std::FILE* out,
+                    std::FILE* err);
 
 }  // namespace kelvane

@@ -42,7 +42,7 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
     return 1;
   }
   const DriveFamily& family = LookUpDriveFamily(options.family);
-  if (options.dryRun) return RunDryRun(options, family, out, err);
+  if (options.dryRun) return RunDryRun(options, family, out, err) == DryRunEnd::WouldRun ? 0 : 1;
   // A line must not flash a drive it cannot record.
   JournalFile journal;
   if (options.journalPath && !OpenJournal(journal, *options.journalPath, err)) return 1;
@@ -51,6 +51,7 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   // reading it said is told where the procedure reads its file, after the
   // drive's identity, as it always was.
   const PreparedImage image = PrepareImageOf(options, family);
+  const RunPlan plan = PlanRun(options, family, image);
   const bool terminal = IsTerminal(out);
   ConsoleReport console(out, err, options.traceLink || terminal, terminal);
   JournalRecorder recorder;
@@ -69,9 +70,9 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
                       .trace = options.traceLink ? err : nullptr});
   }
   std::fflush(out);
-  int status = ExitStatusOf(drive.verdict, options.strictStatus);
+  int status = ExitStatusOf(drive.verdict, plan.strict);
   if (options.journalPath) {
-    JournalEntry entry = StartJournalEntry(options, family, image, "kelvane", start);
+    JournalEntry entry = StartJournalEntry(options, family, image, plan, "kelvane", start);
     FinishJournalEntry(entry, drive, recorder, status);
     if (!AppendJournalLine(journal, entry, *options.journalPath, err) && status == 0) status = 1;
   }

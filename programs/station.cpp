@@ -35,11 +35,6 @@ struct DriveResult {
   JournalRecorder recorder;
 };
 
-// A station is strict: a mismatched drive must not leave the line.
-int StationStatusOf(Verdict verdict) {
-  return verdict == Verdict::Interrupted ? INTERRUPTED_STATUS : ExitStatusOf(verdict, true);
-}
-
 // "<folder>/<port name>.txt": the device path's directories joined by "_",
 // /dev/, Windows' \\.\ and a leading "/" left out (/dev/pts/3 gives
 // pts_3.txt, /tmp/drive tmp_drive.txt, \\.\COM12 COM12.txt). Windows takes
@@ -130,6 +125,8 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
     return read == OptionsOutcome::HelpShown ? 0 : 1;
   }
   if (read == OptionsOutcome::Refused) return 1;
+  // A station is strict: a mismatched drive must not leave the line.
+  options.strictStatus = true;
   if (read == OptionsOutcome::VersionShown) {
     std::fprintf(out, "kelvane-station %s\n", KELVANE_VERSION);
     return 0;
@@ -143,7 +140,7 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
     return 1;
   }
   const DriveFamily& family = LookUpDriveFamily(options.family);
-  if (options.dryRun) return RunDryRun(options, family, out, err);
+  if (options.dryRun) return RunDryRun(options, family, out, err) == DryRunEnd::WouldRun ? 0 : 1;
   if (station.ports.empty()) {
     std::fputs("No port given: name each drive's port with /c (/c3, /c/dev/ttyUSB0)\n", out);
     return 1;
@@ -192,6 +189,7 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
 
   // The file is read and its image made once; every thread only reads it.
   const PreparedImage image = PrepareImageOf(options, family);
+  const RunPlan plan = PlanRun(options, family, image);
   if (image.refused) {
     // No drive is touched for a file that none of them would take.
     ConsoleReport console(out, err);
@@ -206,7 +204,7 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
       JournalRecorder recorder;
       recorder.error = Failure(Stage::File, *refusal);
       JournalEntry entry =
-          StartJournalEntry(portOptions[i], family, image, "kelvane-station", start);
+          StartJournalEntry(portOptions[i], family, image, plan, "kelvane-station", start);
       FinishJournalEntry(entry, {.verdict = Verdict::FileRefused, .device = {}}, recorder, 1);
       AppendJournalLine(journal, entry, *options.journalPath, err);
     }
@@ -245,9 +243,9 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
         board.Finished(i, result.outcome.verdict);
         if (options.journalPath) {
           JournalEntry entry =
-              StartJournalEntry(portOptions[i], family, image, "kelvane-station", start);
+              StartJournalEntry(portOptions[i], family, image, plan, "kelvane-station", start);
           FinishJournalEntry(entry, result.outcome, result.recorder,
-                             StationStatusOf(result.outcome.verdict));
+                             ExitStatusOf(result.outcome.verdict, plan.strict));
           AppendJournalLine(journal, entry, *options.journalPath, err);
         }
       });
@@ -261,7 +259,7 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
     interrupted |= result->outcome.verdict == Verdict::Interrupted;
     mismatched |= result->outcome.verdict == Verdict::Mismatch;
     failed |= result->outcome.verdict != Verdict::Interrupted &&
-              ExitStatusOf(result->outcome.verdict, true) == 1;
+              ExitStatusOf(result->outcome.verdict, plan.strict) == 1;
   }
   if (interrupted) return INTERRUPTED_STATUS;
   return failed ? 1 : mismatched ? 2 : 0;

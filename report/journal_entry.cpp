@@ -2,22 +2,6 @@
 
 namespace kelvane {
 
-namespace {
-
-const char* OperationOf(const RunOptions& options) {
-  if (options.identifyOnly) return "identify";
-  if (options.backupFileName) return options.fileName ? "backup-and-load" : "backup";
-  if (options.verifyOnly) return "verify";
-  // Only the Nym drive is erased; the other families load their file.
-  if (options.family == DeviceFamily::Nym && options.clearMode == ClearMode::EntireFlash)
-    return "clear";
-  if (options.family == DeviceFamily::Nym && options.clearMode == ClearMode::ParametersSection)
-    return "clear-parameters";
-  return "load";
-}
-
-}  // namespace
-
 bool OpenJournal(JournalFile& journal, const std::string& path, std::FILE* err) {
   std::string reason;
   if (journal.Open(path, reason)) return true;
@@ -28,7 +12,7 @@ bool OpenJournal(JournalFile& journal, const std::string& path, std::FILE* err) 
 }
 
 JournalEntry StartJournalEntry(const RunOptions& options, const DriveFamily& family,
-                               const PreparedImage& image, const char* program,
+                               const PreparedImage& image, const RunPlan& plan, const char* program,
                                std::chrono::system_clock::time_point start) {
   JournalEntry entry;
   entry.start = start;
@@ -37,17 +21,11 @@ JournalEntry StartJournalEntry(const RunOptions& options, const DriveFamily& fam
   entry.port = PortNameOf(options);
   entry.baud = options.baudRate;
   entry.family = family.journalName;
-  entry.operation = OperationOf(options);
-  const bool clears = family.family == DeviceFamily::Nym && options.clearMode != ClearMode::None;
-  if (!clears && LoadsAFile(options)) entry.file = options.fileName;
+  entry.operation = plan.operation;
+  if (!plan.clears && plan.loads) entry.file = options.fileName;
   entry.fileSha256 = image.fileSha256;
-  if (!image.refused && LoadsAFile(options)) {
-    // A clear sends erased sectors, not a file's image: its bytes are those
-    // of the sectors it sends, as a dry run counts them.
-    entry.blocks = image.total - image.first;
-    entry.imageBytes =
-        clears ? *entry.blocks * static_cast<int>(family.blocks->blockSize) : image.length;
-  }
+  entry.blocks = plan.blocks;
+  entry.imageBytes = plan.bytes;
   return entry;
 }
 

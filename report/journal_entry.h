@@ -7,6 +7,7 @@
 #include "report/journal.h"
 #include "run/drive_families.h"
 #include "run/drive_run.h"
+#include "run/run_plan.h"
 
 namespace kelvane {
 
@@ -15,7 +16,7 @@ namespace kelvane {
 // is touched, the rest once its run has ended, and the line appended.
 bool OpenJournal(JournalFile& journal, const std::string& path, std::FILE* err);
 JournalEntry StartJournalEntry(const RunOptions& options, const DriveFamily& family,
-                               const PreparedImage& image, const char* program,
+                               const PreparedImage& image, const RunPlan& plan, const char* program,
                                std::chrono::system_clock::time_point start);
 void FinishJournalEntry(JournalEntry& entry, const DriveOutcome& outcome,
                         const JournalRecorder& recorder, int status);

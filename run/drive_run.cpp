@@ -130,10 +130,6 @@ DriveOutcome RunDrive(const DriveJob& job) {
   return outcome;
 }
 
-bool LoadsAFile(const RunOptions& options) {
-  return !options.identifyOnly && (options.fileName || !options.backupFileName);
-}
-
 bool NamesWhatToLoad(const RunOptions& options) {
   return options.fileName || options.backupFileName || options.identifyOnly ||
          (options.family == DeviceFamily::Nym && options.clearMode != ClearMode::None);

@@ -10,6 +10,7 @@
 #include "flash/run_report.h"
 #include "link/frame_exchange.h"
 #include "run/drive_families.h"
+#include "run/run_plan.h"
 
 namespace kelvane {
 
@@ -57,9 +58,6 @@ struct DriveOutcome {
 
 DriveOutcome RunDrive(const DriveJob& job);
 
-// Whether the run loads, verifies or clears at all: not a bare identify nor
-// a backup alone.
-bool LoadsAFile(const RunOptions& options);
 // Whether the command line says what the run is for: a file, a backup, the
 // identity, or a Nym drive's clear, which stands in for its file (no other
 // family is cleared, so /a /d alone names nothing to load).
