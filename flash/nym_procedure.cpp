@@ -34,9 +34,9 @@ PreparedImage PrepareNymImage(const RunOptions& options, const BlockFamily& fami
     if (options.clearMode == ClearMode::ParametersSection) image.first = PARAMETERS_FIRST_SECTOR;
   } else {
     std::vector<std::uint8_t> file;
-    image.refused =
-        !ReadNamedFirmwareFile(options, file, image.messages) ||
-        ReadRecordStream(file, area, image.length, image.messages, &image.description) != 0;
+    image.refused = !ReadNamedFirmwareFile(options, file, image.messages) ||
+                    ReadRecordStream(file, area, image.length, image.messages,
+                                     &image.description) == FileRead::Refused;
     if (image.refused) return image;
     image.fileSha256 = Sha256Of(file);
     std::fill(area.begin() + std::min<std::ptrdiff_t>(image.length, std::ssize(area)), area.end(),

@@ -57,9 +57,9 @@ PreparedImage PrepareTK720DigestImage(const RunOptions& options, const BlockFami
   // The stamp lies outside the digested bytes: it records when the drive was
   // loaded without changing what the drive reports.
   DigestStampedImage stamped;
-  image.refused =
-      !ReadNamedFirmwareFile(options, file, image.messages) ||
-      PrepareDigestStampedImage(file, options.fileName->c_str(), now, stamped, image.messages) != 0;
+  image.refused = !ReadNamedFirmwareFile(options, file, image.messages) ||
+                  PrepareDigestStampedImage(file, options.fileName->c_str(), now, stamped,
+                                            image.messages) == FileRead::Refused;
   if (image.refused) return image;
   image.fileSha256 = Sha256Of(file);
   image.fileName = *options.fileName;

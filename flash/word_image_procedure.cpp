@@ -69,7 +69,7 @@ PreparedImage PrepareWordImage(const RunOptions& options, const BlockFamily& fam
   std::vector<std::uint8_t> file;
   image.refused = !ReadNamedFirmwareFile(options, file, image.messages) ||
                   ReadWordImage(file, image.bytes, family.maxImageLength, image.length,
-                                image.messages, &image.description) != 0;
+                                image.messages, &image.description) == FileRead::Refused;
   if (image.refused) return image;
   image.fileSha256 = Sha256Of(file);
   image.fileName = FileNameForDisplay(options);
