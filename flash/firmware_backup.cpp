@@ -62,7 +62,7 @@ std::optional<int> ReadChecksumSector(FrameExchange& link, const BlockFamily& fa
   if (!result.ok() || reply.size() < CHECKSUM_SECTOR_SIZE) {
     report.Failed(Failure(
         Stage::ChecksumSector, "Failed to read sector with firmware checksum and length\r\n",
-        CHECKSUM_SECTOR_NUMBER, result.ok() ? std::nullopt : std::optional<int>(result.code())));
+        CHECKSUM_SECTOR_NUMBER, result.ok() ? std::nullopt : std::optional<LinkResult>(result)));
     return std::nullopt;
   }
   sector.assign(reply.begin(), reply.begin() + CHECKSUM_SECTOR_SIZE);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/file_messages.h"
+#include "link/frame_exchange.h"
 
 namespace kelvane {
 
@@ -31,22 +32,22 @@ enum class Verdict {
   WrongDrive
 };
 
-// A run's failure: what it was doing, on which block, with which code (the
-// number its line shows, a link result or the drive's status), and the line
-// the console shows for it, line end included.
+// A run's failure: what it was doing, on which block, how the exchange that
+// failed ended (the loader's own outcome or the drive's status), and the
+// line the console shows for it, line end included.
 struct Failure {
   Failure() = default;
   Failure(Stage stage_, std::string line_, std::optional<int> block_ = std::nullopt,
-          std::optional<int> code_ = std::nullopt, std::string detail_ = {})
+          std::optional<LinkResult> link_ = std::nullopt, std::string detail_ = {})
       : stage(stage_),
         block(block_),
-        code(code_),
+        link(link_),
         line(std::move(line_)),
         detail(std::move(detail_)) {}
 
   Stage stage = Stage::File;
   std::optional<int> block;
-  std::optional<int> code;
+  std::optional<LinkResult> link;
   std::string line;
   // What the error stream adds (why a port did not open), line end included.
   std::string detail;

@@ -26,7 +26,7 @@ bool VerifyDigest(const ProcedureRun& run, bool& matched) {
     char line[64];
     std::snprintf(line, sizeof line, "Communication failure %d during verification\n",
                   result.code());
-    run.report.Failed(Failure(Stage::Digest, line, std::nullopt, result.code()));
+    run.report.Failed(Failure(Stage::Digest, line, std::nullopt, result));
     return false;
   }
   // Without valid firmware the monitor sends its personality alone.

@@ -32,8 +32,7 @@ bool UpdateChecksumSector(const ProcedureRun& run, bool& matched) {
     if (!written.ok()) {
       std::snprintf(line, sizeof line, "Firmware checksum update failed on sector %d\r\n",
                     CHECKSUM_SECTOR_NUMBER);
-      run.report.Failed(
-          Failure(Stage::ChecksumSector, line, CHECKSUM_SECTOR_NUMBER, written.code()));
+      run.report.Failed(Failure(Stage::ChecksumSector, line, CHECKSUM_SECTOR_NUMBER, written));
       return false;
     }
   }
@@ -44,7 +43,7 @@ bool UpdateChecksumSector(const ProcedureRun& run, bool& matched) {
   if (!read.ok()) {
     run.report.Failed(Failure(Stage::ChecksumSector,
                               "Failed to read sector with firmware checksum and length\r\n",
-                              CHECKSUM_SECTOR_NUMBER, read.code()));
+                              CHECKSUM_SECTOR_NUMBER, read));
     return false;
   }
   const int errors = CountErroneousLocations(sector, reply);

@@ -223,9 +223,9 @@ std::string JournalLine(const JournalEntry& entry) {
       Key(error, "block");
       NumberOrNull(error, entry.error->block);
     }
-    if (entry.error->code) {
+    if (entry.error->link) {
       Key(error, "code");
-      NumberOrNull(error, entry.error->code);
+      NumberOrNull(error, std::optional<int>(entry.error->link->code()));
     }
     Key(error, "text");
     String(error, WithoutLineEnds(entry.error->line), true);
