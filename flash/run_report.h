@@ -92,43 +92,45 @@ struct PassWords {
 
 // What happens in a run, told as it happens. The console text is one
 // receiver of these events (ConsoleReport), a journal, a station's table and
-// a drive's transcript are others; each takes what it needs.
+// a drive's transcript are others; each takes what it needs, and every
+// event it has no use for does nothing.
 class RunReport {
  public:
   virtual ~RunReport() = default;
 
   // The port named `port` (what the option gave: "COM3", "/dev/ttyUSB0") is
   // open at `baud`.
-  virtual void PortOpened(std::string_view port, int baud) = 0;
+  virtual void PortOpened(std::string_view /*port*/, int /*baud*/) {}
   // An identify request went unanswered; `remaining` counts down to 1.
-  virtual void LinkAttemptFailed(int remaining) = 0;
-  virtual void LinkEstablished(const DriveIdentity& identity) = 0;
+  virtual void LinkAttemptFailed(int /*remaining*/) {}
+  virtual void LinkEstablished(const DriveIdentity& /*identity*/) {}
   // What reading the firmware file said (its size, warnings, its refusal).
-  virtual void FileMessage(const FileMessage& message) = 0;
+  virtual void FileMessage(const FileMessage& /*message*/) {}
   // Any other console line of the procedure that states no fact of its own
   // ("Setting flash to 0xFF", the checksum sector's lines, the drive's MD5).
-  virtual void Note(std::string_view text) = 0;
+  virtual void Note(std::string_view /*text*/) {}
   // Something that does not stop the run but makes the flash not match.
-  virtual void Warning(std::string_view line) = 0;
-  virtual void PassStarted(Pass pass, int total, const PassWords& words) = 0;
+  virtual void Warning(std::string_view /*line*/) {}
+  virtual void PassStarted(Pass /*pass*/, int /*total*/, const PassWords& /*words*/) {}
   // Block `block` (counted from 0) of `total` went out or read back the same.
-  virtual void BlockDone(Pass pass, int block, int total, const PassWords& words) = 0;
+  virtual void BlockDone(Pass /*pass*/, int /*block*/, int /*total*/, const PassWords& /*words*/) {}
   // Block `block` read back with `errors` differing bytes.
-  virtual void BlockMismatch(int block, int errors, const PassWords& words) = 0;
-  virtual void PassFinished(Pass pass) = 0;
-  virtual void Failed(const Failure& failure) = 0;
+  virtual void BlockMismatch(int /*block*/, int /*errors*/, const PassWords& /*words*/) {}
+  virtual void PassFinished(Pass /*pass*/) {}
+  virtual void Failed(const Failure& /*failure*/) {}
   // After a failure: the device itself went away (unplugged, powered off);
   // `line` says so with the device, without a line end.
-  virtual void DeviceLost(std::string_view line) = 0;
+  virtual void DeviceLost(std::string_view /*line*/) {}
   // A backup's file `name` was written with `bytes`.
-  virtual void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) = 0;
+  virtual void FileSaved(std::string_view /*name*/, std::span<const std::uint8_t> /*bytes*/) {}
   // The verdict line: "successufully verifyed", or that `driveName`'s flash
   // does not match `fileName`. The digest family opens it with "\n" alone.
-  virtual void VerdictReached(bool matched, const char* driveName, const char* fileName,
-                              bool digest) = 0;
+  virtual void VerdictReached(bool /*matched*/, const char* /*driveName*/, const char* /*fileName*/,
+                              bool /*digest*/) {}
   // The run stopped at a user's request before block `block` of `pass`, or
   // (no pass) while waiting for the drive.
-  virtual void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) = 0;
+  virtual void Interrupted(std::optional<Pass> /*pass*/, int /*block*/,
+                           const PassWords& /*words*/) {}
 };
 
 // Passes every event on to each of several reports, in order.

@@ -44,20 +44,9 @@ std::string JournalLine(const JournalEntry& entry);
 // the failure (or where Ctrl-C stopped it).
 class JournalRecorder : public RunReport {
  public:
-  void PortOpened(std::string_view, int) override {}
-  void LinkAttemptFailed(int) override {}
   void LinkEstablished(const DriveIdentity& identity) override { drive = identity; }
-  void FileMessage(const kelvane::FileMessage&) override {}
-  void Note(std::string_view) override {}
-  void Warning(std::string_view) override {}
-  void PassStarted(Pass, int, const PassWords&) override {}
-  void BlockDone(Pass, int, int, const PassWords&) override {}
-  void BlockMismatch(int, int, const PassWords&) override {}
-  void PassFinished(Pass) override {}
   void Failed(const Failure& failure) override { error = failure; }
-  void DeviceLost(std::string_view) override {}
   void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) override;
-  void VerdictReached(bool, const char*, const char*, bool) override {}
   void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) override;
 
   std::optional<DriveIdentity> drive;

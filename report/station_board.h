@@ -58,13 +58,9 @@ class StationRowReport : public RunReport {
  public:
   StationRowReport(StationBoard& board, std::size_t row) : board_(board), row_(row) {}
   void PortOpened(std::string_view, int baud) override { board_.Opened(row_, baud); }
-  void LinkAttemptFailed(int) override {}
   void LinkEstablished(const DriveIdentity& identity) override {
     board_.Identified(row_, identity.SerialNumber());
   }
-  void FileMessage(const kelvane::FileMessage&) override {}
-  void Note(std::string_view) override {}
-  void Warning(std::string_view) override {}
   void PassStarted(Pass pass, int total, const PassWords&) override {
     board_.PassStarted(row_, pass, total);
   }
@@ -72,11 +68,7 @@ class StationRowReport : public RunReport {
   void BlockMismatch(int block, int errors, const PassWords&) override {
     board_.BlockMismatch(row_, block, errors);
   }
-  void PassFinished(Pass) override {}
   void Failed(const Failure& failure) override;
-  void FileSaved(std::string_view, std::span<const std::uint8_t>) override {}
-  void DeviceLost(std::string_view) override {}
-  void VerdictReached(bool, const char*, const char*, bool) override {}
   void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) override;
 
  private:

@@ -42,9 +42,7 @@ class Events : public RunReport {
   StopFlag stop{false};
   int stopAfter = -1;
 
-  void PortOpened(std::string_view, int) override {}
   void LinkAttemptFailed(int remaining) override { log += std::to_string(remaining) + " left\n"; }
-  void LinkEstablished(const DriveIdentity&) override {}
   void FileMessage(const kelvane::FileMessage& message) override { log += message.text; }
   void Note(std::string_view text) override { log += text; }
   void Warning(std::string_view line) override { log += line; }
@@ -61,8 +59,6 @@ class Events : public RunReport {
   }
   void PassFinished(Pass) override { log += End() + "\n"; }
   void Failed(const Failure& failure) override { log += End(", ") + failure.line; }
-  void DeviceLost(std::string_view) override {}
-  void FileSaved(std::string_view, std::span<const std::uint8_t>) override {}
   void VerdictReached(bool matched, const char*, const char*, bool) override {
     log += matched ? "match\n" : "no match\n";
   }
