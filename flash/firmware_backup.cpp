@@ -76,10 +76,7 @@ std::optional<int> ReadChecksumSector(FrameExchange& link, const BlockFamily& fa
   }
   const std::uint32_t words = field(4);
   checksum = field(8);
-  char line[64];
-  std::snprintf(line, sizeof line, "Firmware checksum is %08x, size in WORDs %d\r\n",
-                static_cast<unsigned>(checksum), static_cast<int>(words));
-  report.Note(line);
+  report.ChecksumSectorValues(checksum, static_cast<int>(words));
   if (words > static_cast<std::uint32_t>(family.maxImageLength - 4) / 2) {
     NoImage(sector, "word image", "its checksum sector gives more words than the flash holds",
             report);

@@ -109,6 +109,13 @@ class RunReport {
   // Any other console line of the procedure that states no fact of its own
   // ("Setting flash to 0xFF", the checksum sector's lines, the drive's MD5).
   virtual void Note(std::string_view /*text*/) {}
+  // The 27 series' checksum sector: the image's checksum and its length in
+  // 16-bit words, as the run writes them or as a backup reads them.
+  virtual void ChecksumSectorValues(std::uint32_t /*checksum*/, int /*words*/) {}
+  // The checksum sector read back with `errors` bytes not as written.
+  virtual void ChecksumSectorChecked(int /*errors*/) {}
+  // The MD5 of the firmware a digest drive holds, as it reported it.
+  virtual void DriveDigest(std::span<const std::uint8_t> /*md5*/) {}
   // Something that does not stop the run but makes the flash not match.
   virtual void Warning(std::string_view /*line*/) {}
   virtual void PassStarted(Pass /*pass*/, int /*total*/, const PassWords& /*words*/) {}
@@ -142,6 +149,9 @@ class ReportFanOut : public RunReport {
   void LinkEstablished(const DriveIdentity& identity) override;
   void FileMessage(const kelvane::FileMessage& message) override;
   void Note(std::string_view text) override;
+  void ChecksumSectorValues(std::uint32_t checksum, int words) override;
+  void ChecksumSectorChecked(int errors) override;
+  void DriveDigest(std::span<const std::uint8_t> md5) override;
   void Warning(std::string_view line) override;
   void PassStarted(Pass pass, int total, const PassWords& words) override;
   void BlockDone(Pass pass, int block, int total, const PassWords& words) override;

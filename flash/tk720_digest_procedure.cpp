@@ -38,13 +38,7 @@ bool VerifyDigest(const ProcedureRun& run, bool& matched) {
   const auto unitDigest = reply.subspan(FIRMWARE_DIGEST_OFFSET, FIRMWARE_DIGEST_SIZE);
   const auto& fileDigest = run.image.check.digest;
   matched = std::equal(fileDigest.begin(), fileDigest.end(), unitDigest.begin());
-  std::string line = "Unit MD5 : ";
-  for (std::uint8_t byte : unitDigest) {
-    char hex[3];
-    std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(byte));
-    line += hex;
-  }
-  run.report.Note(line + "\n");
+  run.report.DriveDigest(unitDigest);
   return true;
 }
 

@@ -21,10 +21,8 @@ namespace {
 bool UpdateChecksumSector(const ProcedureRun& run, bool& matched) {
   const PreparedImage& image = run.image;
   char line[128];
-  std::snprintf(line, sizeof line, "Firmware checksum is %08x, size in WORDs %d\r\n",
-                static_cast<unsigned>(FirmwareChecksum(image.bytes, image.length)),
-                static_cast<int>(FirmwareWordCount(image.length)));
-  run.report.Note(line);
+  run.report.ChecksumSectorValues(FirmwareChecksum(image.bytes, image.length),
+                                  static_cast<int>(FirmwareWordCount(image.length)));
   const ChecksumSector sector = BuildChecksumSector(image.bytes, image.length);
   if (!run.options.verifyOnly) {
     const LinkResult written =
@@ -48,14 +46,7 @@ bool UpdateChecksumSector(const ProcedureRun& run, bool& matched) {
   }
   const int errors = CountErroneousLocations(sector, reply);
   matched = errors == 0;
-  if (errors > 0) {
-    std::snprintf(line, sizeof line,
-                  "Firmware checksum sector %d has %d errorneous location(s)\r\n",
-                  CHECKSUM_SECTOR_NUMBER, errors);
-    run.report.Warning(line);
-  } else {
-    run.report.Note("Firmware checksum sector is verified\r\n");
-  }
+  run.report.ChecksumSectorChecked(errors);
   return true;
 }
 

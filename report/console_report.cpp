@@ -1,5 +1,7 @@
 #include "report/console_report.h"
 
+#include "flash/checksum_sector.h"
+
 namespace kelvane {
 
 void ConsoleReport::Put(std::string_view text) {
@@ -64,6 +66,35 @@ void ConsoleReport::FileMessage(const kelvane::FileMessage& message) {
 
 void ConsoleReport::Note(std::string_view text) {
   Put(text);
+}
+
+void ConsoleReport::ChecksumSectorValues(std::uint32_t checksum, int words) {
+  char line[64];
+  std::snprintf(line, sizeof line, "Firmware checksum is %08x, size in WORDs %d\r\n",
+                static_cast<unsigned>(checksum), words);
+  Put(line);
+}
+
+void ConsoleReport::ChecksumSectorChecked(int errors) {
+  if (errors == 0) {
+    Put("Firmware checksum sector is verified\r\n");
+    return;
+  }
+  // "errorneous" as the loader has always printed it: scripts match the line.
+  char line[96];
+  std::snprintf(line, sizeof line, "Firmware checksum sector %d has %d errorneous location(s)\r\n",
+                CHECKSUM_SECTOR_NUMBER, errors);
+  Warning(line);
+}
+
+void ConsoleReport::DriveDigest(std::span<const std::uint8_t> md5) {
+  std::string line = "Unit MD5 : ";
+  for (std::uint8_t byte : md5) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(byte));
+    line += hex;
+  }
+  Put(line + "\n");
 }
 
 void ConsoleReport::Warning(std::string_view line) {

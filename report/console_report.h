@@ -31,6 +31,9 @@ class ConsoleReport : public RunReport {
   void LinkEstablished(const DriveIdentity& identity) override;
   void FileMessage(const kelvane::FileMessage& message) override;
   void Note(std::string_view text) override;
+  void ChecksumSectorValues(std::uint32_t checksum, int words) override;
+  void ChecksumSectorChecked(int errors) override;
+  void DriveDigest(std::span<const std::uint8_t> md5) override;
   void Warning(std::string_view line) override;
   void PassStarted(Pass pass, int total, const PassWords& words) override;
   void BlockDone(Pass pass, int block, int total, const PassWords& words) override;
