@@ -92,7 +92,7 @@ PassEnd RunWritePass(FrameExchange& link, const BlockFamily& family, const Block
       } else {
         std::snprintf(line, sizeof line, "FLASH update failed on %s %d\r\n", family.unit, block);
       }
-      report.Failed(Failure(Stage::Write, line, block, result.code()));
+      report.Failed(Failure(Stage::Write, line, block, result));
       return PassEnd::Failed;
     }
     report.BlockDone(Pass::Write, block, total, words);
@@ -121,7 +121,7 @@ PassEnd RunVerifyPass(FrameExchange& link, const BlockFamily& family, const Bloc
       std::snprintf(line, sizeof line,
                     "FLASH verification failed on %s %d because of communication error %d\r\n",
                     family.unit, block, result.code());
-      report.Failed(Failure(Stage::Read, line, block, result.code()));
+      report.Failed(Failure(Stage::Read, line, block, result));
       return PassEnd::Failed;
     }
     const int errors =
@@ -157,7 +157,7 @@ PassEnd RunReadPass(FrameExchange& link, const BlockFamily& family, const Blocks
       std::snprintf(line, sizeof line,
                     "FLASH read failed on %s %d because of communication error %d\r\n", family.unit,
                     block, result.code());
-      report.Failed(Failure(Stage::Read, line, block, result.code()));
+      report.Failed(Failure(Stage::Read, line, block, result));
       return PassEnd::Failed;
     }
     // Bytes the drive did not send are bytes no backup can hold.

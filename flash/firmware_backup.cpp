@@ -62,7 +62,7 @@ std::optional<int> ReadChecksumSector(FrameExchange& link, const BlockFamily& fa
   if (!result.ok() || reply.size() < CHECKSUM_SECTOR_SIZE) {
     report.Failed(Failure(
         Stage::ChecksumSector, "Failed to read sector with firmware checksum and length\r\n",
-        CHECKSUM_SECTOR_NUMBER, result.ok() ? std::nullopt : std::optional<int>(result.code())));
+        CHECKSUM_SECTOR_NUMBER, result.ok() ? std::nullopt : std::optional<LinkResult>(result)));
     return std::nullopt;
   }
   sector.assign(reply.begin(), reply.begin() + CHECKSUM_SECTOR_SIZE);
@@ -76,10 +76,7 @@ std::optional<int> ReadChecksumSector(FrameExchange& link, const BlockFamily& fa
   }
   const std::uint32_t words = field(4);
   checksum = field(8);
-  char line[64];
-  std::snprintf(line, sizeof line, "Firmware checksum is %08x, size in WORDs %d\r\n",
-                static_cast<unsigned>(checksum), static_cast<int>(words));
-  report.Note(line);
+  report.ChecksumSectorValues(checksum, static_cast<int>(words));
   if (words > static_cast<std::uint32_t>(family.maxImageLength - 4) / 2) {
     NoImage(sector, "word image", "its checksum sector gives more words than the flash holds",
             report);
@@ -215,20 +212,15 @@ Verdict RunBackupProcedure(const ProcedureRun& run, FirmwareBackup backup) {
     return Verdict::Failed;
   }
   std::vector<std::uint8_t> file;
-  switch (backup(run.link, run.family, file, run.report, run.stop)) {
-    case PassEnd::Completed:
-      break;
-    case PassEnd::Failed:
-      return Verdict::Failed;
-    case PassEnd::Interrupted:
-      return Verdict::Interrupted;
-  }
+  if (const PassEnd end = backup(run.link, run.family, file, run.report, run.stop);
+      end != PassEnd::Completed)
+    return VerdictOfUnfinished(end);
   if (SaveWholeFile(name.c_str(), file) != 0) {
     run.report.Failed(Failure(Stage::File, "Can't write file " + name + "\r\n"));
     return Verdict::Failed;
   }
   run.report.FileSaved(name, file);
-  return Verdict::Verified;
+  return Verdict::BackupSaved;
 }
 
 }  // namespace kelvane

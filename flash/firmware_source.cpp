@@ -10,7 +10,7 @@ bool ReadNamedFirmwareFile(const RunOptions& options, std::vector<std::uint8_t>&
     out.Refuse("Can't open file %s\r\n", FileNameForDisplay(options));
     return false;
   }
-  return ReadFirmwareFile(options.fileName->c_str(), bytes, out) == 0;
+  return ReadFirmwareFile(options.fileName->c_str(), bytes, out) == FileRead::Taken;
 }
 
 }  // namespace kelvane

@@ -34,9 +34,9 @@ PreparedImage PrepareNymImage(const RunOptions& options, const BlockFamily& fami
     if (options.clearMode == ClearMode::ParametersSection) image.first = PARAMETERS_FIRST_SECTOR;
   } else {
     std::vector<std::uint8_t> file;
-    image.refused =
-        !ReadNamedFirmwareFile(options, file, image.messages) ||
-        ReadRecordStream(file, area, image.length, image.messages, &image.description) != 0;
+    image.refused = !ReadNamedFirmwareFile(options, file, image.messages) ||
+                    ReadRecordStream(file, area, image.length, image.messages,
+                                     &image.description) == FileRead::Refused;
     if (image.refused) return image;
     image.fileSha256 = Sha256Of(file);
     std::fill(area.begin() + std::min<std::ptrdiff_t>(image.length, std::ssize(area)), area.end(),
@@ -69,14 +69,12 @@ Verdict RunReadBackProcedure(const ProcedureRun& run) {
   const BlockRange range = run.image.range();
   if (!run.options.verifyOnly) {
     const PassEnd written = RunWritePass(run.link, run.family, range, run.report, run.stop);
-    if (written != PassEnd::Completed)
-      return written == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
+    if (written != PassEnd::Completed) return VerdictOfUnfinished(written);
   }
   bool matched = false;
   const PassEnd verified =
       RunVerifyPass(run.link, run.family, range, matched, run.report, run.stop);
-  if (verified != PassEnd::Completed)
-    return verified == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
+  if (verified != PassEnd::Completed) return VerdictOfUnfinished(verified);
   run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(), false);
   return matched ? Verdict::Verified : Verdict::Mismatch;
 }

@@ -27,6 +27,12 @@ struct ProcedureRun {
 // or Interrupted, each reported.
 using FlashProcedure = Verdict (*)(const ProcedureRun& run);
 
+// The verdict a procedure ends with when one of its passes did not
+// complete: the failure the pass reported, or a Ctrl-C it honoured.
+inline Verdict VerdictOfUnfinished(PassEnd end) {
+  return end == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
+}
+
 // Tells the file's messages; false after reporting its refusal.
 bool TellFileMessages(const PreparedImage& image, RunReport& report);
 

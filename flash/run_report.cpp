@@ -32,6 +32,15 @@ void ReportFanOut::FileMessage(const kelvane::FileMessage& message) {
 void ReportFanOut::Note(std::string_view text) {
   KELVANE_FAN_OUT(Note(text));
 }
+void ReportFanOut::ChecksumSectorValues(std::uint32_t checksum, int words) {
+  KELVANE_FAN_OUT(ChecksumSectorValues(checksum, words));
+}
+void ReportFanOut::ChecksumSectorChecked(int errors) {
+  KELVANE_FAN_OUT(ChecksumSectorChecked(errors));
+}
+void ReportFanOut::DriveDigest(std::span<const std::uint8_t> md5) {
+  KELVANE_FAN_OUT(DriveDigest(md5));
+}
 void ReportFanOut::Warning(std::string_view line) {
   KELVANE_FAN_OUT(Warning(line));
 }

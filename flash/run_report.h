@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/file_messages.h"
+#include "link/frame_exchange.h"
 
 namespace kelvane {
 
@@ -20,6 +21,8 @@ enum class Stage { Write, Read, ChecksumSector, Digest, Link, Port, File, Identi
 // drive of another family).
 enum class Verdict {
   Verified,
+  IdentityShown,  // /i: the drive answered and its identity was shown
+  BackupSaved,    // the drive's firmware read whole and written to its file
   Mismatch,
   Failed,
   NoLink,
@@ -29,22 +32,22 @@ enum class Verdict {
   WrongDrive
 };
 
-// A run's failure: what it was doing, on which block, with which code (the
-// number its line shows, a link result or the drive's status), and the line
-// the console shows for it, line end included.
+// A run's failure: what it was doing, on which block, how the exchange that
+// failed ended (the loader's own outcome or the drive's status), and the
+// line the console shows for it, line end included.
 struct Failure {
   Failure() = default;
   Failure(Stage stage_, std::string line_, std::optional<int> block_ = std::nullopt,
-          std::optional<int> code_ = std::nullopt, std::string detail_ = {})
+          std::optional<LinkResult> link_ = std::nullopt, std::string detail_ = {})
       : stage(stage_),
         block(block_),
-        code(code_),
+        link(link_),
         line(std::move(line_)),
         detail(std::move(detail_)) {}
 
   Stage stage = Stage::File;
   std::optional<int> block;
-  std::optional<int> code;
+  std::optional<LinkResult> link;
   std::string line;
   // What the error stream adds (why a port did not open), line end included.
   std::string detail;
@@ -89,43 +92,52 @@ struct PassWords {
 
 // What happens in a run, told as it happens. The console text is one
 // receiver of these events (ConsoleReport), a journal, a station's table and
-// a drive's transcript are others; each takes what it needs.
+// a drive's transcript are others; each takes what it needs, and every
+// event it has no use for does nothing.
 class RunReport {
  public:
   virtual ~RunReport() = default;
 
   // The port named `port` (what the option gave: "COM3", "/dev/ttyUSB0") is
   // open at `baud`.
-  virtual void PortOpened(std::string_view port, int baud) = 0;
+  virtual void PortOpened(std::string_view /*port*/, int /*baud*/) {}
   // An identify request went unanswered; `remaining` counts down to 1.
-  virtual void LinkAttemptFailed(int remaining) = 0;
-  virtual void LinkEstablished(const DriveIdentity& identity) = 0;
+  virtual void LinkAttemptFailed(int /*remaining*/) {}
+  virtual void LinkEstablished(const DriveIdentity& /*identity*/) {}
   // What reading the firmware file said (its size, warnings, its refusal).
-  virtual void FileMessage(const FileMessage& message) = 0;
+  virtual void FileMessage(const FileMessage& /*message*/) {}
   // Any other console line of the procedure that states no fact of its own
   // ("Setting flash to 0xFF", the checksum sector's lines, the drive's MD5).
-  virtual void Note(std::string_view text) = 0;
+  virtual void Note(std::string_view /*text*/) {}
+  // The 27 series' checksum sector: the image's checksum and its length in
+  // 16-bit words, as the run writes them or as a backup reads them.
+  virtual void ChecksumSectorValues(std::uint32_t /*checksum*/, int /*words*/) {}
+  // The checksum sector read back with `errors` bytes not as written.
+  virtual void ChecksumSectorChecked(int /*errors*/) {}
+  // The MD5 of the firmware a digest drive holds, as it reported it.
+  virtual void DriveDigest(std::span<const std::uint8_t> /*md5*/) {}
   // Something that does not stop the run but makes the flash not match.
-  virtual void Warning(std::string_view line) = 0;
-  virtual void PassStarted(Pass pass, int total, const PassWords& words) = 0;
+  virtual void Warning(std::string_view /*line*/) {}
+  virtual void PassStarted(Pass /*pass*/, int /*total*/, const PassWords& /*words*/) {}
   // Block `block` (counted from 0) of `total` went out or read back the same.
-  virtual void BlockDone(Pass pass, int block, int total, const PassWords& words) = 0;
+  virtual void BlockDone(Pass /*pass*/, int /*block*/, int /*total*/, const PassWords& /*words*/) {}
   // Block `block` read back with `errors` differing bytes.
-  virtual void BlockMismatch(int block, int errors, const PassWords& words) = 0;
-  virtual void PassFinished(Pass pass) = 0;
-  virtual void Failed(const Failure& failure) = 0;
+  virtual void BlockMismatch(int /*block*/, int /*errors*/, const PassWords& /*words*/) {}
+  virtual void PassFinished(Pass /*pass*/) {}
+  virtual void Failed(const Failure& /*failure*/) {}
   // After a failure: the device itself went away (unplugged, powered off);
   // `line` says so with the device, without a line end.
-  virtual void DeviceLost(std::string_view line) = 0;
+  virtual void DeviceLost(std::string_view /*line*/) {}
   // A backup's file `name` was written with `bytes`.
-  virtual void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) = 0;
+  virtual void FileSaved(std::string_view /*name*/, std::span<const std::uint8_t> /*bytes*/) {}
   // The verdict line: "successufully verifyed", or that `driveName`'s flash
   // does not match `fileName`. The digest family opens it with "\n" alone.
-  virtual void VerdictReached(bool matched, const char* driveName, const char* fileName,
-                              bool digest) = 0;
+  virtual void VerdictReached(bool /*matched*/, const char* /*driveName*/, const char* /*fileName*/,
+                              bool /*digest*/) {}
   // The run stopped at a user's request before block `block` of `pass`, or
   // (no pass) while waiting for the drive.
-  virtual void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) = 0;
+  virtual void Interrupted(std::optional<Pass> /*pass*/, int /*block*/,
+                           const PassWords& /*words*/) {}
 };
 
 // Passes every event on to each of several reports, in order.
@@ -137,6 +149,9 @@ class ReportFanOut : public RunReport {
   void LinkEstablished(const DriveIdentity& identity) override;
   void FileMessage(const kelvane::FileMessage& message) override;
   void Note(std::string_view text) override;
+  void ChecksumSectorValues(std::uint32_t checksum, int words) override;
+  void ChecksumSectorChecked(int errors) override;
+  void DriveDigest(std::span<const std::uint8_t> md5) override;
   void Warning(std::string_view line) override;
   void PassStarted(Pass pass, int total, const PassWords& words) override;
   void BlockDone(Pass pass, int block, int total, const PassWords& words) override;

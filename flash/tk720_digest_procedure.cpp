@@ -26,7 +26,7 @@ bool VerifyDigest(const ProcedureRun& run, bool& matched) {
     char line[64];
     std::snprintf(line, sizeof line, "Communication failure %d during verification\n",
                   result.code());
-    run.report.Failed(Failure(Stage::Digest, line, std::nullopt, result.code()));
+    run.report.Failed(Failure(Stage::Digest, line, std::nullopt, result));
     return false;
   }
   // Without valid firmware the monitor sends its personality alone.
@@ -38,13 +38,7 @@ bool VerifyDigest(const ProcedureRun& run, bool& matched) {
   const auto unitDigest = reply.subspan(FIRMWARE_DIGEST_OFFSET, FIRMWARE_DIGEST_SIZE);
   const auto& fileDigest = run.image.check.digest;
   matched = std::equal(fileDigest.begin(), fileDigest.end(), unitDigest.begin());
-  std::string line = "Unit MD5 : ";
-  for (std::uint8_t byte : unitDigest) {
-    char hex[3];
-    std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(byte));
-    line += hex;
-  }
-  run.report.Note(line + "\n");
+  run.report.DriveDigest(unitDigest);
   return true;
 }
 
@@ -57,9 +51,9 @@ PreparedImage PrepareTK720DigestImage(const RunOptions& options, const BlockFami
   // The stamp lies outside the digested bytes: it records when the drive was
   // loaded without changing what the drive reports.
   DigestStampedImage stamped;
-  image.refused =
-      !ReadNamedFirmwareFile(options, file, image.messages) ||
-      PrepareDigestStampedImage(file, options.fileName->c_str(), now, stamped, image.messages) != 0;
+  image.refused = !ReadNamedFirmwareFile(options, file, image.messages) ||
+                  PrepareDigestStampedImage(file, options.fileName->c_str(), now, stamped,
+                                            image.messages) == FileRead::Refused;
   if (image.refused) return image;
   image.fileSha256 = Sha256Of(file);
   image.fileName = *options.fileName;
@@ -78,8 +72,7 @@ Verdict RunTK720DigestProcedure(const ProcedureRun& run) {
   if (!run.options.verifyOnly) {
     const PassEnd written =
         RunWritePass(run.link, run.family, run.image.range(), run.report, run.stop);
-    if (written != PassEnd::Completed)
-      return written == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
+    if (written != PassEnd::Completed) return VerdictOfUnfinished(written);
   }
   if (StopAsked(run.stop)) {
     run.report.Interrupted(Pass::Digest, 0, WordsOf(run.family));

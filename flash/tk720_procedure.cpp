@@ -15,9 +15,9 @@ PreparedImage PrepareTK720Image(const RunOptions& options, const BlockFamily& fa
   PreparedImage image;
   std::vector<std::uint8_t> file;
   ChecksummedImage checksummed;
-  image.refused =
-      !ReadNamedFirmwareFile(options, file, image.messages) ||
-      PrepareChecksummedImage(file, options.fileName->c_str(), checksummed, image.messages) != 0;
+  image.refused = !ReadNamedFirmwareFile(options, file, image.messages) ||
+                  PrepareChecksummedImage(file, options.fileName->c_str(), checksummed,
+                                          image.messages) == FileRead::Refused;
   if (image.refused) return image;
   image.fileSha256 = Sha256Of(file);
   image.fileName = *options.fileName;

@@ -21,10 +21,8 @@ namespace {
 bool UpdateChecksumSector(const ProcedureRun& run, bool& matched) {
   const PreparedImage& image = run.image;
   char line[128];
-  std::snprintf(line, sizeof line, "Firmware checksum is %08x, size in WORDs %d\r\n",
-                static_cast<unsigned>(FirmwareChecksum(image.bytes, image.length)),
-                static_cast<int>(FirmwareWordCount(image.length)));
-  run.report.Note(line);
+  run.report.ChecksumSectorValues(FirmwareChecksum(image.bytes, image.length),
+                                  static_cast<int>(FirmwareWordCount(image.length)));
   const ChecksumSector sector = BuildChecksumSector(image.bytes, image.length);
   if (!run.options.verifyOnly) {
     const LinkResult written =
@@ -32,8 +30,7 @@ bool UpdateChecksumSector(const ProcedureRun& run, bool& matched) {
     if (!written.ok()) {
       std::snprintf(line, sizeof line, "Firmware checksum update failed on sector %d\r\n",
                     CHECKSUM_SECTOR_NUMBER);
-      run.report.Failed(
-          Failure(Stage::ChecksumSector, line, CHECKSUM_SECTOR_NUMBER, written.code()));
+      run.report.Failed(Failure(Stage::ChecksumSector, line, CHECKSUM_SECTOR_NUMBER, written));
       return false;
     }
   }
@@ -44,24 +41,13 @@ bool UpdateChecksumSector(const ProcedureRun& run, bool& matched) {
   if (!read.ok()) {
     run.report.Failed(Failure(Stage::ChecksumSector,
                               "Failed to read sector with firmware checksum and length\r\n",
-                              CHECKSUM_SECTOR_NUMBER, read.code()));
+                              CHECKSUM_SECTOR_NUMBER, read));
     return false;
   }
   const int errors = CountErroneousLocations(sector, reply);
   matched = errors == 0;
-  if (errors > 0) {
-    std::snprintf(line, sizeof line,
-                  "Firmware checksum sector %d has %d errorneous location(s)\r\n",
-                  CHECKSUM_SECTOR_NUMBER, errors);
-    run.report.Warning(line);
-  } else {
-    run.report.Note("Firmware checksum sector is verified\r\n");
-  }
+  run.report.ChecksumSectorChecked(errors);
   return true;
-}
-
-Verdict Ended(PassEnd end) {
-  return end == PassEnd::Failed ? Verdict::Failed : Verdict::Interrupted;
 }
 
 }  // namespace
@@ -73,7 +59,7 @@ PreparedImage PrepareWordImage(const RunOptions& options, const BlockFamily& fam
   std::vector<std::uint8_t> file;
   image.refused = !ReadNamedFirmwareFile(options, file, image.messages) ||
                   ReadWordImage(file, image.bytes, family.maxImageLength, image.length,
-                                image.messages, &image.description) != 0;
+                                image.messages, &image.description) == FileRead::Refused;
   if (image.refused) return image;
   image.fileSha256 = Sha256Of(file);
   image.fileName = FileNameForDisplay(options);
@@ -88,7 +74,7 @@ Verdict RunWordImageProcedure(const ProcedureRun& run) {
   const BlockRange range = run.image.range();
   if (!run.options.verifyOnly) {
     const PassEnd written = RunWritePass(run.link, run.family, range, run.report, run.stop);
-    if (written != PassEnd::Completed) return Ended(written);
+    if (written != PassEnd::Completed) return VerdictOfUnfinished(written);
     if (run.family.checksumSector) run.report.Note("Writing firmware checksum ...\r\n");
   }
   // A checksum sector that reads back wrong leaves a drive whose boot code
@@ -105,7 +91,7 @@ Verdict RunWordImageProcedure(const ProcedureRun& run) {
   bool matched = false;
   const PassEnd verified =
       RunVerifyPass(run.link, run.family, range, matched, run.report, run.stop);
-  if (verified != PassEnd::Completed) return Ended(verified);
+  if (verified != PassEnd::Completed) return VerdictOfUnfinished(verified);
   matched = matched && sectorMatched;
   run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(), false);
   return matched ? Verdict::Verified : Verdict::Mismatch;

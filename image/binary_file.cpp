@@ -37,25 +37,25 @@ bool BeginsWithRecordLine(std::span<const std::uint8_t> bytes) {
   return true;
 }
 
-int LoadBinaryImageFile(std::span<const std::uint8_t> file, const char* fileName,
-                        std::size_t headerLength, std::vector<std::uint8_t>& bytes,
-                        FileMessages& out) {
+FileRead LoadBinaryImageFile(std::span<const std::uint8_t> file, const char* fileName,
+                             std::size_t headerLength, std::vector<std::uint8_t>& bytes,
+                             FileMessages& out) {
   if (file.empty()) {
     out.Refuse("File is empty. Nothing to load.\r\n");
-    return 1;
+    return FileRead::Refused;
   }
   if (file.size() < headerLength) {
     out.Refuse("File is too short for the image header. Nothing to load.\r\n");
-    return 1;
+    return FileRead::Refused;
   }
   if (file.size() > LONGEST_BINARY_IMAGE_FILE) {
     out.Refuse("Not enough memory to load file %s\r\n", NameForDisplay(fileName));
-    return 1;
+    return FileRead::Refused;
   }
   if (BeginsWithRecordLine(file)) {
     out.Refuse("File %s is an S-record file: load it with no family option (Nym), /a or /9\r\n",
                NameForDisplay(fileName));
-    return 1;
+    return FileRead::Refused;
   }
   // What a toolchain writes besides S-records: the drive would get its text
   // or its headers as firmware.
@@ -65,16 +65,16 @@ int LoadBinaryImageFile(std::span<const std::uint8_t> file, const char* fileName
   if (format != nullptr) {
     out.Refuse("File %s is %s file: make a binary image of it with objcopy -O binary\r\n",
                NameForDisplay(fileName), format);
-    return 1;
+    return FileRead::Refused;
   }
   try {
     bytes.assign(file.size() + BINARY_IMAGE_SLACK, 0xFF);
   } catch (const std::bad_alloc&) {
     out.Refuse("Not enough memory to load file %s\r\n", NameForDisplay(fileName));
-    return 1;
+    return FileRead::Refused;
   }
   std::ranges::copy(file, bytes.begin());
-  return 0;
+  return FileRead::Taken;
 }
 
 }  // namespace kelvane

@@ -24,10 +24,10 @@ bool BeginsWithRecordLine(std::span<const std::uint8_t> bytes);
 // (erased flash) wherever the file does not reach. A file shorter than
 // `headerLength` bytes leaves no room for the header the loader writes over
 // its start and is refused, as are an S-record, Intel HEX or ELF file (its
-// text or headers would become the drive's firmware). Returns 0, or 1 after
+// text or headers would become the drive's firmware). Refused after
 // saying why in `out`.
-int LoadBinaryImageFile(std::span<const std::uint8_t> file, const char* fileName,
-                        std::size_t headerLength, std::vector<std::uint8_t>& bytes,
-                        FileMessages& out);
+FileRead LoadBinaryImageFile(std::span<const std::uint8_t> file, const char* fileName,
+                             std::size_t headerLength, std::vector<std::uint8_t>& bytes,
+                             FileMessages& out);
 
 }  // namespace kelvane

@@ -34,9 +34,10 @@ bool ChecksummedImageSumsToZero(std::span<const std::uint8_t> image) {
   return sum == 0;
 }
 
-int PrepareChecksummedImage(std::span<const std::uint8_t> file, const char* fileName,
-                            ChecksummedImage& image, FileMessages& out) {
-  if (LoadBinaryImageFile(file, fileName, HEADER_BYTES, image.bytes, out) != 0) return 1;
+FileRead PrepareChecksummedImage(std::span<const std::uint8_t> file, const char* fileName,
+                                 ChecksummedImage& image, FileMessages& out) {
+  if (LoadBinaryImageFile(file, fileName, HEADER_BYTES, image.bytes, out) != FileRead::Taken)
+    return FileRead::Refused;
   const std::size_t fileLength = file.size();
   std::vector<std::uint8_t>& bytes = image.bytes;
 
@@ -63,7 +64,7 @@ int PrepareChecksummedImage(std::span<const std::uint8_t> file, const char* file
   // The last block sent is filled out with the 0xFF that the buffer already
   // holds from the check word on.
   image.length = static_cast<int>(padded + 4);
-  return 0;
+  return FileRead::Taken;
 }
 
 }  // namespace kelvane

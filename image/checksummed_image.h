@@ -19,10 +19,10 @@ struct ChecksummedImage {
 };
 
 // Builds the image from the bytes `file` of the binary file `fileName`.
-// Returns 0, or 1 after
+// Refused after
 // printing why to `out` (nothing has been sent then).
-int PrepareChecksummedImage(std::span<const std::uint8_t> file, const char* fileName,
-                            ChecksummedImage& image, FileMessages& out);
+FileRead PrepareChecksummedImage(std::span<const std::uint8_t> file, const char* fileName,
+                                 ChecksummedImage& image, FileMessages& out);
 
 // The length, check word included, that the header at the start of a TK720
 // image gives it (its word count times 4), or 0 when the header holds no

@@ -18,12 +18,12 @@ constexpr std::size_t LENGTH_FIELD_BYTES = 4;
 
 }  // namespace
 
-int PrepareDigestStampedImage(std::span<const std::uint8_t> file, const char* fileName,
-                              std::uint32_t timeStamp, DigestStampedImage& image,
-                              FileMessages& out) {
-  if (LoadBinaryImageFile(file, fileName, STAMP_BYTES + LENGTH_FIELD_BYTES, image.bytes, out) !=
-      0) {
-    return 1;
+FileRead PrepareDigestStampedImage(std::span<const std::uint8_t> file, const char* fileName,
+                                   std::uint32_t timeStamp, DigestStampedImage& image,
+                                   FileMessages& out) {
+  if (LoadBinaryImageFile(file, fileName, STAMP_BYTES + LENGTH_FIELD_BYTES, image.bytes, out) ==
+      FileRead::Refused) {
+    return FileRead::Refused;
   }
   const std::size_t fileLength = file.size();
   const std::span<std::uint8_t> all(image.bytes);
@@ -49,7 +49,7 @@ int PrepareDigestStampedImage(std::span<const std::uint8_t> file, const char* fi
   for (std::size_t i = 0; i < 16; ++i)
     std::snprintf(digest + 2 * i, 3, "%02X", static_cast<unsigned>(image.digest()[i]));
   out.Note("Image size : %d\nFile MD5 : %s\n\n", static_cast<int>(digestedBytes), digest);
-  return 0;
+  return FileRead::Taken;
 }
 
 }  // namespace kelvane

@@ -22,10 +22,10 @@ struct DigestStampedImage {
 };
 
 // Builds the image from the bytes `file` of the binary file `fileName`, stamped with `timeStamp`
-// (seconds since 1970), and notes its size and digest lines. Returns 0, or 1
+// (seconds since 1970), and notes its size and digest lines. Refused
 // after saying why in `out` (nothing has been sent then).
-int PrepareDigestStampedImage(std::span<const std::uint8_t> file, const char* fileName,
-                              std::uint32_t timeStamp, DigestStampedImage& image,
-                              FileMessages& out);
+FileRead PrepareDigestStampedImage(std::span<const std::uint8_t> file, const char* fileName,
+                                   std::uint32_t timeStamp, DigestStampedImage& image,
+                                   FileMessages& out);
 
 }  // namespace kelvane

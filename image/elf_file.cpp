@@ -64,11 +64,11 @@ bool HoldsElfHeader(std::span<const std::uint8_t> file) {
   return fields.Get(20, 4) == 1 && fields.Get(layout.ehsize, 2) == layout.headerSize;
 }
 
-int ReadElfFile(std::span<const std::uint8_t> file, DataSink& sink, FileMessages& out,
-                std::string& format) {
+FileRead ReadElfFile(std::span<const std::uint8_t> file, DataSink& sink, FileMessages& out,
+                     std::string& format) {
   const auto refuse = [&out](const char* text) {
     out.Refuse("Error (file:ELF header) : %s\r\n", text);
-    return 1;
+    return FileRead::Refused;
   };
   if (!HoldsElfHeader(file)) return refuse("not a valid ELF header");
   const bool is32 = file[CLASS] == CLASS_32, big = file[DATA] == BIG_ENDIAN_DATA;
@@ -96,12 +96,12 @@ int ReadElfFile(std::span<const std::uint8_t> file, DataSink& sink, FileMessages
     if (segment.offset > file.size() || file.size() - segment.offset < segment.size) {
       out.Refuse("Error (%s) : segment runs past the end of the file\r\n",
                  OriginTag(origin).c_str());
-      return 1;
+      return FileRead::Refused;
     }
     if (segment.address >= ADDRESS_SPACE || ADDRESS_SPACE - segment.address < segment.size) {
       out.Refuse("Error (%s) : segment lies beyond the 32-bit address space\r\n",
                  OriginTag(origin).c_str());
-      return 1;
+      return FileRead::Refused;
     }
     segments.push_back(segment);
   }
@@ -117,7 +117,7 @@ int ReadElfFile(std::span<const std::uint8_t> file, DataSink& sink, FileMessages
       const Segment& earlier = a.index > b.index ? b : a;
       out.Refuse("Error (file:segment %d) : segment overlaps segment %d at address 0x%llX\r\n",
                  later.index, earlier.index, static_cast<unsigned long long>(b.address));
-      return 1;
+      return FileRead::Refused;
     }
   }
   if (segments.empty()) return RefuseFileWithoutFirmware(out);
@@ -125,10 +125,11 @@ int ReadElfFile(std::span<const std::uint8_t> file, DataSink& sink, FileMessages
   for (const Segment& segment : segments) {
     const auto bytes = file.subspan(static_cast<std::size_t>(segment.offset),
                                     static_cast<std::size_t>(segment.size));
-    if (!sink.TakeData(segment.address, bytes, {Origin::Kind::Segment, segment.index})) return 1;
+    if (!sink.TakeData(segment.address, bytes, {Origin::Kind::Segment, segment.index}))
+      return FileRead::Refused;
   }
   sink.TakeStart(entry, {Origin::Kind::ElfHeader, 0});
-  return 0;
+  return FileRead::Taken;
 }
 
 }  // namespace kelvane

@@ -24,9 +24,9 @@ bool HoldsElfHeader(std::span<const std::uint8_t> file);
 // physical address, in program header order, then the entry point as the
 // start address. Bytes a segment takes in memory beyond its file bytes are
 // not loaded. Segments that overlap each other or point outside the file
-// refuse it. Returns 0, or 1 after saying why in `out`; `format` names the
+// refuse it. Refused after saying why in `out`; `format` names the
 // class and byte order ("ELF32 little endian").
-int ReadElfFile(std::span<const std::uint8_t> file, DataSink& sink, FileMessages& out,
-                std::string& format);
+FileRead ReadElfFile(std::span<const std::uint8_t> file, DataSink& sink, FileMessages& out,
+                     std::string& format);
 
 }  // namespace kelvane

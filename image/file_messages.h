@@ -5,6 +5,10 @@
 
 namespace kelvane {
 
+// How reading a firmware file ended: its image taken, or the file refused
+// after its messages said why (nothing is sent to a drive then).
+enum class FileRead { Taken, Refused };
+
 // What reading a firmware file has to say, kept as values so that a run can
 // show it on the console, record the refusal in a journal, and a station can
 // repeat it in every drive's transcript after reading the file once.

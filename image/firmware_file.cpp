@@ -20,11 +20,12 @@ FirmwareFile OpenFirmwareFile(const char* fileName) {
   return file;
 }
 
-int ReadFirmwareFile(const char* fileName, std::vector<std::uint8_t>& bytes, FileMessages& out) {
+FileRead ReadFirmwareFile(const char* fileName, std::vector<std::uint8_t>& bytes,
+                          FileMessages& out) {
   FirmwareFile file = OpenFirmwareFile(fileName);
   if (!file) {
     out.Refuse("Can't open file %s\r\n", fileName != nullptr ? fileName : "(null)");
-    return 1;
+    return FileRead::Refused;
   }
   long length = -1;
   if (std::fseek(file.get(), 0, SEEK_END) == 0) length = std::ftell(file.get());
@@ -33,22 +34,22 @@ int ReadFirmwareFile(const char* fileName, std::vector<std::uint8_t>& bytes, Fil
   // loaded, whatever its format.
   if (read && length > INT_MAX / 2) {
     out.Refuse("Not enough memory to load file %s\r\n", fileName);
-    return 1;
+    return FileRead::Refused;
   }
   if (read) {
     try {
       bytes.assign(static_cast<std::size_t>(length), 0);
     } catch (const std::bad_alloc&) {
       out.Refuse("Not enough memory to load file %s\r\n", fileName);
-      return 1;
+      return FileRead::Refused;
     }
     read = std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
   }
   if (!read) {
     out.Refuse("Can't read file %s\r\n", fileName);
-    return 1;
+    return FileRead::Refused;
   }
-  return 0;
+  return FileRead::Taken;
 }
 
 }  // namespace kelvane

@@ -22,8 +22,9 @@ FirmwareFile OpenFirmwareFile(const char* fileName);
 
 // Reads the whole firmware file `fileName` into `bytes` with one read, so
 // that the image is built from, and the journal's hash taken of, the very
-// same bytes, even when the file is replaced while a run goes on. Returns
-// 0, or 1 after saying "Can't open file" or "Can't read file" in `out`.
-int ReadFirmwareFile(const char* fileName, std::vector<std::uint8_t>& bytes, FileMessages& out);
+// same bytes, even when the file is replaced while a run goes on. Refused
+// after saying "Can't open file" or "Can't read file" in `out`.
+FileRead ReadFirmwareFile(const char* fileName, std::vector<std::uint8_t>& bytes,
+                          FileMessages& out);
 
 }  // namespace kelvane

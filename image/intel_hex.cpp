@@ -103,7 +103,7 @@ bool BeginsWithIntelHexRecord(std::span<const std::uint8_t> file) {
   return HexChecksum(std::span(bytes).first(bytes.size() - 1)) == bytes.back();
 }
 
-int ReadIntelHex(std::span<const std::uint8_t> file, DataSink& sink, FileMessages& out) {
+FileRead ReadIntelHex(std::span<const std::uint8_t> file, DataSink& sink, FileMessages& out) {
   int lineNumber = 0, lastLine = 0;
   bool ended = false;
   int dataRecords = 0;
@@ -111,7 +111,7 @@ int ReadIntelHex(std::span<const std::uint8_t> file, DataSink& sink, FileMessage
   std::vector<std::uint8_t> bytes;
   const auto refuse = [&](const char* text) {
     out.Refuse("Error (file:%d) : %s\r\n", lineNumber, text);
-    return 1;
+    return FileRead::Refused;
   };
   for (std::size_t at = 0; at < file.size();) {
     std::size_t end = at;
@@ -138,7 +138,7 @@ int ReadIntelHex(std::span<const std::uint8_t> file, DataSink& sink, FileMessage
           "Line %d holds %zu hex digits where its byte count gives %d: the file was cut "
           "short or damaged\n",
           lineNumber, digits.size(), 2 * (count + 5));
-      return 1;
+      return FileRead::Refused;
     }
     const std::uint8_t expected = HexChecksum(std::span(bytes).first(bytes.size() - 1));
     if (expected != bytes.back()) {
@@ -148,7 +148,7 @@ int ReadIntelHex(std::span<const std::uint8_t> file, DataSink& sink, FileMessage
           "Line %d does not hold the bytes its checksum was made for: the file was "
           "damaged or changed by hand\n",
           lineNumber);
-      return 1;
+      return FileRead::Refused;
     }
     if (ended) return refuse("record after the end of file record");
     const std::uint8_t type = bytes[3];
@@ -158,13 +158,13 @@ int ReadIntelHex(std::span<const std::uint8_t> file, DataSink& sink, FileMessage
     if (type > START_LINEAR_ADDRESS) {
       out.Refuse("Error (file:%d) : unknown Intel HEX record type %02X\r\n", lineNumber,
                  unsigned{type});
-      return 1;
+      return FileRead::Refused;
     }
     const int fixed = FixedLength(type);
     if (fixed >= 0 && fixed != count) {
       out.Refuse("Error (file:%d) : Intel HEX record of type %02X holds %d bytes, not %d\r\n",
                  lineNumber, unsigned{type}, count, fixed);
-      return 1;
+      return FileRead::Refused;
     }
     const Origin origin{Origin::Kind::Line, lineNumber};
     switch (type) {
@@ -174,7 +174,7 @@ int ReadIntelHex(std::span<const std::uint8_t> file, DataSink& sink, FileMessage
           return refuse("data record runs past offset FFFF");
         }
         ++dataRecords;
-        if (!sink.TakeData(std::uint64_t{base} + offset, data, origin)) return 1;
+        if (!sink.TakeData(std::uint64_t{base} + offset, data, origin)) return FileRead::Refused;
         break;
       case END_OF_FILE:
         ended = true;
@@ -200,7 +200,7 @@ int ReadIntelHex(std::span<const std::uint8_t> file, DataSink& sink, FileMessage
     return refuse("Intel HEX file has no end of file record: it may have been cut short");
   }
   if (dataRecords == 0) return RefuseFileWithoutFirmware(out);
-  return 0;
+  return FileRead::Taken;
 }
 
 }  // namespace kelvane

@@ -25,7 +25,7 @@ bool BeginsWithIntelHexRecord(std::span<const std::uint8_t> file);
 // Every line is checked: hex digits of either case, its length against its
 // byte count, its checksum, its type (00 to 05), a data record's offset
 // within 64 KiB, nothing after the end of file record, which must be there.
-// Returns 0, or 1 after saying why in `out`.
-int ReadIntelHex(std::span<const std::uint8_t> file, DataSink& sink, FileMessages& out);
+// Refused after saying why in `out`.
+FileRead ReadIntelHex(std::span<const std::uint8_t> file, DataSink& sink, FileMessages& out);
 
 }  // namespace kelvane

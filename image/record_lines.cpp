@@ -39,9 +39,9 @@ std::uint8_t RecordChecksum(std::span<const std::uint8_t> bytes) {
   return static_cast<std::uint8_t>(~sum & 0xFF);
 }
 
-int RefuseFileWithoutFirmware(FileMessages& out) {
+FileRead RefuseFileWithoutFirmware(FileMessages& out) {
   out.Refuse("File holds no firmware records. Nothing to load.\r\n");
-  return 1;
+  return FileRead::Refused;
 }
 
 RecordLineReader::RecordLineReader(std::span<const std::uint8_t> file, std::size_t longestLine,
@@ -174,7 +174,7 @@ class SRecordFileReader {
         taker_(taker),
         out_(out) {}
 
-  int Read(std::string& format);
+  FileRead Read(std::string& format);
 
  private:
   // Handles one line; false after saying why the file is refused.
@@ -202,9 +202,9 @@ class SRecordFileReader {
   long lastCount_ = -1;
 };
 
-int SRecordFileReader::Read(std::string& format) {
+FileRead SRecordFileReader::Read(std::string& format) {
   while (lines_.Next() == RecordLineReader::Line::Record) {
-    if (!TakeLine()) return 1;
+    if (!TakeLine()) return FileRead::Refused;
   }
   format = "S-records";
   for (int type = 0; type < 10; ++type) {
@@ -222,7 +222,7 @@ int SRecordFileReader::Read(std::string& format) {
         "its %d data records: it may have been cut short\n",
         rules_.endTypes[0], rules_.endTypes[1], dataRecords_);
   }
-  return 0;
+  return FileRead::Taken;
 }
 
 bool SRecordFileReader::TakeLine() {
@@ -302,8 +302,8 @@ bool SRecordFileReader::Decode(SRecord& record) {
 
 }  // namespace
 
-int ReadSRecords(std::span<const std::uint8_t> file, const SRecordRules& rules, SRecordTaker& taker,
-                 FileMessages& out, std::string& format) {
+FileRead ReadSRecords(std::span<const std::uint8_t> file, const SRecordRules& rules,
+                      SRecordTaker& taker, FileMessages& out, std::string& format) {
   SRecordFileReader reader(file, rules, taker, out);
   return reader.Read(format);
 }

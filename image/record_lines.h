@@ -21,8 +21,8 @@ inline constexpr const char* EMPTY_HEADER_RECORD = "S0030000FC\r\n";
 bool DecodeHexPair(std::uint8_t& byte, const char* pair);
 
 // Refuses a record file that holds no data record, after a line saying so to
-// `out`: loading it would leave the drive with no firmware. Returns 1.
-int RefuseFileWithoutFirmware(FileMessages& out);
+// `out`: loading it would leave the drive with no firmware. Returns Refused.
+FileRead RefuseFileWithoutFirmware(FileMessages& out);
 
 // The checksum byte an S-record or Intel HEX line must end with for `bytes`
 // (everything between the type and the checksum): the ones' complement of
@@ -127,9 +127,9 @@ class SRecordTaker {
 // otherwise skipped. Says on the error stream when the file has no end
 // record and no count record matching its data records (it may have been
 // cut short), and when data records follow an end record (two files
-// joined). Returns 0, or 1 after saying why in `out`; `format` names the
+// joined). Refused after saying why in `out`; `format` names the
 // record types seen.
-int ReadSRecords(std::span<const std::uint8_t> file, const SRecordRules& rules, SRecordTaker& taker,
-                 FileMessages& out, std::string& format);
+FileRead ReadSRecords(std::span<const std::uint8_t> file, const SRecordRules& rules,
+                      SRecordTaker& taker, FileMessages& out, std::string& format);
 
 }  // namespace kelvane

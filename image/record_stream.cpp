@@ -148,11 +148,11 @@ constexpr SRecordRules NYM_RULES = {
 
 }  // namespace
 
-int ReadRecordStream(std::span<const std::uint8_t> file, std::span<std::uint8_t> area, int& length,
-                     FileMessages& out, FileDescription* description) {
+FileRead ReadRecordStream(std::span<const std::uint8_t> file, std::span<std::uint8_t> area,
+                          int& length, FileMessages& out, FileDescription* description) {
   StreamWriter stream(area, out);
   std::string format;
-  int result = 0;
+  FileRead result = FileRead::Taken;
   // Intel HEX and ELF data is packed into records, closed by an end record.
   bool packed = true;
   if (BeginsWithElfMagic(file)) {
@@ -164,12 +164,12 @@ int ReadRecordStream(std::span<const std::uint8_t> file, std::span<std::uint8_t>
     packed = false;
     result = ReadSRecords(file, NYM_RULES, stream, out, format);
   }
-  if (result == 0 && packed && !stream.AppendEnd()) result = 1;
-  if (result == 0 && !stream.Close(0, length)) result = 1;
-  if (result != 0) return 1;
+  if (result == FileRead::Taken && packed && !stream.AppendEnd()) result = FileRead::Refused;
+  if (result == FileRead::Taken && !stream.Close(0, length)) result = FileRead::Refused;
+  if (result != FileRead::Taken) return FileRead::Refused;
   stream.placed().WarnOverlaps(out);
   if (description != nullptr) *description = {format, stream.placed().Ranges()};
-  return 0;
+  return FileRead::Taken;
 }
 
 StreamScan ScanRecordStream(std::span<const std::uint8_t> stream, std::size_t& position) {

@@ -17,13 +17,13 @@ inline constexpr std::size_t NYM_IMAGE_AREA = 256000;
 // would: each data record or segment cut from its first byte into records
 // of at most 32 data bytes, S2 where the last byte's address is below
 // 0x1000000 and S3 above, then an S8 (or S7 above 0x1000000) with the start
-// address, 0 when none is given. Returns 0 with the stream length stored in
-// `length`, or 1 after saying the cause in `out` (and explaining why a line
+// address, 0 when none is given. Taken with the stream length stored in
+// `length`, or Refused after saying the cause in `out` (and explaining why a line
 // too long was refused). A stream whose sectors would not fit in `area` is
 // refused at the record that overflows. `description`, when given, is told
 // what the file is and where its data lies.
-int ReadRecordStream(std::span<const std::uint8_t> file, std::span<std::uint8_t> area, int& length,
-                     FileMessages& out, FileDescription* description = nullptr);
+FileRead ReadRecordStream(std::span<const std::uint8_t> file, std::span<std::uint8_t> area,
+                          int& length, FileMessages& out, FileDescription* description = nullptr);
 
 // How far a record stream read back from the drive has been found to run.
 enum class StreamScan {

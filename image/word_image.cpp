@@ -65,7 +65,7 @@ class WordImageBuilder : public SRecordTaker, public DataSink {
     }
   }
 
-  int Finish(int lineNumber, int& size);
+  FileRead Finish(int lineNumber, int& size);
   const PlacedData& placed() const { return placed_; }
   std::size_t dataLength() const { return dataLength_; }
 
@@ -78,13 +78,13 @@ class WordImageBuilder : public SRecordTaker, public DataSink {
   PlacedData placed_;
 };
 
-int WordImageBuilder::Finish(int lineNumber, int& size) {
+FileRead WordImageBuilder::Finish(int lineNumber, int& size) {
   // Only an area too small for even the checksum of an empty image gets here
   // with no room left; every record has been checked on its own line.
   if (dataLength_ + dataLength_ % 2 + CHECKSUM_BYTES > limit_) {
     out_.Refuse("Error (file:%d) : record does not fit in the flash image area\r\n", lineNumber);
     size = static_cast<int>(dataLength_);
-    return 1;
+    return FileRead::Refused;
   }
 
   // The drive's flash is an array of 16-bit words: an odd image gets a zero
@@ -104,7 +104,7 @@ int WordImageBuilder::Finish(int lineNumber, int& size) {
   const int length = static_cast<int>(dataLength_ + CHECKSUM_BYTES);
   size = length;
   out_.Note("\r\nFirmware size: %d checksum %08x\r\n", length, static_cast<unsigned>(checksum));
-  return 0;
+  return FileRead::Taken;
 }
 
 constexpr SRecordRules WORD_IMAGE_RULES = {
@@ -185,11 +185,11 @@ std::string FormatWordImage(std::span<const std::uint8_t> data) {
   return text;
 }
 
-int ReadWordImage(std::span<const std::uint8_t> file, std::span<std::uint8_t> area, int maxLength,
-                  int& size, FileMessages& out, FileDescription* description) {
+FileRead ReadWordImage(std::span<const std::uint8_t> file, std::span<std::uint8_t> area,
+                       int maxLength, int& size, FileMessages& out, FileDescription* description) {
   WordImageBuilder builder(area, maxLength, out);
   std::string format;
-  int result = 0;
+  FileRead result = FileRead::Taken;
   if (BeginsWithElfMagic(file)) {
     result = ReadElfFile(file, builder, out, format);
   } else if (LooksLikeIntelHex(file)) {
@@ -198,9 +198,9 @@ int ReadWordImage(std::span<const std::uint8_t> file, std::span<std::uint8_t> ar
   } else {
     result = ReadSRecords(file, WORD_IMAGE_RULES, builder, out, format);
   }
-  if (result != 0) {
+  if (result != FileRead::Taken) {
     size = static_cast<int>(builder.dataLength());
-    return 1;
+    return FileRead::Refused;
   }
   builder.placed().WarnOverlaps(out);
   if (description != nullptr) *description = {format, builder.placed().Ranges()};

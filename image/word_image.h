@@ -15,14 +15,15 @@ inline constexpr std::size_t SERIES27_IMAGE_AREA = 140000;
 // Places the data of the S1/S2 records of the S-record file `file`, checked,
 // at their addresses in `area` (already 0xFF), pads the data to whole 16-bit
 // words and appends the 32-bit sum of those words. An Intel HEX or ELF file
-// places its data the same way, each byte at its full address. Returns 0
-// with the image length, checksum included, in `size`, or 1 after saying the
+// places its data the same way, each byte at its full address. Taken
+// with the image length, checksum included, in `size`, or Refused after saying the
 // cause in `out` (and explaining why a line too long was refused). A record
 // whose data would make the image longer than `maxLength` bytes is refused
 // on its line. `description`, when given, is told what the file is and where
 // its data lies.
-int ReadWordImage(std::span<const std::uint8_t> file, std::span<std::uint8_t> area, int maxLength,
-                  int& size, FileMessages& out, FileDescription* description = nullptr);
+FileRead ReadWordImage(std::span<const std::uint8_t> file, std::span<std::uint8_t> area,
+                       int maxLength, int& size, FileMessages& out,
+                       FileDescription* description = nullptr);
 
 // The drive's checksum of a word image's data: the sum, wrapping at 32 bits,
 // of its 16-bit words, each stored least significant byte first.

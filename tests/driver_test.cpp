@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "driver/command_line.h"
-#include "driver/console_report.h"
-#include "driver/drive_families.h"
-#include "driver/drive_guards.h"
-#include "driver/identity_records.h"
-#include "driver/journal.h"
 #include "link/serial_port.h"
+#include "programs/command_line.h"
+#include "report/console_report.h"
+#include "report/journal.h"
+#include "run/drive_families.h"
+#include "run/drive_guards.h"
+#include "run/identity_records.h"
 #include "unit_support.h"
 
 // What the loader reads from its command line and prints of the drive.

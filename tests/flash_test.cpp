@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/drive_families.h"
-#include "driver/drive_run.h"
 #include "flash/firmware_backup.h"
+#include "run/drive_families.h"
+#include "run/drive_run.h"
 #include "sim/attached_drive.h"
 
 // The block passes, the procedures, backup and the link's retries against drive-sim's monitor
@@ -42,12 +42,17 @@ class Events : public RunReport {
   StopFlag stop{false};
   int stopAfter = -1;
 
-  void PortOpened(std::string_view, int) override {}
   void LinkAttemptFailed(int remaining) override { log += std::to_string(remaining) + " left\n"; }
-  void LinkEstablished(const DriveIdentity&) override {}
   void FileMessage(const kelvane::FileMessage& message) override { log += message.text; }
   void Note(std::string_view text) override { log += text; }
   void Warning(std::string_view line) override { log += line; }
+  void ChecksumSectorValues(std::uint32_t sum, int words) override {
+    char line[48];
+    std::snprintf(line, sizeof line, "checksum %08x, %d words\n", static_cast<unsigned>(sum),
+                  words);
+    log += line;
+  }
+  void ChecksumSectorChecked(int errors) override { log += std::to_string(errors) + " differ\n"; }
   void PassStarted(Pass pass, int, const PassWords&) override {
     const char* NAMES[] = {"write ", "verify ", "digest ", "read "};
     pass_ = NAMES[static_cast<int>(pass)], done_ = 0;
@@ -61,8 +66,6 @@ class Events : public RunReport {
   }
   void PassFinished(Pass) override { log += End() + "\n"; }
   void Failed(const Failure& failure) override { log += End(", ") + failure.line; }
-  void DeviceLost(std::string_view) override {}
-  void FileSaved(std::string_view, std::span<const std::uint8_t>) override {}
   void VerdictReached(bool matched, const char*, const char*, bool) override {
     log += matched ? "match\n" : "no match\n";
   }
@@ -89,7 +92,7 @@ class Events : public RunReport {
 TEST(Procedures, EndAsTheDriveDecides) {
   const std::string S27_WRITTEN =
       "write 3\nWriting firmware checksum ...\r\n"
-      "Firmware checksum is 12345678, size in WORDs 382\r\n";
+      "checksum 12345678, 382 words\n";
   const struct {
     DeviceFamily family;
     Faults faults;
@@ -112,10 +115,10 @@ TEST(Procedures, EndAsTheDriveDecides) {
       {NYM, {}, Verdict::Interrupted, "write 3\nverify 1, stop\n", 4},
       {TL3XX, {{"write-status", "2:0x21"}}, Verdict::Failed, "write 1, " FAILED_ON "sector 1\r\n"},
       {TL3XX, {{"read-status", "3:0x21"}}, Verdict::Failed, "write 3\nverify 2, FLASH verification failed on sector 2 because of communication error 33\r\n"},
-      {S27, {}, Verdict::Verified, S27_WRITTEN + "Firmware checksum sector is verified\r\nverify 3\nmatch\n"},
+      {S27, {}, Verdict::Verified, S27_WRITTEN + "0 differ\nverify 3\nmatch\n"},
       {S27, {{"write-status", "4:0x21"}}, Verdict::Failed, S27_WRITTEN + "Firmware checksum update failed on sector 479\r\n"},
       {S27, {{"read-status", "1:0x21"}}, Verdict::Failed, S27_WRITTEN + "Failed to read sector with firmware checksum and length\r\n"},
-      {S27, {{"stuck", "0x1DF00:0"}}, Verdict::Mismatch, S27_WRITTEN + "Firmware checksum sector 479 has 1 errorneous location(s)\r\nverify 3\nno match\n"},
+      {S27, {{"stuck", "0x1DF00:0"}}, Verdict::Mismatch, S27_WRITTEN + "1 differ\nverify 3\nno match\n"},
       {S27, {}, Verdict::Interrupted, "write 3\nWriting firmware checksum ...\r\nstop\n", 3},
       {TK720, {{"write-status", "3:0x21"}}, Verdict::Failed, "write 2, " FAILED_ON "block 2\r\n"},
       {TK720, {{"read-status", "2:0x24"}}, Verdict::Failed, "write 3\nverify 1, FLASH verification failed on block 1 because of communication error 36\r\n"},
@@ -214,7 +217,7 @@ TEST(FirmwareBackup, SavesNothingOfAFailedReadOrOfFlashWithoutAnImage) {
       {TL3XX, {}, {}, "read 5, stop\n", 5},
       {S27, {}, {}, EMPTY},
       {S27, {{"read-status", "1:0x21"}}, {}, "Failed to read sector with firmware checksum and length\r\n"},
-      {S27, {}, At(0x1DF00, {0x78, 0x56, 0x34, 0x12, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0}), "Firmware checksum is 00000000, size in WORDs 65535\r\n" + NONE + "word image: its checksum sector gives more words than the flash holds\r\n"},
+      {S27, {}, At(0x1DF00, {0x78, 0x56, 0x34, 0x12, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0}), "checksum 00000000, 65535 words\n" + NONE + "word image: its checksum sector gives more words than the flash holds\r\n"},
       {TK720, {}, At(0x4000, {0}), "read 1\n" + NONE + "TK720 image: no header with the image magic and a word count\r\n"},
       {TK720, {}, At(0x4000, {0xF1, 0xE2, 0xD3, 0xC4, 0, 0, 0, 3}), "read 1\n" + NONE + "TK720 image: its words do not sum to zero\r\n"},
       {TK720, {}, At(0x4000, {0xF1, 0xE2, 0xD3, 0xC4, 1}), "read 1\n" + NONE + "TK720 image: its header gives more words than the flash holds\r\n"},

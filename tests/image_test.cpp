@@ -77,14 +77,14 @@ void Check(const Case& c, const BlockFamily& family) {
     FileMessages messages;
     Bytes area(family.imageArea, 0xFF);
     int length = 0;
-    const int result = &family == &NYM_FAMILY
-                           ? ReadRecordStream(file, area, length, messages)
-                           : ReadWordImage(file, area, family.maxImageLength, length, messages);
+    const FileRead result =
+        &family == &NYM_FAMILY ? ReadRecordStream(file, area, length, messages)
+                               : ReadWordImage(file, area, family.maxImageLength, length, messages);
     const std::string name = c.name + std::string(ending[0] == '\r' ? " (CR LF)" : " (LF)");
-    EXPECT_EQ(result, c.result) << name;
+    EXPECT_EQ(result == FileRead::Refused, c.result != 0) << name;
     EXPECT_EQ(messages.ConsoleText(), c.printed) << name;
     EXPECT_EQ(messages.ErrorText(), c.err) << name;
-    if (result == 0 && !c.image.empty()) {
+    if (result == FileRead::Taken && !c.image.empty()) {
       EXPECT_EQ(Bytes(area.begin(), area.begin() + length), c.image) << name;
     }
   }
@@ -250,13 +250,13 @@ TEST(BinaryImages, PaddedToWholeWordsOrRefused) {
     FileMessages out;
     ChecksummedImage sum;
     DigestStampedImage stamped;
-    const int result = isStamped
-                           ? PrepareDigestStampedImage(file, "fw.bin", 0x12345678, stamped, out)
-                           : PrepareChecksummedImage(file, "fw.bin", sum, out);
+    const FileRead result =
+        isStamped ? PrepareDigestStampedImage(file, "fw.bin", 0x12345678, stamped, out)
+                  : PrepareChecksummedImage(file, "fw.bin", sum, out);
     const std::string row = std::to_string(isStamped) + " " + std::to_string(file.size());
-    EXPECT_EQ(result, expected.empty() ? 1 : 0) << row;
+    EXPECT_EQ(result == FileRead::Refused, expected.empty()) << row;
     EXPECT_EQ(out.ConsoleText(), printed) << row;
-    if (result != 0) continue;
+    if (result != FileRead::Taken) continue;
     const std::vector<std::uint8_t>& bytes = isStamped ? stamped.bytes : sum.bytes;
     const auto image = bytes.begin() + (isStamped ? 16 : 0);
     EXPECT_EQ(Bytes(image, image + expected.size()), expected) << row;

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::uint8_t> file = fuzz::Input(data, size);
   FileMessages said;  // what a run would print, not under test here
   ChecksummedImage image;
-  if (PrepareChecksummedImage(file, "fw.bin", image, said) == 0) {
+  if (PrepareChecksummedImage(file, "fw.bin", image, said) == FileRead::Taken) {
     const auto& b = image.bytes;
     if (image.length % 4 != 0 || std::size_t(image.length) + 256 > b.size()) __builtin_trap();
     std::uint32_t sum = 0;
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (sum != 0) __builtin_trap();
   }
   DigestStampedImage stamped;
-  if (PrepareDigestStampedImage(file, "fw.bin", 0x12345678, stamped, said) == 0 &&
+  if (PrepareDigestStampedImage(file, "fw.bin", 0x12345678, stamped, said) == FileRead::Taken &&
       (stamped.length % 4 != 0 || std::size_t(stamped.length) > stamped.bytes.size()))
     __builtin_trap();
   return 0;

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kelvane::FileMessages said;  // what a run would print, not under test here
   Checked sink;
   std::string format;
-  if (kelvane::ReadElfFile(file, sink, said, format) == 0 &&
+  if (kelvane::ReadElfFile(file, sink, said, format) == kelvane::FileRead::Taken &&
       (sink.taken.empty() || !kelvane::HoldsElfHeader(file)))
     __builtin_trap();
   return 0;

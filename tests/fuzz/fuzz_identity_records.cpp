@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "driver/identity_records.h"
+#include "run/identity_records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::span<const std::uint8_t> reply(data, size);

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FileMessages said;  // what a run would print, not under test here
   int length = 0;
   BeginsWithIntelHexRecord(file);
-  if (!LooksLikeIntelHex(file) || ReadRecordStream(file, area, length, said) != 0) return 0;
+  if (!LooksLikeIntelHex(file) || ReadRecordStream(file, area, length, said) != FileRead::Taken)
+    return 0;
   std::size_t at = 0, ends = 0;
   for (const std::size_t end = static_cast<std::size_t>(length) - 2; at < end;
        at += 2 + area[at + 1]) {

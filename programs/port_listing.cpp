@@ -1,0 +1,22 @@
+#include "programs/port_listing.h"
+
+#include "link/port_list.h"
+
+namespace kelvane {
+
+void PrintSerialPorts(std::FILE* out) {
+  const std::vector<SerialPortEntry> ports = ListSerialPorts();
+  if (ports.empty()) {
+    std::fputs("No serial ports found\r\n", out);
+    return;
+  }
+  std::fputs("Serial ports:\r\n", out);
+  for (const SerialPortEntry& port : ports) {
+    std::fprintf(out, "  %-16s %s", port.argument.c_str(), port.device.c_str());
+    if (!port.maker.empty()) std::fprintf(out, "  (%s)", port.maker.c_str());
+    std::fputs("\r\n", out);
+  }
+  std::fflush(out);
+}
+
+}  // namespace kelvane

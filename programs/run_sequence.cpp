@@ -1,0 +1,82 @@
+#include "programs/run_sequence.h"
+
+#include <chrono>
+#include <ctime>
+
+#include "programs/dry_run.h"
+#include "programs/port_listing.h"
+#include "programs/terminal.h"
+#include "report/console_report.h"
+#include "report/journal_entry.h"
+#include "run/drive_families.h"
+#include "run/drive_guards.h"
+#include "run/drive_run.h"
+
+namespace kelvane {
+
+namespace {
+
+constexpr const char* NO_FIRMWARE_FILE = "S-record file with firmware is not specified\r\n";
+
+}  // namespace
+
+int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE* out,
+               std::FILE* err, const StopFlag* stop) {
+  const auto start = std::chrono::system_clock::now();
+  RunOptions options;
+  PrintBanner(out);
+  if (arguments.size() < 2) {
+    std::fputs(NO_FIRMWARE_FILE, out);
+    return 1;
+  }
+  const OptionsOutcome outcome = ReadOptions(arguments, rule, options, out, nullptr, err);
+  if (outcome != OptionsOutcome::Run) return outcome == OptionsOutcome::Refused ? 1 : 0;
+  if (options.listPorts) {
+    PrintSerialPorts(out);
+    return 0;
+  }
+  // A clear option stands in for the file: the Nym drive is then erased. A
+  // backup alone, or the identity alone, needs none.
+  if (!NamesWhatToLoad(options)) {
+    std::fputs(NO_FIRMWARE_FILE, out);
+    return 1;
+  }
+  const DriveFamily& family = LookUpDriveFamily(options.family);
+  if (options.dryRun) return RunDryRun(options, family, out, err) == DryRunEnd::WouldRun ? 0 : 1;
+  // A line must not flash a drive it cannot record.
+  JournalFile journal;
+  if (options.journalPath && !OpenJournal(journal, *options.journalPath, err)) return 1;
+
+  // The file is read and its image made before the port is opened; what
+  // reading it said is told where the procedure reads its file, after the
+  // drive's identity, as it always was.
+  const PreparedImage image = PrepareImageOf(options, family);
+  const RunPlan plan = PlanRun(options, family, image);
+  const bool terminal = IsTerminal(out);
+  ConsoleReport console(out, err, options.traceLink || terminal, terminal);
+  JournalRecorder recorder;
+  ReportFanOut report({&console, &recorder});
+  DriveOutcome drive;
+  if (const std::optional<std::string> refusal = PinRefusal(options, image)) {
+    // Not the file /f pins: no port is opened for it.
+    report.Failed(Failure(Stage::File, *refusal));
+    drive.verdict = Verdict::FileRefused;
+  } else {
+    drive = RunDrive({.options = options,
+                      .family = family,
+                      .image = image,
+                      .report = report,
+                      .stop = stop,
+                      .trace = options.traceLink ? err : nullptr});
+  }
+  std::fflush(out);
+  int status = ExitStatusOf(drive.verdict, plan.strict);
+  if (options.journalPath) {
+    JournalEntry entry = StartJournalEntry(options, family, image, plan, "kelvane", start);
+    FinishJournalEntry(entry, drive, recorder, status);
+    if (!AppendJournalLine(journal, entry, *options.journalPath, err) && status == 0) status = 1;
+  }
+  return status;
+}
+
+}  // namespace kelvane

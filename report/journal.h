@@ -1,0 +1,86 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "flash/run_report.h"
+#include "image/sha256_digest.h"
+
+namespace kelvane {
+
+// One run on one drive as a production line's journal keeps it: which
+// firmware went into which drive, when, and with what result.
+struct JournalEntry {
+  std::chrono::system_clock::time_point start;
+  double seconds = 0;
+  const char* program = "kelvane";
+  std::string host;
+  std::string port;                   // as given: "COM3", "/dev/ttyUSB0"
+  std::optional<std::string> device;  // what was opened
+  int baud = 0;
+  const char* family = "nym";
+  const char* operation = "load";
+  std::optional<std::string> file;
+  std::optional<Sha256> fileSha256;
+  std::optional<int> imageBytes;
+  std::optional<int> blocks;
+  std::optional<DriveIdentity> drive;
+  Verdict verdict = Verdict::Failed;
+  std::optional<Failure> error;
+  int status = 1;
+};
+
+// The entry as one line of JSON, keys in a fixed order, ended by "\n". Pure
+// ASCII whatever the drive or the command line handed in: an identity byte
+// that is no printable ASCII character is written as \u00XX (the raw reply
+// in hex keeps it exactly), and a file name's UTF-8 characters as \uXXXX
+// escapes, so no drive can break or forge a line.
+std::string JournalLine(const JournalEntry& entry);
+
+// Collects what a journal records of a run from its events: the identity,
+// the failure (or where Ctrl-C stopped it).
+class JournalRecorder : public RunReport {
+ public:
+  void LinkEstablished(const DriveIdentity& identity) override { drive = identity; }
+  void Failed(const Failure& failure) override { error = failure; }
+  void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) override;
+  void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) override;
+
+  std::optional<DriveIdentity> drive;
+  std::optional<Failure> error;
+  // A backup's file, its SHA-256 and length as written.
+  std::optional<std::string> savedFile;
+  std::optional<Sha256> savedSha256;
+  int savedBytes = 0;
+};
+
+// The journal a run appends its line to, opened before any port is, so that
+// a line that cannot record never flashes a drive. Each line goes out in one
+// append, so runs sharing a journal never interleave. One platform file
+// implements it (journal_file_posix.cpp or journal_file_win32.cpp).
+class JournalFile {
+ public:
+  JournalFile() = default;
+  ~JournalFile();
+  JournalFile(const JournalFile&) = delete;
+  JournalFile& operator=(const JournalFile&) = delete;
+
+  // Opens `path` for appending, creating it when missing. False with
+  // `reason` saying why not.
+  bool Open(const std::string& path, std::string& reason);
+  // Appends `line` in one write; false when not all of it was written.
+  bool Append(std::string_view line);
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+// This machine's name, for the journal's host key; empty when unknown.
+std::string HostName();
+// `time` broken down as UTC, without the C library's shared buffer.
+std::tm UtcCalendar(std::time_t time);
+
+}  // namespace kelvane

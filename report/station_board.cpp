@@ -1,0 +1,155 @@
+#include "report/station_board.h"
+
+#include <algorithm>
+
+#include "report/console_report.h"
+
+namespace kelvane {
+
+namespace {
+
+// The table is redrawn at most this often while blocks go out; a change of
+// phase or verdict is drawn at once.
+constexpr auto REDRAW_PACE = std::chrono::milliseconds(100);
+
+const char* PhaseOf(Pass pass) {
+  switch (pass) {
+    case Pass::Write:
+      return "write";
+    case Pass::Verify:
+      return "verify";
+    case Pass::Read:
+      return "read";
+    case Pass::Digest:
+      break;
+  }
+  return "digest";
+}
+
+}  // namespace
+
+const char* VerdictWord(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::Verified:
+    case Verdict::IdentityShown:
+    case Verdict::BackupSaved:
+      return "verified";
+    case Verdict::Mismatch:
+      return "MISMATCH";
+    case Verdict::Interrupted:
+      return "interrupted";
+    case Verdict::WrongDrive:
+      return "WRONG DRIVE";
+    default:
+      break;
+  }
+  return "FAILED";
+}
+
+StationBoard::StationBoard(std::FILE* out, bool redraw, const std::vector<std::string>& ports)
+    : out_(out), redraw_(redraw) {
+  for (const std::string& port : ports) {
+    rows_.emplace_back().port = port;
+    portWidth_ = std::max(portWidth_, port.size());
+  }
+}
+
+void StationBoard::Opened(std::size_t row, int baud) {
+  std::lock_guard lock(mutex_);
+  rows_[row].phase = "link";
+  Event(row, "open at " + std::to_string(baud) + " baud", true);
+}
+
+void StationBoard::Identified(std::size_t row, const std::string& serialNumber) {
+  std::lock_guard lock(mutex_);
+  rows_[row].serialNumber = serialNumber;
+  rows_[row].phase = "identified";
+  Event(row, "drive " + serialNumber, true);
+}
+
+void StationBoard::PassStarted(std::size_t row, Pass pass, int total) {
+  std::lock_guard lock(mutex_);
+  Row& r = rows_[row];
+  r.phase = PhaseOf(pass);
+  r.done = 0;
+  r.total = pass == Pass::Digest ? 0 : total;
+  Event(row,
+        pass == Pass::Digest ? std::string("digest")
+                             : r.phase + " " + std::to_string(total) + " blocks",
+        true);
+}
+
+void StationBoard::BlockDone(std::size_t row, int block) {
+  std::lock_guard lock(mutex_);
+  rows_[row].done = block + 1;
+  if (redraw_) Event(row, "", false);
+}
+
+void StationBoard::BlockMismatch(std::size_t row, int block, int errors) {
+  std::lock_guard lock(mutex_);
+  rows_[row].done = block + 1;
+  Event(row, "block " + std::to_string(block) + " differs in " + std::to_string(errors) + " bytes",
+        false);
+}
+
+void StationBoard::Failed(std::size_t row, const std::string& line) {
+  std::lock_guard lock(mutex_);
+  Event(row, std::string(WithoutLineEnds(line)), true);
+}
+
+void StationBoard::Interrupted(std::size_t row, const std::string& line) {
+  std::lock_guard lock(mutex_);
+  Event(row, std::string(WithoutLineEnds(line)), true);
+}
+
+void StationBoard::Finished(std::size_t row, Verdict verdict) {
+  std::lock_guard lock(mutex_);
+  rows_[row].phase = "done";
+  rows_[row].verdict = VerdictWord(verdict);
+  Event(row, rows_[row].verdict, true);
+}
+
+void StationBoard::DrawFinal() {
+  std::lock_guard lock(mutex_);
+  if (redraw_) Draw();
+}
+
+void StationBoard::Event(std::size_t row, const std::string& plain, bool force) {
+  if (!redraw_) {
+    if (plain.empty()) return;
+    std::fprintf(out_, "%s: %s\n", rows_[row].port.c_str(), plain.c_str());
+    std::fflush(out_);
+    return;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (!force && drawn_ && now - lastDraw_ < REDRAW_PACE) return;
+  lastDraw_ = now;
+  Draw();
+}
+
+void StationBoard::Draw() {
+  const int width = static_cast<int>(portWidth_);
+  // Back to the table's first line, then every line rewritten and cleared
+  // to its end.
+  if (drawn_) std::fprintf(out_, "\x1b[%zuA", rows_.size() + 1);
+  std::fprintf(out_, "\r%-*s  %-12s %-10s %11s  %s\x1b[K\n", width, "Port", "Drive", "Phase",
+               "Blocks", "Verdict");
+  for (const Row& r : rows_) {
+    char blocks[32] = "";
+    if (r.total > 0) std::snprintf(blocks, sizeof blocks, "%d/%d", r.done, r.total);
+    std::fprintf(out_, "\r%-*s  %-12.12s %-10s %11s  %s\x1b[K\n", width, r.port.c_str(),
+                 r.serialNumber.c_str(), r.phase.c_str(), blocks, r.verdict.c_str());
+  }
+  std::fflush(out_);
+  drawn_ = true;
+}
+
+void StationRowReport::Failed(const Failure& failure) {
+  board_.Failed(row_, failure.line);
+}
+
+void StationRowReport::Interrupted(std::optional<Pass> pass, int block, const PassWords& words) {
+  board_.Interrupted(row_, InterruptedLine(pass, block, words));
+}
+
+}  // namespace kelvane
