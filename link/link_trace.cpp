@@ -1,5 +1,7 @@
 #include "link/link_trace.h"
 
+#include <utility>
+
 #include "link/drive_commands.h"
 #include "link/frame_exchange.h"
 
@@ -29,12 +31,13 @@ void PrintCommand(std::FILE* out, int command) {
 
 }  // namespace
 
-LinkTrace::LinkTrace(std::FILE* out) : out_(out), start_(std::chrono::steady_clock::now()) {}
+LinkTrace::LinkTrace(std::FILE* out, std::string label)
+    : out_(out), label_(std::move(label)), start_(std::chrono::steady_clock::now()) {}
 
 void LinkTrace::Stamp() {
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start_);
-  std::fprintf(out_, "%7lld ms ", static_cast<long long>(elapsed.count()));
+  std::fprintf(out_, "%s%7lld ms ", label_.c_str(), static_cast<long long>(elapsed.count()));
 }
 
 void LinkTrace::Hex(std::span<const std::uint8_t> bytes) {

@@ -16,13 +16,10 @@
 #include "report/journal.h"
 #include "report/journal_entry.h"
 #include "report/station_board.h"
+#include "report/version.h"
 #include "run/drive_guards.h"
 #include "run/drive_run.h"
 #include "run/same_file.h"
-
-#ifndef KELVANE_VERSION
-#define KELVANE_VERSION "2.03"
-#endif
 
 namespace kelvane {
 
@@ -37,7 +34,7 @@ struct DriveResult {
 
 // A station is strict: a mismatched drive must not leave the line.
 int StationStatusOf(Verdict verdict) {
-  return verdict == Verdict::Interrupted ? INTERRUPTED_STATUS : ExitStatusOf(verdict, true);
+  return verdict == Verdict::Interrupted ? InterruptedStatus() : ExitStatusOf(verdict, true);
 }
 
 // "<folder>/<port name>.txt": the device path's directories joined by "_",
@@ -110,6 +107,9 @@ void PrintStationUsage(std::FILE* out) {
       "\n"
       "    /o<folder> - save each drive's transcript as <folder>/<port>.txt\n"
       "    /j<file>   - append one JSON line per drive to the journal <file>\n"
+      "    /i         - identify every drive, load nothing\n"
+      "    /n         - dry run: check the file and show the plan, open no port\n"
+      "    /l         - list the serial ports\n"
       "    /h, /?     - this help\n"
       "\n"
       "Exit status: 0 every drive verified, 1 any failed, 2 none failed but some\n"
@@ -129,7 +129,7 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
   }
   if (read == OptionsOutcome::Refused) return 1;
   if (read == OptionsOutcome::VersionShown) {
-    std::fprintf(out, "kelvane-station %s\n", KELVANE_VERSION);
+    std::fprintf(out, "kelvane-station %s\n", VERSION);
     return 0;
   }
   if (options.listPorts) {
@@ -238,7 +238,8 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
                                    .image = image,
                                    .report = report,
                                    .stop = stop,
-                                   .trace = options.traceLink ? err : nullptr});
+                                   .trace = options.traceLink ? err : nullptr,
+                                   .traceLabel = names[i] + ": "});
         if (transcripts[i]) std::fflush(transcripts[i].get());
         board.Finished(i, result.outcome.verdict);
         if (options.journalPath) {
@@ -262,7 +263,7 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
               result->outcome.verdict != Verdict::Mismatch &&
               result->outcome.verdict != Verdict::Interrupted;
   }
-  if (interrupted) return INTERRUPTED_STATUS;
+  if (interrupted) return InterruptedStatus();
   return failed ? 1 : mismatched ? 2 : 0;
 }
 

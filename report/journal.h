@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -70,7 +71,10 @@ class JournalRecorder : public RunReport {
 
 // The journal a run appends its line to, opened before any port is, so that
 // a line that cannot record never flashes a drive. Each line goes out in one
-// append, so runs sharing a journal never interleave. One platform file
+// append, so runs sharing a journal never interleave; the station's threads
+// also take the journal's lock for it, on every system (an append Wine
+// passes on in pieces, or not at all, when eight threads write at once, is
+// still one line). One platform file
 // implements it (journal_file_posix.cpp or journal_file_win32.cpp).
 class JournalFile {
  public:
@@ -82,11 +86,16 @@ class JournalFile {
   // Opens `path` for appending, creating it when missing. False with
   // `reason` saying why not.
   bool Open(const std::string& path, std::string& reason);
-  // Appends `line` in one write; false when not all of it was written.
+  // Appends `line` in one write under the lock; false when not all of it was
+  // written.
   bool Append(std::string_view line);
 
  private:
+  // One platform's write of the whole line at the end of the file.
+  bool Write(std::string_view line);
+
   std::intptr_t handle_ = -1;
+  std::mutex lock_;
 };
 
 // This machine's name, for the journal's host key; empty when unknown.

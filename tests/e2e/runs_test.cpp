@@ -403,7 +403,7 @@ const Tool TOOLS[] = {
      "Failed to open /dev/ttyUSB-none port\r\n", {"Cannot open /dev/ttyUSB-none"}, false,
      {"port=\"/dev/ttyUSB-none\"", "device=\"/dev/ttyUSB-none\"", "drive=null",
       "verdict=\"port-failed\"", "error={\"stage\":\"port\",\"text\":\"Failed to open "
-      "/dev/ttyUSB-none port\"}", "status=1"}},
+      "/dev/ttyUSB-none port: Cannot open /dev/ttyUSB-none*", "status=1"}},
     // A backup records the file it wrote, a backup and load the file it loaded; a bare identify
     // no file at all.
     {"JournalBackup", "nym", {"--flash-in", "loaded.flash"}, {"/uback.s"}, {"/jrun.jsonl"}, 0,
