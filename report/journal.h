@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -51,9 +52,9 @@ class JournalRecorder : public RunReport {
   void FileMessage(const kelvane::FileMessage&) override {}
   void Note(std::string_view) override {}
   void Warning(std::string_view) override {}
-  void PassStarted(Pass, int, const PassWords&) override {}
-  void BlockDone(Pass, int, int, const PassWords&) override {}
-  void BlockMismatch(int, int, const PassWords&) override {}
+  void PassStarted(Pass, int, const PassWords&) override { passBlocks = 0; }
+  void BlockDone(Pass, int, int, const PassWords&) override { CountBlock(); }
+  void BlockMismatch(int, int, const PassWords&) override { CountBlock(); }
   void PassFinished(Pass) override {}
   void Failed(const Failure& failure) override { error = failure; }
   void DeviceLost(std::string_view) override {}
@@ -67,6 +68,13 @@ class JournalRecorder : public RunReport {
   std::optional<std::string> savedFile;
   std::optional<Sha256> savedSha256;
   int savedBytes = 0;
+  // The most blocks a pass of the run completed: written, read back or read
+  // out; a run stopped at its third block completed 2.
+  int blocksDone = 0;
+
+ private:
+  void CountBlock() { blocksDone = std::max(blocksDone, ++passBlocks); }
+  int passBlocks = 0;
 };
 
 // The journal a run appends its line to, opened before any port is, so that

@@ -64,6 +64,9 @@ void FinishJournalEntry(JournalEntry& entry, const DriveOutcome& outcome,
     entry.fileSha256 = recorder.savedSha256;
     entry.imageBytes = recorder.savedBytes;
   }
+  // The blocks the run completed, not those it planned: none without a
+  // link, 2 for a run stopped at its third; a backup alone, those it read.
+  if (entry.blocks || recorder.savedFile) entry.blocks = recorder.blocksDone;
   entry.verdict = outcome.verdict;
   entry.error = recorder.error;
   entry.status = status;
