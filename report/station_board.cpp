@@ -86,7 +86,9 @@ void StationBoard::BlockDone(std::size_t row, int block) {
 void StationBoard::BlockMismatch(std::size_t row, int block, int errors) {
   std::lock_guard lock(mutex_);
   rows_[row].done = block + 1;
-  Event(row, "block " + std::to_string(block) + " differs in " + std::to_string(errors) + " bytes",
+  // Numbered from 1, as kelvane's mismatch line (" Sector    2 has ...") is.
+  Event(row,
+        "block " + std::to_string(block + 1) + " differs in " + std::to_string(errors) + " bytes",
         false);
 }
 
