@@ -215,7 +215,8 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
   for (const FileMessage& message : image.messages.all())
     if (message.kind == FileMessageKind::Notice) std::fputs(message.text.c_str(), err);
   std::fflush(err);
-  StationBoard board(out, EnableCursorMoves(out), names);
+  const bool redraw = EnableCursorMoves(out);
+  StationBoard board(out, redraw, names, redraw ? TerminalSizeOf(out) : TerminalSize{});
   std::vector<std::unique_ptr<DriveResult>> results;
   for (std::size_t i = 0; i < names.size(); ++i) results.push_back(std::make_unique<DriveResult>());
   {

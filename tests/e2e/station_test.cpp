@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -138,32 +139,37 @@ TEST(Station, RefusesTheDriveOfAnotherModelAndLoadsTheOthers) {
   }
 }
 
-// On a terminal the table is redrawn in place, and the summary follows it.
+// On a terminal the table is redrawn in place, fitted to a 4-line, 59-column pane: a port name
+// without /dev/, one row and a count of the two that do not fit; the summary follows it.
 TEST(Station, RedrawsItsTableOnATerminal) {
   if (UnderWine()) GTEST_SKIP() << "a Wine console is no pseudo-terminal";
   TempDir dir;
   dir.Write("nym_sample.s", Example("nym_sample.s"));
-  Drives two(std::vector<std::vector<std::string>>(2));
+  Drives three(std::vector<std::vector<std::string>>(3));
   testing::PseudoTerminal screen;
+  const winsize pane{.ws_row = 4, .ws_col = 59, .ws_xpixel = 0, .ws_ypixel = 0};
+  ASSERT_EQ(ioctl(screen.master(), TIOCSWINSZ, &pane), 0);
   std::vector<std::string> argv = {"sh", "-c", "exec \"$0\" \"$@\" >" + screen.slavePath(),
                                    STATION_BIN};
-  for (const Drive* drive : two.All()) argv.push_back(drive->Port());
+  for (const Drive* drive : three.All()) argv.push_back(drive->Port());
   argv.push_back("nym_sample.s");
   ChildProcess station(argv, dir.path());
   const Bytes shown = screen.Receive(1 << 20, 3000);
   ASSERT_TRUE(station.Wait(30s));
   EXPECT_EQ(station.status(), 0);
   const std::string text(shown.begin(), shown.end());
-  EXPECT_NE(text.find("\x1b[3A"), std::string::npos) << "back up over the header and two rows";
-  EXPECT_NE(text.find("Port"), std::string::npos);
+  EXPECT_NE(text.find("\x1b[3A"), std::string::npos) << "back up over the header, a row, the count";
+  EXPECT_EQ(text.find("\x1b[4A"), std::string::npos) << text;
   EXPECT_NE(text.find("770123       identified"), std::string::npos) << "drawn once identified";
-  // The last drawing: both rows done, with the drive's serial number and its verdict.
+  // The last drawing: the first row done, with the drive's serial number and its verdict.
   const std::string last = text.substr(text.rfind("\x1b[3A"));
-  for (const Drive* drive : two.All())
-    EXPECT_TRUE(
-        std::regex_search(last, std::regex(drive->Name() + " +770123 +done +13/13 +verified")))
-        << text;
-  EXPECT_NE(text.find("2 drives: 2 verified, 0 mismatched, 0 failed"), std::string::npos);
+  const std::string port = three.drives[0]->Name().substr(5);  // pts/N
+  EXPECT_TRUE(std::regex_search(last, std::regex("\r" + port + " +770123 +done +13/13 +verified")))
+      << text;
+  EXPECT_NE(last.find("\r+ 2 more drives, all in the summary\x1b[K"), std::string::npos);
+  for (std::size_t at = 0; (at = text.find('\r', at)) != std::string::npos; ++at)
+    EXPECT_LE(text.find_first_of("\x1b\r\n", at + 1) - at - 1, 58u) << "wider than the pane";
+  EXPECT_NE(text.find("3 drives: 3 verified, 0 mismatched, 0 failed"), std::string::npos);
   EXPECT_EQ(station.Stdout(), "");
 }
 
