@@ -203,10 +203,12 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
     for (std::size_t i = 0; options.journalPath && i < names.size(); ++i) {
       JournalRecorder recorder;
       recorder.error = Failure(Stage::File, *refusal);
-      JournalEntry entry =
-          StartJournalEntry(portOptions[i], family, image, "kelvane-station", start);
-      FinishJournalEntry(entry, {.verdict = Verdict::FileRefused, .device = {}}, recorder, 1);
-      AppendJournalLine(journal, entry, *options.journalPath, err);
+      AppendJournalLines(
+          journal,
+          FinishJournalEntry(
+              StartJournalEntry(portOptions[i], family, image, "kelvane-station", start),
+              {.verdict = Verdict::FileRefused, .device = {}}, recorder, 1),
+          *options.journalPath, err);
     }
     return 1;
   }
@@ -244,11 +246,12 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
         if (transcripts[i]) std::fflush(transcripts[i].get());
         board.Finished(i, result.outcome.verdict);
         if (options.journalPath) {
-          JournalEntry entry =
-              StartJournalEntry(portOptions[i], family, image, "kelvane-station", start);
-          FinishJournalEntry(entry, result.outcome, result.recorder,
-                             StationStatusOf(result.outcome.verdict));
-          AppendJournalLine(journal, entry, *options.journalPath, err);
+          AppendJournalLines(
+              journal,
+              FinishJournalEntry(
+                  StartJournalEntry(portOptions[i], family, image, "kelvane-station", start),
+                  result.outcome, result.recorder, StationStatusOf(result.outcome.verdict)),
+              *options.journalPath, err);
         }
       });
     }

@@ -240,6 +240,9 @@ void JournalRecorder::FileSaved(std::string_view name, std::span<const std::uint
   savedFile = std::string(name);
   savedSha256 = Sha256Of(bytes);
   savedBytes = static_cast<int>(bytes.size());
+  // The load that may follow counts its own blocks.
+  savedBlocks = blocksDone;
+  blocksDone = 0;
 }
 
 void JournalRecorder::Interrupted(std::optional<Pass> pass, int block, const PassWords& words) {

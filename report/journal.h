@@ -33,6 +33,8 @@ struct JournalEntry {
   Verdict verdict = Verdict::Failed;
   std::optional<Failure> error;
   int status = 1;
+  // /u: the run backs the drive up first, which its own line records.
+  bool backsUp = false;
 };
 
 // The entry as one line of JSON, keys in a fixed order, ended by "\n". Pure
@@ -68,6 +70,7 @@ class JournalRecorder : public RunReport {
   std::optional<std::string> savedFile;
   std::optional<Sha256> savedSha256;
   int savedBytes = 0;
+  int savedBlocks = 0;  // the blocks read into it
   // The most blocks a pass of the run completed: written, read back or read
   // out; a run stopped at its third block completed 2.
   int blocksDone = 0;

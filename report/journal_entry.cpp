@@ -6,7 +6,8 @@ namespace {
 
 const char* OperationOf(const RunOptions& options) {
   if (options.identifyOnly) return "identify";
-  if (options.backupFileName) return options.fileName ? "backup-and-load" : "backup";
+  // A backup and load gets the load's operation; its backup, a line of its own.
+  if (options.backupFileName && !options.fileName) return "backup";
   if (options.verifyOnly) return "verify";
   // Only the Nym drive is erased; the other families load their file.
   if (options.family == DeviceFamily::Nym && options.clearMode == ClearMode::EntireFlash)
@@ -38,6 +39,7 @@ JournalEntry StartJournalEntry(const RunOptions& options, const DriveFamily& fam
   entry.baud = options.baudRate;
   entry.family = family.journalName;
   entry.operation = OperationOf(options);
+  entry.backsUp = options.backupFileName.has_value();
   const bool clears = family.family == DeviceFamily::Nym && options.clearMode != ClearMode::None;
   if (!clears && LoadsAFile(options)) entry.file = options.fileName;
   entry.fileSha256 = image.fileSha256;
@@ -51,30 +53,40 @@ JournalEntry StartJournalEntry(const RunOptions& options, const DriveFamily& fam
   return entry;
 }
 
-void FinishJournalEntry(JournalEntry& entry, const DriveOutcome& outcome,
-                        const JournalRecorder& recorder, int status) {
+std::vector<JournalEntry> FinishJournalEntry(JournalEntry entry, const DriveOutcome& outcome,
+                                             const JournalRecorder& recorder, int status) {
   entry.seconds =
       std::chrono::duration<double>(std::chrono::system_clock::now() - entry.start).count();
   if (!outcome.device.empty()) entry.device = outcome.device;
   entry.drive = recorder.drive;
-  // A backup alone records the file it wrote, as a load records the one it
-  // read.
-  if (recorder.savedFile && !entry.file) {
-    entry.file = recorder.savedFile;
-    entry.fileSha256 = recorder.savedSha256;
-    entry.imageBytes = recorder.savedBytes;
-  }
   // The blocks the run completed, not those it planned: none without a
-  // link, 2 for a run stopped at its third; a backup alone, those it read.
-  if (entry.blocks || recorder.savedFile) entry.blocks = recorder.blocksDone;
+  // link, 2 for a run stopped at its third.
+  if (entry.blocks) entry.blocks = recorder.blocksDone;
   entry.verdict = outcome.verdict;
   entry.error = recorder.error;
   entry.status = status;
+  if (!entry.backsUp) return {entry};
+  const bool loads = std::string_view(entry.operation) != "backup";
+  // The backup records the file it wrote, as a load records the one it
+  // read, and the blocks it read.
+  JournalEntry backup = entry;
+  backup.operation = "backup";
+  backup.file = recorder.savedFile;
+  backup.fileSha256 = recorder.savedSha256;
+  backup.imageBytes = recorder.savedFile ? std::optional<int>(recorder.savedBytes) : std::nullopt;
+  backup.blocks = recorder.savedFile ? recorder.savedBlocks : recorder.blocksDone;
+  if (!loads || !recorder.savedFile) return {backup};
+  // Saved: the backup went well, whatever the load then did.
+  backup.verdict = Verdict::Verified;
+  backup.error.reset();
+  return {backup, entry};
 }
 
-bool AppendJournalLine(JournalFile& journal, const JournalEntry& entry, const std::string& path,
-                       std::FILE* err) {
-  if (journal.Append(JournalLine(entry))) return true;
+bool AppendJournalLines(JournalFile& journal, std::span<const JournalEntry> entries,
+                        const std::string& path, std::FILE* err) {
+  bool all = true;
+  for (const JournalEntry& entry : entries) all = journal.Append(JournalLine(entry)) && all;
+  if (all) return true;
   std::fprintf(err, "Cannot append to the journal %s: the run is not recorded\n", path.c_str());
   std::fflush(err);
   return false;

@@ -404,13 +404,14 @@ const Tool TOOLS[] = {
      {"port=\"/dev/ttyUSB-none\"", "device=\"/dev/ttyUSB-none\"", "drive=null",
       "verdict=\"port-failed\"", "error={\"stage\":\"port\",\"text\":\"Failed to open "
       "/dev/ttyUSB-none port: Cannot open /dev/ttyUSB-none*", "status=1"}},
-    // A backup records the file it wrote, a backup and load the file it loaded; a bare identify
-    // no file at all.
+    // A backup records the file it wrote, a backup and load a line for each; a bare identify no
+    // file at all.
     {"JournalBackup", "nym", {"--flash-in", "loaded.flash"}, {"/uback.s"}, {"/jrun.jsonl"}, 0,
      nullptr, {}, true, {"operation=\"backup\"", "file=\"back.s\"", "file_sha256=\"*", "blocks=13",
       "verdict=\"verified\"", "error=null", "status=0"}},
     {"JournalBackupAndLoad", "nym", {"--flash-in", "loaded.flash"}, {"/u", "back.s", "nym_sample.s"},
-     {"/jrun.jsonl"}, 0, nullptr, {}, true, {"operation=\"backup-and-load\"", NYM_FILE,
+     {"/jrun.jsonl"}, 0, nullptr, {}, true, {"operation=\"backup\"", "file=\"back.s\"",
+      "blocks=13", "verdict=\"verified\"", "--", "operation=\"load\"", NYM_FILE,
       "verdict=\"verified\"", "status=0"}},
     {"JournalBackupOfNothing", "nym", {}, {"/uback.s"}, {"/jrun.jsonl"}, 1, nullptr, {}, true,
      {"operation=\"backup\"", "file=null", "verdict=\"failed\"", "error={\"stage\":\"read\","
