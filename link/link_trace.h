@@ -40,11 +40,15 @@ class LinkTrace {
   void NoIdentity(std::size_t bytes, std::size_t shortest);
 
  private:
+  // The line being made, written whole by Emit.
+  void Print(const char* format, ...);
+  void Emit();
   void Stamp();
   void Hex(std::span<const std::uint8_t> bytes);
 
   std::FILE* out_;
   std::string label_;
+  std::string line_;
   std::chrono::steady_clock::time_point start_;
   int command_ = 0;
   std::vector<std::uint8_t> received_;

@@ -121,10 +121,20 @@ TEST(Station, RefusesTheDriveOfAnotherModelAndLoadsTheOthers) {
   auto station =
       StartStation(dir, three.All(),
                    {"/w770", "/f8f9609f04a8803afd8f328535abdc91a0a1f8c439ad58f551ea58ab41817856a",
-                    "/jrun.jsonl", "nym_sample.s"});
+                    "/jrun.jsonl", "/t", "nym_sample.s"});
   ASSERT_TRUE(station->Wait(60s));
   EXPECT_EQ(station->status(), 1);
   const auto& d = three.drives;
+  // /t: every trace line whole, and begun with its drive's port.
+  const std::string trace = station->Stderr();
+  const std::regex traced("(" + d[0]->Name() + "|" + d[1]->Name() + "|" + d[2]->Name() +
+                          "): +[0-9]+ ms (->|<-|--) [^\\n]*\\n");
+  std::size_t lines = 0;
+  for (std::size_t at = 0, end; (end = trace.find('\n', at)) != std::string::npos; at = end + 1) {
+    EXPECT_TRUE(std::regex_match(trace.substr(at, end + 1 - at), traced)) << trace.substr(at);
+    ++lines;
+  }
+  EXPECT_GT(lines, 3 * 26u) << "each drive's requests and replies";
   const std::string refusal = "The drive is model 771, hardware revision C03; /w allows only 770";
   EXPECT_TRUE(station->Stdout().ends_with("\n3 drives: 2 verified, 0 mismatched, 1 failed\n  " +
                                           d[1]->Name() + ": " + refusal + "\n"))
