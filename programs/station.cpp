@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -94,6 +95,117 @@ void PrintSummary(const std::vector<std::unique_ptr<DriveResult>>& results, std:
   std::fflush(out);
 }
 
+// Each /c's run options, and the port's name; empty after saying why when
+// two of them name one drive.
+struct StationPorts {
+  std::vector<RunOptions> options;
+  std::vector<std::string> names;
+};
+
+std::optional<StationPorts> PortsOf(const RunOptions& options, const StationOptions& station,
+                                    std::FILE* out) {
+  StationPorts ports;
+  for (const StationOptions::Port& port : station.ports) {
+    RunOptions one = options;
+    one.portNumber = port.portNumber;
+    one.devicePath = port.devicePath;
+    ports.names.push_back(PortNameOf(one));
+    ports.options.push_back(std::move(one));
+  }
+  // Two threads on one drive would interleave their requests on its line.
+  const std::vector<std::string>& names = ports.names;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (!SameFile(names[i], names[j])) continue;
+      std::fprintf(out, "Port %s is named twice (as %s): each /c names another drive\n",
+                   names[i].c_str(), names[j].c_str());
+      return std::nullopt;
+    }
+  }
+  return ports;
+}
+
+// /o: a transcript file per port, all made before any drive is touched;
+// empty after saying which could not be.
+std::optional<std::vector<FirmwareFile>> OpenTranscripts(const std::optional<std::string>& folder,
+                                                         const std::vector<std::string>& names,
+                                                         std::FILE* err) {
+  std::vector<FirmwareFile> transcripts(names.size());
+  if (!folder) return transcripts;
+  std::error_code error;
+  std::filesystem::create_directories(*folder, error);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const auto path = std::filesystem::path(*folder) / TranscriptName(names[i]);
+    transcripts[i].reset(std::fopen(path.string().c_str(), "wb"));
+    if (!transcripts[i]) {
+      std::fprintf(err, "Cannot write the transcript %s; nothing was sent to a drive\n",
+                   path.string().c_str());
+      return std::nullopt;
+    }
+  }
+  return transcripts;
+}
+
+// What every port's thread shares: read-only but for the board and the
+// journal, which take their own locks.
+struct StationRun {
+  const RunOptions& options;
+  const DriveFamily& family;
+  const PreparedImage& image;
+  StationBoard& board;
+  JournalFile& journal;
+  std::chrono::system_clock::time_point start;
+  const StopFlag* stop;
+  std::FILE* err;
+};
+
+// One port's thread: the drive's run told to its row, its transcript and
+// the journal's recorder, then its line (or two, for /u) in the journal.
+void RunPort(const StationRun& run, std::size_t row, const RunOptions& options,
+             const std::string& name, std::FILE* transcriptFile, DriveResult& result) {
+  result.port = name;
+  StationRowReport board(run.board, row);
+  std::optional<ConsoleReport> transcript;
+  std::vector<RunReport*> reports = {&board, &result.recorder};
+  if (transcriptFile != nullptr) {
+    // Byte for byte what kelvane prints for this drive.
+    PrintBanner(transcriptFile);
+    reports.push_back(&transcript.emplace(transcriptFile, run.err, false, false, false));
+  }
+  ReportFanOut report(reports);
+  result.outcome = RunDrive({.options = options,
+                             .family = run.family,
+                             .image = run.image,
+                             .report = report,
+                             .stop = run.stop,
+                             .trace = run.options.traceLink ? run.err : nullptr,
+                             .traceLabel = name + ": "});
+  if (transcriptFile != nullptr) std::fflush(transcriptFile);
+  run.board.Finished(row, result.outcome.verdict);
+  if (!run.options.journalPath) return;
+  AppendJournalLines(
+      run.journal,
+      FinishJournalEntry(
+          StartJournalEntry(options, run.family, run.image, "kelvane-station", run.start),
+          result.outcome, result.recorder, StationStatusOf(result.outcome.verdict)),
+      *run.options.journalPath, run.err);
+}
+
+// The station's exit status: Ctrl-C's, else 1 when any drive failed, 2
+// when none failed but some did not match, 0 when all were verified.
+int StationStatus(const std::vector<std::unique_ptr<DriveResult>>& results) {
+  bool interrupted = false, failed = false, mismatched = false;
+  for (const auto& result : results) {
+    interrupted |= result->outcome.verdict == Verdict::Interrupted;
+    mismatched |= result->outcome.verdict == Verdict::Mismatch;
+    failed |= result->outcome.verdict != Verdict::Verified &&
+              result->outcome.verdict != Verdict::Mismatch &&
+              result->outcome.verdict != Verdict::Interrupted;
+  }
+  if (interrupted) return InterruptedStatus();
+  return failed ? 1 : mismatched ? 2 : 0;
+}
+
 }  // namespace
 
 void PrintStationUsage(std::FILE* out) {
@@ -155,38 +267,13 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
   // Everything that could refuse the run does so before any port is opened.
   JournalFile journal;
   if (options.journalPath && !OpenJournal(journal, *options.journalPath, err)) return 1;
-  std::vector<RunOptions> portOptions;
-  std::vector<std::string> names;
-  for (const StationOptions::Port& port : station.ports) {
-    RunOptions one = options;
-    one.portNumber = port.portNumber;
-    one.devicePath = port.devicePath;
-    names.push_back(PortNameOf(one));
-    portOptions.push_back(std::move(one));
-  }
-  // Two threads on one drive would interleave their requests on its line.
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    for (std::size_t j = 0; j < i; ++j) {
-      if (!SameFile(names[i], names[j])) continue;
-      std::fprintf(out, "Port %s is named twice (as %s): each /c names another drive\n",
-                   names[i].c_str(), names[j].c_str());
-      return 1;
-    }
-  }
-  std::vector<FirmwareFile> transcripts(names.size());
-  if (station.transcriptFolder) {
-    std::error_code error;
-    std::filesystem::create_directories(*station.transcriptFolder, error);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      const auto path = std::filesystem::path(*station.transcriptFolder) / TranscriptName(names[i]);
-      transcripts[i].reset(std::fopen(path.string().c_str(), "wb"));
-      if (!transcripts[i]) {
-        std::fprintf(err, "Cannot write the transcript %s; nothing was sent to a drive\n",
-                     path.string().c_str());
-        return 1;
-      }
-    }
-  }
+  const std::optional<StationPorts> ports = PortsOf(options, station, out);
+  if (!ports) return 1;
+  const std::vector<RunOptions>& portOptions = ports->options;
+  const std::vector<std::string>& names = ports->names;
+  std::optional<std::vector<FirmwareFile>> transcripts =
+      OpenTranscripts(station.transcriptFolder, names, err);
+  if (!transcripts) return 1;
 
   // The file is read and its image made once; every thread only reads it.
   const PreparedImage image = PrepareImageOf(options, family);
@@ -219,56 +306,28 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
   std::fflush(err);
   const bool redraw = EnableCursorMoves(out);
   StationBoard board(out, redraw, names, redraw ? TerminalSizeOf(out) : TerminalSize{});
+  const StationRun run{.options = options,
+                       .family = family,
+                       .image = image,
+                       .board = board,
+                       .journal = journal,
+                       .start = start,
+                       .stop = stop,
+                       .err = err};
   std::vector<std::unique_ptr<DriveResult>> results;
   for (std::size_t i = 0; i < names.size(); ++i) results.push_back(std::make_unique<DriveResult>());
   {
     std::vector<std::jthread> threads;
     for (std::size_t i = 0; i < names.size(); ++i) {
       threads.emplace_back([&, i] {
-        DriveResult& result = *results[i];
-        result.port = names[i];
-        StationRowReport row(board, i);
-        std::optional<ConsoleReport> transcript;
-        std::vector<RunReport*> reports = {&row, &result.recorder};
-        if (transcripts[i]) {
-          // Byte for byte what kelvane prints for this drive.
-          PrintBanner(transcripts[i].get());
-          reports.push_back(&transcript.emplace(transcripts[i].get(), err, false, false, false));
-        }
-        ReportFanOut report(reports);
-        result.outcome = RunDrive({.options = portOptions[i],
-                                   .family = family,
-                                   .image = image,
-                                   .report = report,
-                                   .stop = stop,
-                                   .trace = options.traceLink ? err : nullptr,
-                                   .traceLabel = names[i] + ": "});
-        if (transcripts[i]) std::fflush(transcripts[i].get());
-        board.Finished(i, result.outcome.verdict);
-        if (options.journalPath) {
-          AppendJournalLines(
-              journal,
-              FinishJournalEntry(
-                  StartJournalEntry(portOptions[i], family, image, "kelvane-station", start),
-                  result.outcome, result.recorder, StationStatusOf(result.outcome.verdict)),
-              *options.journalPath, err);
-        }
+        RunPort(run, i, portOptions[i], names[i], (*transcripts)[i].get(), *results[i]);
       });
     }
   }
   board.DrawFinal();
   PrintSummary(results, out);
 
-  bool interrupted = false, failed = false, mismatched = false;
-  for (const auto& result : results) {
-    interrupted |= result->outcome.verdict == Verdict::Interrupted;
-    mismatched |= result->outcome.verdict == Verdict::Mismatch;
-    failed |= result->outcome.verdict != Verdict::Verified &&
-              result->outcome.verdict != Verdict::Mismatch &&
-              result->outcome.verdict != Verdict::Interrupted;
-  }
-  if (interrupted) return InterruptedStatus();
-  return failed ? 1 : mismatched ? 2 : 0;
+  return StationStatus(results);
 }
 
 }  // namespace kelvane
