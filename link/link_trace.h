@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace kelvane {
@@ -16,7 +17,9 @@ namespace kelvane {
 // exchange reports to the trace it was given, if any.
 class LinkTrace {
  public:
-  explicit LinkTrace(std::FILE* out);
+  // `label` begins every line: a station's threads share one stream and
+  // name their port in it ("/dev/ttyUSB0: ").
+  explicit LinkTrace(std::FILE* out, std::string label = {});
 
   // A request frame as it is written; its command byte names what the next
   // reply answers.
@@ -37,10 +40,15 @@ class LinkTrace {
   void NoIdentity(std::size_t bytes, std::size_t shortest);
 
  private:
+  // The line being made, written whole by Emit.
+  void Print(const char* format, ...);
+  void Emit();
   void Stamp();
   void Hex(std::span<const std::uint8_t> bytes);
 
   std::FILE* out_;
+  std::string label_;
+  std::string line_;
   std::chrono::steady_clock::time_point start_;
   int command_ = 0;
   std::vector<std::uint8_t> received_;

@@ -1,5 +1,6 @@
 #include "programs/command_line.h"
 
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -130,11 +131,36 @@ bool ReadLinkAttempts(const char* text, int& attempts) {
 }
 
 // Applies one option.
+// The options that only set what they name, a letter in either case.
+struct FlagOption {
+  char letter;
+  void (*set)(RunOptions& options);
+};
+constexpr FlagOption FLAG_OPTIONS[] = {
+    {'v', [](RunOptions& o) { o.verifyOnly = true; }},
+    {'a', [](RunOptions& o) { o.family = DeviceFamily::TL3xx; }},
+    {'9', [](RunOptions& o) { o.family = DeviceFamily::Series27; }},
+    {'m', [](RunOptions& o) { o.family = DeviceFamily::TK720; }},
+    {'s', [](RunOptions& o) { o.family = DeviceFamily::TK720Digest; }},
+    {'d', [](RunOptions& o) { o.clearMode = ClearMode::EntireFlash; }},
+    {'p', [](RunOptions& o) { o.clearMode = ClearMode::ParametersSection; }},
+    {'t', [](RunOptions& o) { o.traceLink = true; }},
+    {'e', [](RunOptions& o) { o.strictStatus = true; }},
+    {'n', [](RunOptions& o) { o.dryRun = true; }},
+    {'l', [](RunOptions& o) { o.listPorts = true; }},
+    {'i', [](RunOptions& o) { o.identifyOnly = true; }},
+};
+
 OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE* out,
                            StationOptions* station, std::FILE* err) {
-  switch (argument[1]) {
+  const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(argument[1])));
+  for (const FlagOption& flag : FLAG_OPTIONS) {
+    if (flag.letter != letter) continue;
+    flag.set(options);
+    return OptionsOutcome::Run;
+  }
+  switch (letter) {
     case 'c':
-    case 'C':
       if (IsDevicePathForm(argument)) {
         options.devicePath = std::string(argument + 2);
       } else {
@@ -150,62 +176,16 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
       if (station != nullptr) station->ports.push_back({options.portNumber, options.devicePath});
       break;
     case 'b':
-    case 'B':
       options.baudRate = ReadBaudRate(argument, err);
       break;
-    case 'v':
-    case 'V':
-      options.verifyOnly = true;
-      break;
-    case 'a':
-    case 'A':
-      options.family = DeviceFamily::TL3xx;
-      break;
-    case '9':
-      options.family = DeviceFamily::Series27;
-      break;
-    case 'm':
-    case 'M':
-      options.family = DeviceFamily::TK720;
-      break;
-    case 's':
-    case 'S':
-      options.family = DeviceFamily::TK720Digest;
-      break;
-    case 'd':
-    case 'D':
-      options.clearMode = ClearMode::EntireFlash;
-      break;
-    case 'p':
-    case 'P':
-      options.clearMode = ClearMode::ParametersSection;
-      break;
     case 'r':
-    case 'R':
       if (!ReadLinkAttempts(argument + 2, options.linkAttempts)) {
         std::fprintf(out, "Option /r takes a number of link attempts from %d to %d: %s\r\n",
                      MIN_LINK_ATTEMPTS, MAX_LINK_ATTEMPTS, argument);
         return OptionsOutcome::Refused;
       }
       break;
-    case 't':
-    case 'T':
-      options.traceLink = true;
-      break;
-    case 'e':
-    case 'E':
-      options.strictStatus = true;
-      break;
-    case 'n':
-    case 'N':
-      options.dryRun = true;
-      break;
-    case 'l':
-    case 'L':
-      options.listPorts = true;
-      break;
     case 'j':
-    case 'J':
       if (argument[2] == '\0') {
         std::fprintf(out, "Option /j takes the journal's file name: /jline.jsonl\r\n");
         return OptionsOutcome::Refused;
@@ -213,7 +193,6 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
       options.journalPath = std::string(argument + 2);
       break;
     case 'o':
-    case 'O':
       if (station == nullptr) {
         std::fprintf(out, "Unknown option: %s\r\n", argument);
       } else if (argument[2] == '\0') {
@@ -224,12 +203,7 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
         station->transcriptFolder = std::string(argument + 2);
       }
       break;
-    case 'i':
-    case 'I':
-      options.identifyOnly = true;
-      break;
     case 'f':
-    case 'F':
       options.pinnedSha256 = ReadPinnedSha256(argument + 2);
       if (!options.pinnedSha256) {
         std::fprintf(out,
@@ -240,7 +214,6 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
       }
       break;
     case 'w':
-    case 'W':
       if (const auto allowed = ReadAllowedDrive(argument + 2)) {
         options.allowedDrives.push_back(*allowed);
       } else {
@@ -252,7 +225,6 @@ OptionsOutcome ApplyOption(const char* argument, RunOptions& options, std::FILE*
       }
       break;
     case 'h':
-    case 'H':
     case '?':
       if (station != nullptr) return OptionsOutcome::HelpShown;
       PrintUsage(out);

@@ -72,9 +72,9 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   std::fflush(out);
   int status = ExitStatusOf(drive.verdict, plan.strict);
   if (options.journalPath) {
-    JournalEntry entry = StartJournalEntry(options, family, image, plan, "kelvane", start);
-    FinishJournalEntry(entry, drive, recorder, status);
-    if (!AppendJournalLine(journal, entry, *options.journalPath, err) && status == 0) status = 1;
+    const std::vector<JournalEntry> entries = FinishJournalEntry(
+        StartJournalEntry(options, family, image, plan, "kelvane", start), drive, recorder, status);
+    if (!AppendJournalLines(journal, entries, *options.journalPath, err) && status == 0) status = 1;
   }
   return status;
 }

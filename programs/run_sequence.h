@@ -18,7 +18,7 @@ namespace kelvane {
 // why the journal cannot be written. `stop`, set by Ctrl-C, ends the run at
 // the next block boundary. Returns the exit status: 0, 1 after a failure, 2
 // for a flash that does not match the file when the strict status was asked
-// for, INTERRUPTED_STATUS after Ctrl-C.
+// for, InterruptedStatus() after Ctrl-C.
 int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE* out,
                std::FILE* err, const StopFlag* stop = nullptr);
 

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -16,13 +17,10 @@
 #include "report/journal.h"
 #include "report/journal_entry.h"
 #include "report/station_board.h"
+#include "report/version.h"
 #include "run/drive_guards.h"
 #include "run/drive_run.h"
 #include "run/same_file.h"
-
-#ifndef KELVANE_VERSION
-#define KELVANE_VERSION "2.03"
-#endif
 
 namespace kelvane {
 
@@ -63,8 +61,6 @@ void PrintSummary(const std::vector<std::unique_ptr<DriveResult>>& results, std:
   for (const auto& result : results) {
     switch (result->outcome.verdict) {
       case Verdict::Verified:
-      case Verdict::IdentityShown:
-      case Verdict::BackupSaved:
         ++verified;
         break;
       case Verdict::Mismatch:
@@ -83,7 +79,7 @@ void PrintSummary(const std::vector<std::unique_ptr<DriveResult>>& results, std:
   std::fputs("\n", out);
   for (const auto& result : results) {
     const Verdict verdict = result->outcome.verdict;
-    if (ExitStatusOf(verdict, true) == 0) continue;
+    if (verdict == Verdict::Verified) continue;
     std::string line = VerdictWord(verdict);
     if (verdict == Verdict::Mismatch) line = "flash does not match the file";
     if (result->recorder.error) {
@@ -92,6 +88,117 @@ void PrintSummary(const std::vector<std::unique_ptr<DriveResult>>& results, std:
     std::fprintf(out, "  %s: %s\n", result->port.c_str(), line.c_str());
   }
   std::fflush(out);
+}
+
+// Each /c's run options, and the port's name; empty after saying why when
+// two of them name one drive.
+struct StationPorts {
+  std::vector<RunOptions> options;
+  std::vector<std::string> names;
+};
+
+std::optional<StationPorts> PortsOf(const RunOptions& options, const StationOptions& station,
+                                    std::FILE* out) {
+  StationPorts ports;
+  for (const StationOptions::Port& port : station.ports) {
+    RunOptions one = options;
+    one.portNumber = port.portNumber;
+    one.devicePath = port.devicePath;
+    ports.names.push_back(PortNameOf(one));
+    ports.options.push_back(std::move(one));
+  }
+  // Two threads on one drive would interleave their requests on its line.
+  const std::vector<std::string>& names = ports.names;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (!SameFile(names[i], names[j])) continue;
+      std::fprintf(out, "Port %s is named twice (as %s): each /c names another drive\n",
+                   names[i].c_str(), names[j].c_str());
+      return std::nullopt;
+    }
+  }
+  return ports;
+}
+
+// /o: a transcript file per port, all made before any drive is touched;
+// empty after saying which could not be.
+std::optional<std::vector<FirmwareFile>> OpenTranscripts(const std::optional<std::string>& folder,
+                                                         const std::vector<std::string>& names,
+                                                         std::FILE* err) {
+  std::vector<FirmwareFile> transcripts(names.size());
+  if (!folder) return transcripts;
+  std::error_code error;
+  std::filesystem::create_directories(*folder, error);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const auto path = std::filesystem::path(*folder) / TranscriptName(names[i]);
+    transcripts[i].reset(std::fopen(path.string().c_str(), "wb"));
+    if (!transcripts[i]) {
+      std::fprintf(err, "Cannot write the transcript %s; nothing was sent to a drive\n",
+                   path.string().c_str());
+      return std::nullopt;
+    }
+  }
+  return transcripts;
+}
+
+// What every port's thread shares: read-only but for the board and the
+// journal, which take their own locks.
+struct StationRun {
+  const RunOptions& options;
+  const DriveFamily& family;
+  const PreparedImage& image;
+  const RunPlan& plan;
+  StationBoard& board;
+  JournalFile& journal;
+  std::chrono::system_clock::time_point start;
+  const StopFlag* stop;
+  std::FILE* err;
+};
+
+// One port's thread: the drive's run told to its row, its transcript and
+// the journal's recorder, then its line (or two, for /u) in the journal.
+void RunPort(const StationRun& run, std::size_t row, const RunOptions& options,
+             const std::string& name, std::FILE* transcriptFile, DriveResult& result) {
+  result.port = name;
+  StationRowReport board(run.board, row);
+  std::optional<ConsoleReport> transcript;
+  std::vector<RunReport*> reports = {&board, &result.recorder};
+  if (transcriptFile != nullptr) {
+    // Byte for byte what kelvane prints for this drive.
+    PrintBanner(transcriptFile);
+    reports.push_back(&transcript.emplace(transcriptFile, run.err, false, false, false));
+  }
+  ReportFanOut report(reports);
+  result.outcome = RunDrive({.options = options,
+                             .family = run.family,
+                             .image = run.image,
+                             .report = report,
+                             .stop = run.stop,
+                             .trace = run.options.traceLink ? run.err : nullptr,
+                             .traceLabel = name + ": "});
+  if (transcriptFile != nullptr) std::fflush(transcriptFile);
+  run.board.Finished(row, result.outcome.verdict);
+  if (!run.options.journalPath) return;
+  AppendJournalLines(
+      run.journal,
+      FinishJournalEntry(
+          StartJournalEntry(options, run.family, run.image, run.plan, "kelvane-station", run.start),
+          result.outcome, result.recorder, ExitStatusOf(result.outcome.verdict, run.plan.strict)),
+      *run.options.journalPath, run.err);
+}
+
+// The station's exit status: Ctrl-C's, else 1 when any drive failed, 2
+// when none failed but some did not match, 0 when all were verified.
+int StationStatus(const std::vector<std::unique_ptr<DriveResult>>& results, const RunPlan& plan) {
+  bool interrupted = false, failed = false, mismatched = false;
+  for (const auto& result : results) {
+    interrupted |= result->outcome.verdict == Verdict::Interrupted;
+    mismatched |= result->outcome.verdict == Verdict::Mismatch;
+    failed |= result->outcome.verdict != Verdict::Interrupted &&
+              ExitStatusOf(result->outcome.verdict, plan.strict) == 1;
+  }
+  if (interrupted) return InterruptedStatus();
+  return failed ? 1 : mismatched ? 2 : 0;
 }
 
 }  // namespace
@@ -107,6 +214,9 @@ void PrintStationUsage(std::FILE* out) {
       "\n"
       "    /o<folder> - save each drive's transcript as <folder>/<port>.txt\n"
       "    /j<file>   - append one JSON line per drive to the journal <file>\n"
+      "    /i         - identify every drive, load nothing\n"
+      "    /n         - dry run: check the file and show the plan, open no port\n"
+      "    /l         - list the serial ports\n"
       "    /h, /?     - this help\n"
       "\n"
       "Exit status: 0 every drive verified, 1 any failed, 2 none failed but some\n"
@@ -128,7 +238,7 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
   // A station is strict: a mismatched drive must not leave the line.
   options.strictStatus = true;
   if (read == OptionsOutcome::VersionShown) {
-    std::fprintf(out, "kelvane-station %s\n", KELVANE_VERSION);
+    std::fprintf(out, "kelvane-station %s\n", VERSION);
     return 0;
   }
   if (options.listPorts) {
@@ -154,38 +264,13 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
   // Everything that could refuse the run does so before any port is opened.
   JournalFile journal;
   if (options.journalPath && !OpenJournal(journal, *options.journalPath, err)) return 1;
-  std::vector<RunOptions> portOptions;
-  std::vector<std::string> names;
-  for (const StationOptions::Port& port : station.ports) {
-    RunOptions one = options;
-    one.portNumber = port.portNumber;
-    one.devicePath = port.devicePath;
-    names.push_back(PortNameOf(one));
-    portOptions.push_back(std::move(one));
-  }
-  // Two threads on one drive would interleave their requests on its line.
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    for (std::size_t j = 0; j < i; ++j) {
-      if (!SameFile(names[i], names[j])) continue;
-      std::fprintf(out, "Port %s is named twice (as %s): each /c names another drive\n",
-                   names[i].c_str(), names[j].c_str());
-      return 1;
-    }
-  }
-  std::vector<FirmwareFile> transcripts(names.size());
-  if (station.transcriptFolder) {
-    std::error_code error;
-    std::filesystem::create_directories(*station.transcriptFolder, error);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      const auto path = std::filesystem::path(*station.transcriptFolder) / TranscriptName(names[i]);
-      transcripts[i].reset(std::fopen(path.string().c_str(), "wb"));
-      if (!transcripts[i]) {
-        std::fprintf(err, "Cannot write the transcript %s; nothing was sent to a drive\n",
-                     path.string().c_str());
-        return 1;
-      }
-    }
-  }
+  const std::optional<StationPorts> ports = PortsOf(options, station, out);
+  if (!ports) return 1;
+  const std::vector<RunOptions>& portOptions = ports->options;
+  const std::vector<std::string>& names = ports->names;
+  std::optional<std::vector<FirmwareFile>> transcripts =
+      OpenTranscripts(station.transcriptFolder, names, err);
+  if (!transcripts) return 1;
 
   // The file is read and its image made once; every thread only reads it.
   const PreparedImage image = PrepareImageOf(options, family);
@@ -203,10 +288,12 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
     for (std::size_t i = 0; options.journalPath && i < names.size(); ++i) {
       JournalRecorder recorder;
       recorder.error = Failure(Stage::File, *refusal);
-      JournalEntry entry =
-          StartJournalEntry(portOptions[i], family, image, plan, "kelvane-station", start);
-      FinishJournalEntry(entry, {.verdict = Verdict::FileRefused, .device = {}}, recorder, 1);
-      AppendJournalLine(journal, entry, *options.journalPath, err);
+      AppendJournalLines(
+          journal,
+          FinishJournalEntry(
+              StartJournalEntry(portOptions[i], family, image, plan, "kelvane-station", start),
+              {.verdict = Verdict::FileRefused, .device = {}}, recorder, 1),
+          *options.journalPath, err);
     }
     return 1;
   }
@@ -215,54 +302,31 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
   for (const FileMessage& message : image.messages.all())
     if (message.kind == FileMessageKind::Notice) std::fputs(message.text.c_str(), err);
   std::fflush(err);
-  StationBoard board(out, EnableCursorMoves(out), names);
+  const bool redraw = EnableCursorMoves(out);
+  StationBoard board(out, redraw, names, redraw ? TerminalSizeOf(out) : TerminalSize{});
+  const StationRun run{.options = options,
+                       .family = family,
+                       .image = image,
+                       .plan = plan,
+                       .board = board,
+                       .journal = journal,
+                       .start = start,
+                       .stop = stop,
+                       .err = err};
   std::vector<std::unique_ptr<DriveResult>> results;
   for (std::size_t i = 0; i < names.size(); ++i) results.push_back(std::make_unique<DriveResult>());
   {
     std::vector<std::jthread> threads;
     for (std::size_t i = 0; i < names.size(); ++i) {
       threads.emplace_back([&, i] {
-        DriveResult& result = *results[i];
-        result.port = names[i];
-        StationRowReport row(board, i);
-        std::optional<ConsoleReport> transcript;
-        std::vector<RunReport*> reports = {&row, &result.recorder};
-        if (transcripts[i]) {
-          // Byte for byte what kelvane prints for this drive.
-          PrintBanner(transcripts[i].get());
-          reports.push_back(&transcript.emplace(transcripts[i].get(), err, false, false, false));
-        }
-        ReportFanOut report(reports);
-        result.outcome = RunDrive({.options = portOptions[i],
-                                   .family = family,
-                                   .image = image,
-                                   .report = report,
-                                   .stop = stop,
-                                   .trace = options.traceLink ? err : nullptr});
-        if (transcripts[i]) std::fflush(transcripts[i].get());
-        board.Finished(i, result.outcome.verdict);
-        if (options.journalPath) {
-          JournalEntry entry =
-              StartJournalEntry(portOptions[i], family, image, plan, "kelvane-station", start);
-          FinishJournalEntry(entry, result.outcome, result.recorder,
-                             ExitStatusOf(result.outcome.verdict, plan.strict));
-          AppendJournalLine(journal, entry, *options.journalPath, err);
-        }
+        RunPort(run, i, portOptions[i], names[i], (*transcripts)[i].get(), *results[i]);
       });
     }
   }
   board.DrawFinal();
   PrintSummary(results, out);
 
-  bool interrupted = false, failed = false, mismatched = false;
-  for (const auto& result : results) {
-    interrupted |= result->outcome.verdict == Verdict::Interrupted;
-    mismatched |= result->outcome.verdict == Verdict::Mismatch;
-    failed |= result->outcome.verdict != Verdict::Interrupted &&
-              ExitStatusOf(result->outcome.verdict, plan.strict) == 1;
-  }
-  if (interrupted) return INTERRUPTED_STATUS;
-  return failed ? 1 : mismatched ? 2 : 0;
+  return StationStatus(results, plan);
 }
 
 }  // namespace kelvane

@@ -16,7 +16,7 @@ inline constexpr std::size_t MAX_STATION_PORTS = 64;
 // prepared before any port is opened. Shows the drives' progress on `out`
 // (a table redrawn in place when `out` is a terminal, plain lines
 // otherwise), then a summary. Returns 0 when every drive verified, 1 when
-// any failed, 2 when none failed but some did not match, INTERRUPTED_STATUS
+// any failed, 2 when none failed but some did not match, InterruptedStatus()
 // after Ctrl-C.
 int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE* out,
                std::FILE* err, const StopFlag* stop = nullptr);

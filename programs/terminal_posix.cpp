@@ -1,3 +1,4 @@
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "programs/terminal.h"
@@ -10,6 +11,12 @@ bool IsTerminal(std::FILE* stream) {
 
 bool EnableCursorMoves(std::FILE* stream) {
   return IsTerminal(stream);
+}
+
+TerminalSize TerminalSizeOf(std::FILE* stream) {
+  winsize window{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &window) != 0) return {};
+  return {.lines = window.ws_row, .columns = window.ws_col};
 }
 
 }  // namespace kelvane

@@ -4,10 +4,7 @@
 #include <ctime>
 
 #include "report/console_report.h"
-
-#ifndef KELVANE_VERSION
-#define KELVANE_VERSION "2.03"
-#endif
+#include "report/version.h"
 
 namespace kelvane {
 
@@ -173,7 +170,7 @@ std::string JournalLine(const JournalEntry& entry) {
   Key(json, "program");
   String(json, entry.program, false);
   Key(json, "version");
-  String(json, KELVANE_VERSION, false);
+  String(json, VERSION, false);
   Key(json, "host");
   String(json, entry.host, true);
   Key(json, "port");
@@ -228,7 +225,12 @@ std::string JournalLine(const JournalEntry& entry) {
       NumberOrNull(error, std::optional<int>(entry.error->link->code()));
     }
     Key(error, "text");
-    String(error, WithoutLineEnds(entry.error->line), true);
+    // Why a port did not open goes to the error stream after the failure
+    // line; the journal keeps both in one text.
+    std::string text(WithoutLineEnds(entry.error->line));
+    if (!entry.error->detail.empty())
+      text += ": " + std::string(WithoutLineEnds(entry.error->detail));
+    String(error, text, true);
     json += error + "}";
   } else {
     json += "null";
@@ -242,6 +244,9 @@ void JournalRecorder::FileSaved(std::string_view name, std::span<const std::uint
   savedFile = std::string(name);
   savedSha256 = Sha256Of(bytes);
   savedBytes = static_cast<int>(bytes.size());
+  // The load that may follow counts its own blocks.
+  savedBlocks = blocksDone;
+  blocksDone = 0;
 }
 
 void JournalRecorder::Interrupted(std::optional<Pass> pass, int block, const PassWords& words) {
@@ -255,6 +260,15 @@ void JournalRecorder::Interrupted(std::optional<Pass> pass, int block, const Pas
     if (*pass != Pass::Digest) failure.block = block;
   }
   error = failure;
+}
+
+}  // namespace kelvane
+
+namespace kelvane {
+
+bool JournalFile::Append(std::string_view line) {
+  const std::lock_guard<std::mutex> held(lock_);
+  return Write(line);
 }
 
 }  // namespace kelvane

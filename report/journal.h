@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +33,8 @@ struct JournalEntry {
   Verdict verdict = Verdict::Failed;
   std::optional<Failure> error;
   int status = 1;
+  // /u: the run backs the drive up first, which its own line records.
+  bool backsUp = false;
 };
 
 // The entry as one line of JSON, keys in a fixed order, ended by "\n". Pure
@@ -45,6 +49,9 @@ std::string JournalLine(const JournalEntry& entry);
 class JournalRecorder : public RunReport {
  public:
   void LinkEstablished(const DriveIdentity& identity) override { drive = identity; }
+  void PassStarted(Pass, int, const PassWords&) override { passBlocks = 0; }
+  void BlockDone(Pass, int, int, const PassWords&) override { CountBlock(); }
+  void BlockMismatch(int, int, const PassWords&) override { CountBlock(); }
   void Failed(const Failure& failure) override { error = failure; }
   void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) override;
   void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) override;
@@ -55,11 +62,22 @@ class JournalRecorder : public RunReport {
   std::optional<std::string> savedFile;
   std::optional<Sha256> savedSha256;
   int savedBytes = 0;
+  int savedBlocks = 0;  // the blocks read into it
+  // The most blocks a pass of the run completed: written, read back or read
+  // out; a run stopped at its third block completed 2.
+  int blocksDone = 0;
+
+ private:
+  void CountBlock() { blocksDone = std::max(blocksDone, ++passBlocks); }
+  int passBlocks = 0;
 };
 
 // The journal a run appends its line to, opened before any port is, so that
 // a line that cannot record never flashes a drive. Each line goes out in one
-// append, so runs sharing a journal never interleave. One platform file
+// append, so runs sharing a journal never interleave; the station's threads
+// also take the journal's lock for it, on every system (an append Wine
+// passes on in pieces, or not at all, when eight threads write at once, is
+// still one line). One platform file
 // implements it (journal_file_posix.cpp or journal_file_win32.cpp).
 class JournalFile {
  public:
@@ -71,11 +89,16 @@ class JournalFile {
   // Opens `path` for appending, creating it when missing. False with
   // `reason` saying why not.
   bool Open(const std::string& path, std::string& reason);
-  // Appends `line` in one write; false when not all of it was written.
+  // Appends `line` in one write under the lock; false when not all of it was
+  // written.
   bool Append(std::string_view line);
 
  private:
+  // One platform's write of the whole line at the end of the file.
+  bool Write(std::string_view line);
+
   std::intptr_t handle_ = -1;
+  std::mutex lock_;
 };
 
 // This machine's name, for the journal's host key; empty when unknown.

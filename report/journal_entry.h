@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "report/journal.h"
 #include "run/drive_families.h"
@@ -18,9 +20,11 @@ bool OpenJournal(JournalFile& journal, const std::string& path, std::FILE* err);
 JournalEntry StartJournalEntry(const RunOptions& options, const DriveFamily& family,
                                const PreparedImage& image, const RunPlan& plan, const char* program,
                                std::chrono::system_clock::time_point start);
-void FinishJournalEntry(JournalEntry& entry, const DriveOutcome& outcome,
-                        const JournalRecorder& recorder, int status);
-bool AppendJournalLine(JournalFile& journal, const JournalEntry& entry, const std::string& path,
-                       std::FILE* err);
+// One entry per operation: a backup and load (/u old new) is the backup,
+// naming the file it wrote, then the load, when the backup was saved.
+std::vector<JournalEntry> FinishJournalEntry(JournalEntry entry, const DriveOutcome& outcome,
+                                             const JournalRecorder& recorder, int status);
+bool AppendJournalLines(JournalFile& journal, std::span<const JournalEntry> entries,
+                        const std::string& path, std::FILE* err);
 
 }  // namespace kelvane

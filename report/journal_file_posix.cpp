@@ -23,7 +23,7 @@ bool JournalFile::Open(const std::string& path, std::string& reason) {
   return true;
 }
 
-bool JournalFile::Append(std::string_view line) {
+bool JournalFile::Write(std::string_view line) {
   // O_APPEND moves to the end and writes in one step: lines of runs sharing
   // the journal follow one another whole.
   ssize_t written = -1;

@@ -25,7 +25,7 @@ bool JournalFile::Open(const std::string& path, std::string& reason) {
   return true;
 }
 
-bool JournalFile::Append(std::string_view line) {
+bool JournalFile::Write(std::string_view line) {
   DWORD written = 0;
   return WriteFile(reinterpret_cast<HANDLE>(handle_), line.data(), static_cast<DWORD>(line.size()),
                    &written, nullptr) != 0 &&

@@ -14,9 +14,20 @@ namespace kelvane {
 // table redrawn in place, one row per port (port, the drive's serial
 // number once identified, phase, blocks done of all, verdict); elsewhere
 // (CI, a log) one plain line per port event, without cursor movement.
+// The lines and columns of the terminal the table is drawn on; 0 where not
+// known, and nothing is cut.
+struct TerminalSize {
+  int lines = 0;
+  int columns = 0;
+};
+
 class StationBoard {
  public:
-  StationBoard(std::FILE* out, bool redraw, const std::vector<std::string>& ports);
+  // A table that fits `size`: port names cut to the columns left (their
+  // /dev/ first, then their beginning), and rows that do not fit counted on
+  // a line of their own, so the terminal never scrolls the table away.
+  StationBoard(std::FILE* out, bool redraw, const std::vector<std::string>& ports,
+               TerminalSize size = {});
 
   // What a drive's run is doing now, as the row shows it.
   void Opened(std::size_t row, int baud);
@@ -49,7 +60,8 @@ class StationBoard {
   bool redraw_;
   std::vector<Row> rows_;
   std::size_t portWidth_ = 4;
-  bool drawn_ = false;
+  std::size_t shownRows_ = 0;
+  std::size_t drawnLines_ = 0;
   std::chrono::steady_clock::time_point lastDraw_{};
 };
 

@@ -64,7 +64,7 @@ DriveOutcome RunDrive(const DriveJob& job) {
   const RunOptions& options = job.options;
   SerialPort port;
   std::optional<LinkTrace> trace;
-  if (job.trace != nullptr) trace.emplace(job.trace);
+  if (job.trace != nullptr) trace.emplace(job.trace, job.traceLabel);
   const std::string name = PortNameOf(options);
   const OpenResult opened = options.devicePath
                                 ? port.OpenPath(options.devicePath->c_str(), options.baudRate)
@@ -150,7 +150,7 @@ int ExitStatusOf(Verdict verdict, bool strict) {
       // The classic run ends a mismatch with status 0 and tells it in words only.
       return strict ? 2 : 0;
     case Verdict::Interrupted:
-      return INTERRUPTED_STATUS;
+      return InterruptedStatus();
     default:
       return 1;
   }

@@ -10,17 +10,10 @@
 #include "flash/run_report.h"
 #include "link/frame_exchange.h"
 #include "run/drive_families.h"
+#include "run/interrupted_status.h"
 #include "run/run_plan.h"
 
 namespace kelvane {
-
-// The exit status of a run stopped by Ctrl-C: the shell's 128 + SIGINT on
-// POSIX; Windows has no such convention, and its programs end with 1.
-#ifdef _WIN32
-inline constexpr int INTERRUPTED_STATUS = 1;
-#else
-inline constexpr int INTERRUPTED_STATUS = 130;
-#endif
 
 // The port as the command line named it: "COM3", or the device path.
 std::string PortNameOf(const RunOptions& options);
@@ -49,6 +42,8 @@ struct DriveJob {
   const StopFlag* stop = nullptr;
   // /t: where the link trace goes, if anywhere.
   std::FILE* trace = nullptr;
+  // What begins each trace line: the port, in a station.
+  std::string traceLabel = {};
 };
 
 struct DriveOutcome {
@@ -67,7 +62,7 @@ bool NamesWhatToLoad(const RunOptions& options);
 PreparedImage PrepareImageOf(const RunOptions& options, const DriveFamily& family);
 
 // The exit status kelvane ends a drive's run with: 0 when the run reached
-// its verdict (2 for a mismatch with the strict status), INTERRUPTED_STATUS
+// its verdict (2 for a mismatch with the strict status), InterruptedStatus()
 // after Ctrl-C, 1 for anything else.
 int ExitStatusOf(Verdict verdict, bool strict);
 

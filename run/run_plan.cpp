@@ -6,7 +6,9 @@ namespace {
 
 const char* OperationOf(const RunOptions& options, bool clears) {
   if (options.identifyOnly) return "identify";
-  if (options.backupFileName) return options.fileName ? "backup-and-load" : "backup";
+  // A backup and load is journalled as two operations: the backup on a
+  // line of its own, then the load as named here.
+  if (options.backupFileName && !options.fileName) return "backup";
   if (options.verifyOnly) return "verify";
   if (clears) return options.clearMode == ClearMode::EntireFlash ? "clear" : "clear-parameters";
   return "load";

@@ -121,6 +121,16 @@ std::string JournalLines(const std::string& path) {
 
 ::testing::AssertionResult JournalHas(const std::string& journal, const std::string& program,
                                       const std::vector<std::string>& expected) {
+  // Two lines: "--" in `expected` parts what each holds.
+  const auto split = std::find(expected.begin(), expected.end(), "--");
+  if (const std::size_t cut = journal.find("--\n");
+      split != expected.end() || cut != journal.npos) {
+    if (split == expected.end() || cut == journal.npos)
+      return ::testing::AssertionFailure() << journal << "\nis not the lines expected";
+    const auto first = JournalHas(journal.substr(0, cut), program, {expected.begin(), split});
+    return first ? JournalHas(journal.substr(cut + 3), program, {split + 1, expected.end()})
+                 : first;
+  }
   static const char* const KEYS[] = {
       "time",        "seconds", "program", "version",   "host",  "port",
       "device",      "baud",    "family",  "operation", "file",  "file_sha256",

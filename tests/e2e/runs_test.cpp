@@ -383,12 +383,12 @@ const Tool TOOLS[] = {
      true, {NYM_JOURNAL, "operation=\"verify\"", NYM_FILE, "verdict=\"mismatch\"", "error=null",
      "status=2"}},
     {"JournalRefusedWrite", "tl3xx", {"--write-status", "2:0x21"}, {"/a", "tl3xx_sample.s"},
-     {"/Jrun.jsonl"}, 1, nullptr, {}, true, {"family=\"tl3xx\"", "blocks=23",
+     {"/Jrun.jsonl"}, 1, nullptr, {}, true, {"family=\"tl3xx\"", "blocks=1",
      "verdict=\"failed\"", "error={\"stage\":\"write\",\"block\":1,\"code\":33,"
      "\"text\":\"FLASH update failed on sector 1\"}", "status=1"}},
     {"JournalNoLink", "nym", {"--silent"}, {"nym_sample.s"}, {"/r1", "/jrun.jsonl"}, 1,
      "Trying to establish link with device    1\rFailed to establish connection with selected "
-     "device\r\n\r\n", {}, true, {"drive=null", "verdict=\"no-link\"", "error={\"stage\":\"link\","
+     "device\r\n\r\n", {}, true, {"drive=null", "blocks=0", "verdict=\"no-link\"", "error={\"stage\":\"link\","
      "\"text\":\"Failed to establish connection with selected device\"}", "status=1"}},
     // A drive's bytes and a user's file name are escaped, never copied into the line.
     {"JournalEscapes", "nym", {"--identity-hex", "1204225C01C3A97F50024BC00B00"},
@@ -403,14 +403,15 @@ const Tool TOOLS[] = {
      "Failed to open /dev/ttyUSB-none port\r\n", {"Cannot open /dev/ttyUSB-none"}, false,
      {"port=\"/dev/ttyUSB-none\"", "device=\"/dev/ttyUSB-none\"", "drive=null",
       "verdict=\"port-failed\"", "error={\"stage\":\"port\",\"text\":\"Failed to open "
-      "/dev/ttyUSB-none port\"}", "status=1"}},
-    // A backup records the file it wrote, a backup and load the file it loaded; a bare identify
-    // no file at all.
+      "/dev/ttyUSB-none port: Cannot open /dev/ttyUSB-none*", "status=1"}},
+    // A backup records the file it wrote, a backup and load a line for each; a bare identify no
+    // file at all.
     {"JournalBackup", "nym", {"--flash-in", "loaded.flash"}, {"/uback.s"}, {"/jrun.jsonl"}, 0,
-     nullptr, {}, true, {"operation=\"backup\"", "file=\"back.s\"", "file_sha256=\"*",
+     nullptr, {}, true, {"operation=\"backup\"", "file=\"back.s\"", "file_sha256=\"*", "blocks=13",
       "verdict=\"verified\"", "error=null", "status=0"}},
     {"JournalBackupAndLoad", "nym", {"--flash-in", "loaded.flash"}, {"/u", "back.s", "nym_sample.s"},
-     {"/jrun.jsonl"}, 0, nullptr, {}, true, {"operation=\"backup-and-load\"", NYM_FILE,
+     {"/jrun.jsonl"}, 0, nullptr, {}, true, {"operation=\"backup\"", "file=\"back.s\"",
+      "blocks=13", "verdict=\"verified\"", "--", "operation=\"load\"", NYM_FILE,
       "verdict=\"verified\"", "status=0"}},
     {"JournalBackupOfNothing", "nym", {}, {"/uback.s"}, {"/jrun.jsonl"}, 1, nullptr, {}, true,
      {"operation=\"backup\"", "file=null", "verdict=\"failed\"", "error={\"stage\":\"read\","

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -64,6 +65,8 @@ TEST(Station, LoadsThreeDrivesAndTellsEachApart) {
     EXPECT_NE(out.find(drive->Name() + ": " + verdict + "\n"), std::string::npos) << out;
   EXPECT_NE(out.find(d[1]->Name() + ": FLASH update failed on sector 1 : error code 34\n"),
             std::string::npos);
+  // The byte stuck in sector 1 (from 0), which kelvane's mismatch line numbers 2.
+  EXPECT_NE(out.find(d[2]->Name() + ": block 2 differs in 1 bytes\n"), std::string::npos) << out;
   EXPECT_TRUE(out.ends_with("\n3 drives: 1 verified, 1 mismatched, 1 failed\n  " + d[1]->Name() +
                             ": FLASH update failed on sector 1 : error code 34\n  " + d[2]->Name() +
                             ": flash does not match the file\n"))
@@ -118,10 +121,20 @@ TEST(Station, RefusesTheDriveOfAnotherModelAndLoadsTheOthers) {
   auto station =
       StartStation(dir, three.All(),
                    {"/w770", "/f8f9609f04a8803afd8f328535abdc91a0a1f8c439ad58f551ea58ab41817856a",
-                    "/jrun.jsonl", "nym_sample.s"});
+                    "/jrun.jsonl", "/t", "nym_sample.s"});
   ASSERT_TRUE(station->Wait(60s));
   EXPECT_EQ(station->status(), 1);
   const auto& d = three.drives;
+  // /t: every trace line whole, and begun with its drive's port.
+  const std::string trace = station->Stderr();
+  const std::regex traced("(" + d[0]->Name() + "|" + d[1]->Name() + "|" + d[2]->Name() +
+                          "): +[0-9]+ ms (->|<-|--) [^\\n]*\\n");
+  std::size_t lines = 0;
+  for (std::size_t at = 0, end; (end = trace.find('\n', at)) != std::string::npos; at = end + 1) {
+    EXPECT_TRUE(std::regex_match(trace.substr(at, end + 1 - at), traced)) << trace.substr(at);
+    ++lines;
+  }
+  EXPECT_GT(lines, 3 * 26u) << "each drive's requests and replies";
   const std::string refusal = "The drive is model 771, hardware revision C03; /w allows only 770";
   EXPECT_TRUE(station->Stdout().ends_with("\n3 drives: 2 verified, 0 mismatched, 1 failed\n  " +
                                           d[1]->Name() + ": " + refusal + "\n"))
@@ -136,32 +149,37 @@ TEST(Station, RefusesTheDriveOfAnotherModelAndLoadsTheOthers) {
   }
 }
 
-// On a terminal the table is redrawn in place, and the summary follows it.
+// On a terminal the table is redrawn in place, fitted to a 4-line, 59-column pane: a port name
+// without /dev/, one row and a count of the two that do not fit; the summary follows it.
 TEST(Station, RedrawsItsTableOnATerminal) {
   if (UnderWine()) GTEST_SKIP() << "a Wine console is no pseudo-terminal";
   TempDir dir;
   dir.Write("nym_sample.s", Example("nym_sample.s"));
-  Drives two(std::vector<std::vector<std::string>>(2));
+  Drives three(std::vector<std::vector<std::string>>(3));
   testing::PseudoTerminal screen;
+  const winsize pane{.ws_row = 4, .ws_col = 59, .ws_xpixel = 0, .ws_ypixel = 0};
+  ASSERT_EQ(ioctl(screen.master(), TIOCSWINSZ, &pane), 0);
   std::vector<std::string> argv = {"sh", "-c", "exec \"$0\" \"$@\" >" + screen.slavePath(),
                                    STATION_BIN};
-  for (const Drive* drive : two.All()) argv.push_back(drive->Port());
+  for (const Drive* drive : three.All()) argv.push_back(drive->Port());
   argv.push_back("nym_sample.s");
   ChildProcess station(argv, dir.path());
   const Bytes shown = screen.Receive(1 << 20, 3000);
   ASSERT_TRUE(station.Wait(30s));
   EXPECT_EQ(station.status(), 0);
   const std::string text(shown.begin(), shown.end());
-  EXPECT_NE(text.find("\x1b[3A"), std::string::npos) << "back up over the header and two rows";
-  EXPECT_NE(text.find("Port"), std::string::npos);
+  EXPECT_NE(text.find("\x1b[3A"), std::string::npos) << "back up over the header, a row, the count";
+  EXPECT_EQ(text.find("\x1b[4A"), std::string::npos) << text;
   EXPECT_NE(text.find("770123       identified"), std::string::npos) << "drawn once identified";
-  // The last drawing: both rows done, with the drive's serial number and its verdict.
+  // The last drawing: the first row done, with the drive's serial number and its verdict.
   const std::string last = text.substr(text.rfind("\x1b[3A"));
-  for (const Drive* drive : two.All())
-    EXPECT_TRUE(
-        std::regex_search(last, std::regex(drive->Name() + " +770123 +done +13/13 +verified")))
-        << text;
-  EXPECT_NE(text.find("2 drives: 2 verified, 0 mismatched, 0 failed"), std::string::npos);
+  const std::string port = three.drives[0]->Name().substr(5);  // pts/N
+  EXPECT_TRUE(std::regex_search(last, std::regex("\r" + port + " +770123 +done +13/13 +verified")))
+      << text;
+  EXPECT_NE(last.find("\r+ 2 more drives, all in the summary\x1b[K"), std::string::npos);
+  for (std::size_t at = 0; (at = text.find('\r', at)) != std::string::npos; ++at)
+    EXPECT_LE(text.find_first_of("\x1b\r\n", at + 1) - at - 1, 58u) << "wider than the pane";
+  EXPECT_NE(text.find("3 drives: 3 verified, 0 mismatched, 0 failed"), std::string::npos);
   EXPECT_EQ(station.Stdout(), "");
 }
 
