@@ -40,7 +40,7 @@ std::string S2Line(int count) {
 // the bytes after the program headers, entry point `entry`.
 std::string Elf(const std::vector<std::pair<std::uint32_t, Bytes>>& segments, std::uint32_t entry) {
   Bytes elf = Hex("7F 45 4C 46 01 01 01 00 00 00 00 00 00 00 00 00 02 00 53 00 01 00 00 00");
-  const auto put = [&elf](std::uint32_t value, int bytes) {
+  const auto put = [&elf](std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) elf.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
   };
   put(entry, 4), put(52, 4), put(0, 8), put(52, 2), put(32, 2),
