@@ -27,9 +27,9 @@
 #include <string>
 #include <vector>
 
-#include "image/md5_digest.h"
-#include "sim/drive_monitor.h"
-#include "sim/frame_codec.h"
+#include "digest/md5_digest.h"
+#include "monitor/drive_monitor.h"
+#include "monitor/frame_codec.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 

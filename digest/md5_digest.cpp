@@ -1,4 +1,4 @@
-#include "image/md5_digest.h"
+#include "digest/md5_digest.h"
 
 #include <array>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "image/sha256_digest.h"
+#include "digest/sha256_digest.h"
 
 #include <bit>
 #include <vector>

@@ -1,12 +1,12 @@
 #include <algorithm>
 #include <vector>
 
+#include "digest/sha256_digest.h"
 #include "flash/block_passes.h"
 #include "flash/firmware_source.h"
 #include "flash/prepared_image.h"
 #include "flash/procedures.h"
 #include "image/record_stream.h"
-#include "image/sha256_digest.h"
 
 namespace kelvane {
 

@@ -2,12 +2,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "digest/sha256_digest.h"
 #include "flash/block_passes.h"
 #include "flash/firmware_source.h"
 #include "flash/prepared_image.h"
 #include "flash/procedures.h"
 #include "image/digest_stamped_image.h"
-#include "image/sha256_digest.h"
 #include "link/drive_commands.h"
 #include "link/frame_exchange.h"
 

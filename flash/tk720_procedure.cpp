@@ -1,11 +1,11 @@
 #include <vector>
 
+#include "digest/sha256_digest.h"
 #include "flash/block_passes.h"
 #include "flash/firmware_source.h"
 #include "flash/prepared_image.h"
 #include "flash/procedures.h"
 #include "image/checksummed_image.h"
-#include "image/sha256_digest.h"
 #include "link/drive_commands.h"
 
 namespace kelvane {

@@ -1,12 +1,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "digest/sha256_digest.h"
 #include "flash/block_passes.h"
 #include "flash/checksum_sector.h"
 #include "flash/firmware_source.h"
 #include "flash/prepared_image.h"
 #include "flash/procedures.h"
-#include "image/sha256_digest.h"
 #include "image/word_image.h"
 #include "link/frame_exchange.h"
 

@@ -2,8 +2,8 @@
 
 #include <cstddef>
 
+#include "digest/md5_digest.h"
 #include "image/binary_file.h"
-#include "image/md5_digest.h"
 #include "link/drive_commands.h"
 
 namespace kelvane {

@@ -1,4 +1,4 @@
-#include "sim/attached_drive.h"
+#include "monitor/attached_drive.h"
 
 namespace kelvane::sim {
 

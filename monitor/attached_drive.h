@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "link/serial_line.h"
-#include "sim/drive_monitor.h"
-#include "sim/frame_codec.h"
+#include "monitor/drive_monitor.h"
+#include "monitor/frame_codec.h"
 
 namespace kelvane::sim {
 

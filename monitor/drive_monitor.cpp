@@ -1,11 +1,11 @@
-#include "sim/drive_monitor.h"
+#include "monitor/drive_monitor.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <utility>
 
-#include "sim/drive_status.h"
-#include "sim/frame_codec.h"
+#include "monitor/drive_status.h"
+#include "monitor/frame_codec.h"
 
 namespace kelvane::sim {
 

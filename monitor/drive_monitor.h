@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "sim/family_layout.h"
-#include "sim/fault_plan.h"
-#include "sim/flash_model.h"
-#include "sim/frame_codec.h"
-#include "sim/identity.h"
+#include "monitor/family_layout.h"
+#include "monitor/fault_plan.h"
+#include "monitor/flash_model.h"
+#include "monitor/frame_codec.h"
+#include "monitor/identity.h"
 
 namespace kelvane::sim {
 

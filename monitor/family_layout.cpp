@@ -1,4 +1,4 @@
-#include "sim/family_layout.h"
+#include "monitor/family_layout.h"
 
 #include <array>
 

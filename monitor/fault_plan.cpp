@@ -1,9 +1,9 @@
-#include "sim/fault_plan.h"
+#include "monitor/fault_plan.h"
 
 #include <algorithm>
 #include <array>
 
-#include "sim/number_text.h"
+#include "monitor/number_text.h"
 
 namespace kelvane::sim {
 

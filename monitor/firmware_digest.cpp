@@ -1,8 +1,8 @@
-#include "sim/firmware_digest.h"
+#include "monitor/firmware_digest.h"
 
 #include <algorithm>
 
-#include "image/md5_digest.h"
+#include "digest/md5_digest.h"
 
 namespace kelvane::sim {
 

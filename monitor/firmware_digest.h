@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "sim/flash_model.h"
+#include "monitor/flash_model.h"
 
 namespace kelvane::sim {
 

@@ -1,8 +1,8 @@
-#include "sim/flash_model.h"
+#include "monitor/flash_model.h"
 
 #include <algorithm>
 
-#include "sim/drive_status.h"
+#include "monitor/drive_status.h"
 
 namespace kelvane::sim {
 

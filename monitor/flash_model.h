@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "sim/family_layout.h"
+#include "monitor/family_layout.h"
 
 namespace kelvane::sim {
 

@@ -1,4 +1,4 @@
-#include "sim/frame_codec.h"
+#include "monitor/frame_codec.h"
 
 namespace kelvane::sim {
 

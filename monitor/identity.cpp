@@ -1,12 +1,12 @@
-#include "sim/identity.h"
+#include "monitor/identity.h"
 
 #include <algorithm>
 #include <bit>
 #include <cctype>
 #include <string>
 
-#include "sim/firmware_digest.h"
-#include "sim/number_text.h"
+#include "monitor/firmware_digest.h"
+#include "monitor/number_text.h"
 
 namespace kelvane::sim {
 

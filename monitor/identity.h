@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/family_layout.h"
-#include "sim/flash_model.h"
+#include "monitor/family_layout.h"
+#include "monitor/flash_model.h"
 
 namespace kelvane::sim {
 

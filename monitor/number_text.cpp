@@ -1,4 +1,4 @@
-#include "sim/number_text.h"
+#include "monitor/number_text.h"
 
 #include <cerrno>
 #include <cmath>

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "digest/sha256_digest.h"
 #include "flash/run_report.h"
-#include "image/sha256_digest.h"
 
 namespace kelvane {
 

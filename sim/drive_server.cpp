@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/drive_monitor.h"
-#include "sim/frame_codec.h"
+#include "monitor/drive_monitor.h"
+#include "monitor/frame_codec.h"
 #include "sim/line.h"
 
 namespace kelvane::sim {

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "sim/flash_model.h"
-#include "sim/number_text.h"
+#include "monitor/flash_model.h"
+#include "monitor/number_text.h"
 
 namespace kelvane::sim {
 

@@ -6,9 +6,9 @@
 #include <span>
 #include <string>
 
-#include "sim/family_layout.h"
-#include "sim/fault_plan.h"
-#include "sim/identity.h"
+#include "monitor/family_layout.h"
+#include "monitor/fault_plan.h"
+#include "monitor/identity.h"
 
 namespace kelvane::sim {
 

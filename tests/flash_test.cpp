@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "flash/firmware_backup.h"
+#include "monitor/attached_drive.h"
 #include "run/drive_families.h"
 #include "run/drive_run.h"
-#include "sim/attached_drive.h"
 
 // The block passes, the procedures, backup and the link's retries against drive-sim's monitor
 // attached in-process, each fault on the request drive-sim's own option names. The texts are the

@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "link/drive_commands.h"
-#include "sim/frame_codec.h"
+#include "monitor/frame_codec.h"
 #include "unit_support.h"
 
 namespace kelvane {

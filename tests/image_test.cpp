@@ -7,6 +7,8 @@
 #include <string>
 #include <tuple>
 
+#include "digest/md5_digest.h"
+#include "digest/sha256_digest.h"
 #include "flash/block_families.h"
 #include "flash/block_passes.h"
 #include "image/binary_file.h"
@@ -14,9 +16,7 @@
 #include "image/digest_stamped_image.h"
 #include "image/elf_file.h"
 #include "image/intel_hex.h"
-#include "image/md5_digest.h"
 #include "image/record_stream.h"
-#include "image/sha256_digest.h"
 #include "image/word_image.h"
 #include "unit_support.h"
 

@@ -106,7 +106,8 @@ struct Fault {
 };
 
 std::vector<Fault> FaultRows() {
-  const Family &nym = FAMILIES[NYM], &tl3xx = FAMILIES[TL3XX], &s27 = FAMILIES[S27], &digest = FAMILIES[DIGEST];
+  const Family &nym = FAMILIES[NYM], &tl3xx = FAMILIES[TL3XX], &s27 = FAMILIES[S27],
+               &digest = FAMILIES[DIGEST];
   std::vector<Fault> rows;
   // clang-format off
   for (int i = NYM; i <= DIGEST; ++i) {
