@@ -192,8 +192,9 @@ bool Cooked(const Drive& drive) {
   return cooked;
 }
 
-// Ctrl-C in the middle of the write pass: the run stops before the next block, gives the port
-// its settings back, journals "interrupted" and ends with status 130.
+// Ctrl-C (or, for the station, the TERM a service manager sends) in the middle of the write
+// pass: the run stops before the next block, gives the port its settings back, journals
+// "interrupted" and ends with status 130.
 TEST(Station, CtrlCStopsBothProgramsAtABlock) {
   if (UnderWine()) GTEST_SKIP() << "Wine has no SIGINT of its own";
   for (const bool station : {false, true}) {
@@ -205,7 +206,7 @@ TEST(Station, CtrlCStopsBothProgramsAtABlock) {
                        : StartLoader(dir, paced.drives[0].get(), {"/jrun.jsonl", "nym_sample.s"});
     // Into a pipe the progress lines leave in blocks: the drives' logs tell how far the runs got.
     for (const Drive* drive : paced.All()) ASSERT_TRUE(drive->Reached("WRITE 0x00000100"));
-    run->Signal(SIGINT);
+    run->Signal(station ? SIGTERM : SIGINT);
     ASSERT_TRUE(run->Wait(10s));
     EXPECT_EQ(run->status(), 130) << station;
     const std::string out = run->Stdout();
