@@ -20,10 +20,10 @@ A call holds no lock of the interpreter while it talks to the drive, so
 several threads may load several drives at once; each run's events reach the
 callback given to that run, so a station always knows which drive an event is
 from. A :class:`Stop` stops the runs that hold it from any thread or from a
-signal handler. An exception raised by the callback (``KeyboardInterrupt``
-too, when Ctrl-C reaches a run in the main thread) stops that run at its next
-block or link attempt, the port given its settings back, and is then raised
-from the call.
+signal handler. An exception raised by the callback stops that run at its
+next block or link attempt, the port given its settings back, and is then
+raised from the call; so does Ctrl-C during a call on the main thread, raising
+``KeyboardInterrupt`` once the run has ended.
 
 A firmware file named by its path is read and checked afresh by each call; an
 :class:`Image` is read and checked once and may then serve any number of
@@ -41,6 +41,7 @@ import dataclasses
 import enum
 import os
 import re
+import signal
 import threading
 
 __all__ = [
@@ -458,7 +459,7 @@ class _Events:
                 event = pointer.contents
                 if 0 <= event.kind < len(_KINDS):  # kinds of a later library are not passed on
                     self.on_event(self._copied(event))
-        except BaseException as exception:  # Ctrl-C included: the port gets its settings back
+        except BaseException as exception:  # the port gets its settings back all the same
             self.exception = exception
             _lib().kelvane_stop_request(self.token)
 
@@ -480,6 +481,28 @@ class _Events:
             code=None if event.code < 0 else event.code,
             verdict=_verdict_text(event.verdict) if kind is EventKind.VERDICT else "",
         )
+
+
+class _CtrlC:
+    """Ctrl-C during a run on the main thread, while Python's own handler has
+    it: the run is stopped as kelvane stops, its port given its settings back,
+    and KeyboardInterrupt raised once it has ended. The handler runs at the
+    run's next event; raised there, the exception could escape the callback
+    before it could be caught, and be lost."""
+
+    def __init__(self, token):
+        self.token, self.pressed, self.previous = token, False, None
+        if (threading.current_thread() is threading.main_thread()
+                and signal.getsignal(signal.SIGINT) is signal.default_int_handler):
+            self.previous = signal.signal(signal.SIGINT, self._pressed)
+
+    def _pressed(self, number, frame):
+        self.pressed = True
+        _lib().kelvane_stop_request(self.token)
+
+    def restore(self):
+        if self.previous is not None:
+            signal.signal(signal.SIGINT, self.previous)
 
 
 def _run(operation, port, family, *, image=None, backup_path=None, baud=38400, attempts=1000,
@@ -511,12 +534,13 @@ def _run(operation, port, family, *, image=None, backup_path=None, baud=38400, a
         job.image = image._handle
     token = lib.kelvane_stop_new()
     events = _Events(os.fspath(port), on_event, token)
-    # Always called, even without on_event: Ctrl-C on the main thread is noticed there.
+    # Always called, even without on_event: a signal handler on the main thread runs there.
     job.on_event = _EventFn(events)
     job.stop = token
     result = _Result(size=ctypes.sizeof(_Result))
     if stop is not None:
         stop._hold(token)
+    ctrl_c = _CtrlC(token)
     try:
         status = lib.kelvane_run(ctypes.byref(job), ctypes.byref(result))
         if status == -1:
@@ -535,6 +559,7 @@ def _run(operation, port, family, *, image=None, backup_path=None, baud=38400, a
             code=None if result.code < 0 else result.code,
         )
     finally:
+        ctrl_c.restore()
         if stop is not None:
             stop._let_go(token)
         lib.kelvane_result_free(ctypes.byref(result))
@@ -543,6 +568,8 @@ def _run(operation, port, family, *, image=None, backup_path=None, baud=38400, a
             image._done()
     if events.exception is not None:
         raise events.exception
+    if ctrl_c.pressed:
+        raise KeyboardInterrupt
     return outcome
 
 
