@@ -229,7 +229,8 @@ typedef struct kelvane_result {
   /* The SHA-256 of the firmware file, 64 lower-case hex digits; "" for a run
    * that sends no file. */
   const char* file_sha256;
-  /* Owned by the library; freed by kelvane_result_free. */
+  /* Owned by the library; freed by kelvane_result_free. NULL in a result
+   * not yet run with: zero the whole struct before setting `size`. */
   void* internal;
 } kelvane_result;
 
