@@ -82,7 +82,14 @@ else
   for i in "${!cases[@]}"; do
     wine reg add 'HKLM\Software\Wine\Ports' /v "COM1$i" /t REG_SZ /d "$dir/com$i" /f >/dev/null
   done
+  # Wine makes dosdevices/comN when its server starts, a moment after.
   wineserver -k 2>/dev/null || true
   wineserver -w
+  wineserver -p >/dev/null 2>&1
+  wine reg query 'HKLM\Software\Wine\Ports' /v COM17 >/dev/null
+  for _ in $(seq 50); do
+    [[ $(readlink "$WINEPREFIX/dosdevices/com17" || true) == "$dir/com7" ]] && break
+    sleep 0.2
+  done
   wine "$test" "$(winepath -w "$examples")" "$(winepath -w "$dir/expected")" COM1{0..7}
 fi
