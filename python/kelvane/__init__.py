@@ -128,7 +128,8 @@ class Result:
     """How a run ended.
 
     ``verdict`` is the journal's word for it ("verified", also for an
-    identity shown and a backup saved; "mismatch", "failed", "no link", ...)
+    identity shown and a backup saved; "mismatch", "failed", "no-link",
+    "port-failed", "file-refused", "wrong-drive", "interrupted")
     and ``status`` kelvane's exit status for the run: 0 when the run reached
     its verdict (2 for a mismatch with ``strict``), 130 after a stop (1 on
     Windows), 1 for anything else. ``error`` is the failure's line as kelvane
