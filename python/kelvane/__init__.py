@@ -395,8 +395,9 @@ class Image:
     A refused file makes an Image too: its ``error`` holds the lines kelvane
     prints for it, joined by "\\n" ("" for a file that was taken), and a run
     given it ends with the verdict "file-refused", opening no port. A digest
-    drive's image is stamped with the time it was made. :meth:`close` (or the
-    end of a ``with`` block) gives the library's copy back once no run uses it.
+    drive's image is stamped with the time it was made. ``family`` and
+    ``path`` are those it was made from. :meth:`close` (or the end of a
+    ``with`` block) gives the library's copy back once no run uses it.
     """
 
     def __init__(self, file, family="nym"):
