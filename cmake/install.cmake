@@ -1,12 +1,30 @@
-# What `cmake --install` puts under the prefix. The installed programs read
-# nothing from the source or build tree: the examples are copies.
+# What `cmake --install` puts under the prefix, in four components that the
+# .deb splits into packages of their own (packages.cmake); every other install
+# takes all four. The installed programs read nothing from the source or build
+# tree: the examples are copies.
 #
-#   Linux:   bin/kelvane, bin/kelvane-station, bin/drive-sim,
-#            share/man/man1/{kelvane,kelvane-station,drive-sim}.1,
-#            share/doc/kelvane/README.md and share/doc/kelvane/examples/
-#   Windows: kelvane.exe, kelvane-station.exe, README.md and examples/ side
-#            by side, as a zip is unpacked
+#   programs  Linux: bin/kelvane, bin/kelvane-station, bin/drive-sim,
+#             share/man/man1/{kelvane,kelvane-station,drive-sim}.1,
+#             share/doc/kelvane/README.md and share/doc/kelvane/examples/
+#             Windows: kelvane.exe, kelvane-station.exe, README.md and
+#             examples/ side by side, as a zip is unpacked
+#   library   lib/libkelvane.so.1 and its real file; kelvane.dll
+#   dev       include/kelvane.h, lib/libkelvane.so, lib/pkgconfig/kelvane.pc,
+#             share/man/man3/kelvane.3; kelvane.h and libkelvane.dll.a
+#   python    lib/python3/dist-packages/kelvane/ (KELVANE_PYTHON_DIR);
+#             kelvane/ beside the .exe files
+#
+# -DKELVANE_DEBIAN=ON (with -DCMAKE_INSTALL_PREFIX=/usr, so that the library
+# goes to lib/<multiarch>) installs as Debian's policy wants it: manual pages
+# compressed, and a copyright file and changelog in each package's doc folder.
 include(GNUInstallDirs)
+
+option(KELVANE_DEBIAN "Install for the Debian packages: compressed manual pages, copyright and changelog" OFF)
+set(KELVANE_PYTHON_DIR lib/python3/dist-packages CACHE STRING
+  "Where under the prefix the Python module goes (Debian's python3 searches /usr/lib/python3/dist-packages)")
+set(KELVANE_PACKAGE_CONTACT "Kelvane developers <kelvane@example.org>"
+  CACHE STRING "Maintainer named in the .deb and its changelog")
+set(KELVANE_DEB_RELEASE 1)
 
 set(KELVANE_EXAMPLES
   examples/nym_sample.s
@@ -15,16 +33,53 @@ set(KELVANE_EXAMPLES
   examples/tk720_sample.bin
   examples/tk720_digest_sample.bin)
 
-if(WIN32)
-  install(TARGETS kelvane kelvane-station RUNTIME DESTINATION .)
-  install(FILES README.md DESTINATION .)
-  install(FILES ${KELVANE_EXAMPLES} DESTINATION examples)
-elseif(NOT KELVANE_FUZZ)
-  install(TARGETS kelvane kelvane-station drive-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES man/kelvane.1 man/kelvane-station.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/man/drive-sim.1)
-    install(FILES man/drive-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# A manual page into share/man/manN, compressed for Debian (gzip -9n: no name
+# or time stamp inside, so the same page gives the same package).
+function(kelvane_install_man page component)
+  get_filename_component(name ${page} NAME)
+  string(REGEX REPLACE ".*\\." "" section ${name})
+  if(KELVANE_DEBIAN)
+    set(compressed ${CMAKE_BINARY_DIR}/man/${name}.gz)
+    file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/man)
+    execute_process(COMMAND gzip -9n -c INPUT_FILE ${CMAKE_CURRENT_SOURCE_DIR}/${page}
+      OUTPUT_FILE ${compressed} COMMAND_ERROR_IS_FATAL ANY)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${page})
+    set(page ${compressed})
   endif()
-  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES ${KELVANE_EXAMPLES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
+endfunction()
+
+# Debian wants /usr/share/doc/PACKAGE/copyright and changelog.Debian.gz in
+# every package; lintian's overrides sit beside them.
+if(KELVANE_DEBIAN)
+  string(TIMESTAMP KELVANE_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  configure_file(cmake/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog.Debian @ONLY)
+  execute_process(COMMAND gzip -9n -f ${CMAKE_BINARY_DIR}/debian/changelog.Debian
+    COMMAND_ERROR_IS_FATAL ANY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS cmake/debian/changelog.in)
 endif()
+function(kelvane_install_debian_docs component package)
+  if(KELVANE_DEBIAN)
+    install(FILES cmake/debian/copyright ${CMAKE_BINARY_DIR}/debian/changelog.Debian.gz
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+    configure_file(cmake/debian/lintian-overrides.in ${CMAKE_BINARY_DIR}/debian/${package} @ONLY)
+    install(FILES ${CMAKE_BINARY_DIR}/debian/${package}
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT ${component})
+  endif()
+endfunction()
+
+if(WIN32)
+  install(TARGETS kelvane kelvane-station RUNTIME DESTINATION . COMPONENT programs)
+  install(FILES README.md DESTINATION . COMPONENT programs)
+  install(FILES ${KELVANE_EXAMPLES} DESTINATION examples COMPONENT programs)
+elseif(NOT KELVANE_FUZZ)
+  install(TARGETS kelvane kelvane-station drive-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    COMPONENT programs)
+  foreach(page kelvane.1 kelvane-station.1 drive-sim.1)
+    kelvane_install_man(man/${page} programs)
+  endforeach()
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT programs)
+  install(FILES ${KELVANE_EXAMPLES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT programs)
+  kelvane_install_debian_docs(programs kelvane)
+endif()
+

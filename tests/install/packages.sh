@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What the three packages hold, file by file, with the version in every name;
-# the static programs need no shared library, kelvane.exe and
-# kelvane-station.exe are stripped and carry their version resource.
+# lintian finds no error in the .deb; the static programs need no shared
+# library, kelvane.exe and kelvane-station.exe are stripped and carry their
+# version resource.
 #   tests/install/packages.sh DIR     (what scripts/make-packages wrote)
 set -euo pipefail
 dir=$1
@@ -20,8 +21,13 @@ same() {
 
 deb=$dir/kelvane_${version}-1_amd64.deb
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | same "./usr/bin/kelvane ./usr/bin/kelvane-station ./usr/bin/drive-sim
-  ${pages//man1/./usr/share/man/man1} ./usr/share/doc/kelvane/README.md
+  $(sed -e 's|man1|./usr/share/man/man1|g' -e 's| |.gz |g' <<<"$pages ") ./usr/share/doc/kelvane/README.md
+  ./usr/share/doc/kelvane/copyright ./usr/share/doc/kelvane/changelog.Debian.gz
+  ./usr/share/lintian/overrides/kelvane
   $(sed 's|examples/|./usr/share/doc/kelvane/examples/|g' <<<"$samples")" "$deb"
+# Errors only: the warnings and notes are for Debian's own archive to weigh.
+lintian "$deb" >"$work/lintian" 2>&1 || true
+! grep '^E:' "$work/lintian" || fail "$deb: lintian finds errors"
 dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "$deb: no computed dependencies"
 
 tgz=$dir/kelvane-${version}-linux-x86_64-static.tar.gz
