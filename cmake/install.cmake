@@ -60,6 +60,7 @@ if(KELVANE_DEBIAN)
 endif()
 function(kelvane_install_debian_docs component package)
   if(KELVANE_DEBIAN)
+    list(JOIN ARGN "\n" KELVANE_EXTRA_OVERRIDES)
     install(FILES cmake/debian/copyright ${CMAKE_BINARY_DIR}/debian/changelog.Debian.gz
       DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
     configure_file(cmake/debian/lintian-overrides.in ${CMAKE_BINARY_DIR}/debian/${package} @ONLY)
@@ -83,3 +84,43 @@ elseif(NOT KELVANE_FUZZ)
   kelvane_install_debian_docs(programs kelvane)
 endif()
 
+# The C library for test stations, its header, pkg-config file and manual
+# page, and the Python module over it.
+if(TARGET kelvane_shared)
+  if(WIN32)
+    install(TARGETS kelvane_shared RUNTIME DESTINATION . COMPONENT library
+      ARCHIVE DESTINATION . COMPONENT dev)
+    install(FILES api/kelvane.h DESTINATION . COMPONENT dev)
+  else()
+    install(TARGETS kelvane_shared LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+      COMPONENT library NAMELINK_COMPONENT dev)
+    install(FILES api/kelvane.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
+    # kelvane.pc names the prefix the library is installed under, known only
+    # when installing: `cmake --install --prefix` may differ from the
+    # configured one.
+    install(CODE "
+      set(PROJECT_VERSION ${PROJECT_VERSION})
+      set(CMAKE_INSTALL_LIBDIR ${CMAKE_INSTALL_LIBDIR})
+      set(CMAKE_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR})
+      configure_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/kelvane.pc.in
+        ${CMAKE_BINARY_DIR}/install/kelvane.pc @ONLY)" COMPONENT dev)
+    install(FILES ${CMAKE_BINARY_DIR}/install/kelvane.pc
+      DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/man/kelvane.3)
+      kelvane_install_man(man/kelvane.3 dev)
+    endif()
+    # CPack's postinst and postrm call ldconfig besides the package's trigger.
+    kelvane_install_debian_docs(library libkelvane1
+      "# CPack's maintainer scripts run ldconfig, which the trigger makes redundant, not wrong."
+      "libkelvane1: maintscript-calls-ldconfig")
+    kelvane_install_debian_docs(dev libkelvane-dev)
+  endif()
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/python/kelvane/__init__.py)
+    if(WIN32)
+      set(KELVANE_PYTHON_DIR .)
+    endif()
+    install(DIRECTORY python/kelvane DESTINATION ${KELVANE_PYTHON_DIR} COMPONENT python
+      FILES_MATCHING PATTERN "*.py" PATTERN __pycache__ EXCLUDE)
+    kelvane_install_debian_docs(python python3-kelvane)
+  endif()
+endif()
