@@ -168,8 +168,8 @@ typedef void (*kelvane_event_fn)(const kelvane_event* event, void* user);
 typedef enum kelvane_operation {
   KELVANE_LOAD = 0,             /* write the image, then verify as its family does */
   KELVANE_VERIFY = 1,           /* compare only (kelvane /v) */
-  KELVANE_CLEAR_ALL = 2,        /* Nym: erase the whole flash (kelvane /a) */
-  KELVANE_CLEAR_PARAMETERS = 3, /* Nym: erase the parameters section (kelvane /d) */
+  KELVANE_CLEAR_ALL = 2,        /* Nym: erase the whole flash (kelvane /d) */
+  KELVANE_CLEAR_PARAMETERS = 3, /* Nym: erase the parameters section (kelvane /p) */
   KELVANE_BACKUP = 4,           /* read the firmware out into backup_path (kelvane /u) */
   KELVANE_IDENTIFY = 5          /* make the link, report the identity (kelvane /i) */
 } kelvane_operation;
@@ -229,7 +229,8 @@ typedef struct kelvane_result {
   /* The SHA-256 of the firmware file, 64 lower-case hex digits; "" for a run
    * that sends no file. */
   const char* file_sha256;
-  /* Owned by the library; freed by kelvane_result_free. */
+  /* Owned by the library; freed by kelvane_result_free. NULL in a result
+   * not yet run with: zero the whole struct before setting `size`. */
   void* internal;
 } kelvane_result;
 

@@ -6,7 +6,8 @@
 // time against a drive-sim that paces its replies like that line beside a bare
 // client sending the same frames, and our MD5 beside OpenSSL's. Then the
 // station: the Nym sample into 8 drive-sims paced at 115200 baud against
-// kelvane into one, and its peak memory with 64 unpaced drives. Every figure
+// kelvane into one, and its peak memory with 64 unpaced drives. And the /d
+// clear through the C library (kelvane_run) beside kelvane's own CPU. Every figure
 // is the median of several runs: the machine is often shared.
 //
 //   kelvane_bench [runs]      (5 runs unless told; bench/run.sh builds it)
@@ -83,16 +84,21 @@ struct LoadRun {
   long peakRssKiB = 0;
 };
 
-// kelvane /d from start to exit; nothing when it did not reach a clean
-// verdict, for then it measured something else.
-std::optional<LoadRun> RunLoader(bool paced) {
+// kelvane /d from start to exit, or (`library`) the same clear through
+// kelvane_run; nothing when it did not reach a clean verdict, for then it
+// measured something else.
+std::optional<LoadRun> RunLoader(bool paced, bool library = false) {
   ChildProcess drive(DriveArgs(paced));
   const std::string port = PortOf(drive);
   if (port.empty()) return std::nullopt;
   const Clock::time_point start = Clock::now();
-  ChildProcess loader({KELVANE_BIN, "/d", "/b" + std::to_string(LINE_BAUD), "/c" + port});
+  const std::string baud = std::to_string(LINE_BAUD);
+  ChildProcess loader(library
+                          ? std::vector<std::string>{LIBRARY_LOAD_BIN, port, baud}
+                          : std::vector<std::string>{KELVANE_BIN, "/d", "/b" + baud, "/c" + port});
   if (!loader.Wait(RUN_LIMIT) || loader.status() != 0 ||
-      loader.Stdout().find("Firmware was successufully verifyed") == std::string::npos) {
+      (!library &&
+       loader.Stdout().find("Firmware was successufully verifyed") == std::string::npos)) {
     return std::nullopt;
   }
   return LoadRun{SecondsSince(start), loader.cpuSeconds(), loader.peakRssKiB()};
@@ -264,21 +270,24 @@ std::optional<std::string> RunStationFigures(int runs) {
 }
 
 int Run(int runs) {
-  std::vector<double> cpu, rss, pacedWall, pacedCpu, bareWall, backupCpu, oursMd5, opensslMd5;
+  std::vector<double> cpu, libraryCpu, rss, pacedWall, pacedCpu, bareWall, backupCpu, oursMd5,
+      opensslMd5;
   std::size_t wireBytes = 0, backupWireBytes = 0;
   // The three loads take turns, so that a burst of other work on the machine
   // spreads over every figure instead of spoiling one.
   for (int r = 0; r < runs; ++r) {
     const std::optional<LoadRun> unpaced = RunLoader(false);
+    const std::optional<LoadRun> library = RunLoader(false, true);
     const std::optional<LoadRun> paced = RunLoader(true);
     const std::optional<double> bare = RunBareClient(wireBytes);
     const std::optional<double> backup = RunBackup(backupWireBytes);
-    if (!unpaced || !paced || !bare || !backup) {
+    if (!unpaced || !library || !paced || !bare || !backup) {
       std::fprintf(stderr, "kelvane_bench: a /d or /u run did not finish cleanly\n");
       return 1;
     }
     backupCpu.push_back(*backup);
     cpu.push_back(unpaced->cpuSeconds);
+    libraryCpu.push_back(library->cpuSeconds);
     rss.push_back(static_cast<double>(unpaced->peakRssKiB));
     pacedWall.push_back(paced->wallSeconds);
     pacedCpu.push_back(paced->cpuSeconds);
@@ -340,6 +349,11 @@ int Run(int runs) {
       "  (goal >= 0.85: %s)\n",
       64 / Median(oursMd5), 64 / Median(opensslMd5), md5, Goal(md5 >= 0.85));
   std::printf("  loader peak memory (max RSS) of the /d run: %.0f KiB\n", Median(rss));
+  const double library = Median(libraryCpu) / Median(cpu);
+  std::printf(
+      "  the same clear through libkelvane (kelvane_run): CPU %.1f ms = %.3f x kelvane's"
+      "  (goal <= 1.05: %s)\n",
+      Median(libraryCpu) * 1e3, library, Goal(library <= 1.05));
   const double backupWire = static_cast<double>(backupWireBytes) * 10.0 / LINE_BAUD;
   const double backupShare = 100.0 * Median(backupCpu) / backupWire;
   std::printf(

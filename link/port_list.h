@@ -17,4 +17,8 @@ struct SerialPortEntry {
 // platform file implements it (port_list_posix.cpp or port_list_win32.cpp).
 std::vector<SerialPortEntry> ListSerialPorts();
 
+// The port's line in a listing, without its line end: the /c option that
+// names it, then what it is and, where known, who made the adapter.
+std::string ListingLine(const SerialPortEntry& port);
+
 }  // namespace kelvane

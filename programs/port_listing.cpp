@@ -11,11 +11,7 @@ void PrintSerialPorts(std::FILE* out) {
     return;
   }
   std::fputs("Serial ports:\r\n", out);
-  for (const SerialPortEntry& port : ports) {
-    std::fprintf(out, "  %-16s %s", port.argument.c_str(), port.device.c_str());
-    if (!port.maker.empty()) std::fprintf(out, "  (%s)", port.maker.c_str());
-    std::fputs("\r\n", out);
-  }
+  for (const SerialPortEntry& port : ports) std::fprintf(out, "%s\r\n", ListingLine(port).c_str());
   std::fflush(out);
 }
 

@@ -10,54 +10,6 @@ namespace kelvane {
 
 namespace {
 
-const char* VerdictName(Verdict verdict) {
-  switch (verdict) {
-    case Verdict::Verified:
-    case Verdict::IdentityShown:
-    case Verdict::BackupSaved:
-      // Lines written before identify and backup had verdicts of their own
-      // say "verified" for them; readers of the journal match that word.
-      return "verified";
-    case Verdict::Mismatch:
-      return "mismatch";
-    case Verdict::Failed:
-      return "failed";
-    case Verdict::NoLink:
-      return "no-link";
-    case Verdict::PortFailed:
-      return "port-failed";
-    case Verdict::FileRefused:
-      return "file-refused";
-    case Verdict::WrongDrive:
-      return "wrong-drive";
-    case Verdict::Interrupted:
-      break;
-  }
-  return "interrupted";
-}
-
-const char* StageName(Stage stage) {
-  switch (stage) {
-    case Stage::Write:
-      return "write";
-    case Stage::Read:
-      return "read";
-    case Stage::ChecksumSector:
-      return "checksum-sector";
-    case Stage::Digest:
-      return "digest";
-    case Stage::Link:
-      return "link";
-    case Stage::Port:
-      return "port";
-    case Stage::Identity:
-      return "identity";
-    case Stage::File:
-      break;
-  }
-  return "file";
-}
-
 void Escape(std::string& json, unsigned codePoint) {
   char escape[8];
   std::snprintf(escape, sizeof escape, "\\u%04x", codePoint);
@@ -158,6 +110,54 @@ std::string IsoTime(std::chrono::system_clock::time_point time) {
 }
 
 }  // namespace
+
+const char* VerdictName(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::Verified:
+    case Verdict::IdentityShown:
+    case Verdict::BackupSaved:
+      // Lines written before identify and backup had verdicts of their own
+      // say "verified" for them; readers of the journal match that word.
+      return "verified";
+    case Verdict::Mismatch:
+      return "mismatch";
+    case Verdict::Failed:
+      return "failed";
+    case Verdict::NoLink:
+      return "no-link";
+    case Verdict::PortFailed:
+      return "port-failed";
+    case Verdict::FileRefused:
+      return "file-refused";
+    case Verdict::WrongDrive:
+      return "wrong-drive";
+    case Verdict::Interrupted:
+      break;
+  }
+  return "interrupted";
+}
+
+const char* StageName(Stage stage) {
+  switch (stage) {
+    case Stage::Write:
+      return "write";
+    case Stage::Read:
+      return "read";
+    case Stage::ChecksumSector:
+      return "checksum-sector";
+    case Stage::Digest:
+      return "digest";
+    case Stage::Link:
+      return "link";
+    case Stage::Port:
+      return "port";
+    case Stage::Identity:
+      return "identity";
+    case Stage::File:
+      break;
+  }
+  return "file";
+}
 
 std::string JournalLine(const JournalEntry& entry) {
   std::string json = "{";

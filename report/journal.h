@@ -37,6 +37,12 @@ struct JournalEntry {
   bool backsUp = false;
 };
 
+// The journal's words for a verdict ("verified" also for an identity shown
+// and a backup saved) and for the stage a run failed at; the C library's
+// results say the same.
+const char* VerdictName(Verdict verdict);
+const char* StageName(Stage stage);
+
 // The entry as one line of JSON, keys in a fixed order, ended by "\n". Pure
 // ASCII whatever the drive or the command line handed in: an identity byte
 // that is no printable ASCII character is written as \u00XX (the raw reply

@@ -18,11 +18,13 @@ export UBSAN_OPTIONS="exitcode=86:log_path=$reports/ubsan:print_stacktrace=1:hal
 status=0
 (cd "$build" && ctest --output-on-failure -j2) || status=1
 
-# The station's threads share the prepared image, the board and the journal.
+# The station's threads share the prepared image, the board and the journal;
+# the C library's eight threads share two images and a stop token.
 cmake -S . -B "$tsan_build" -DKELVANE_TSAN=ON >/dev/null
-cmake --build "$tsan_build" -j2 --target kelvane kelvane-station drive-sim kelvane_e2e_tests
+cmake --build "$tsan_build" -j2 --target kelvane kelvane-station drive-sim kelvane_e2e_tests \
+  kelvane_capi_test
 export TSAN_OPTIONS="exitcode=86:log_path=$reports/tsan:halt_on_error=1:second_deadlock_stack=1"
-(cd "$tsan_build" && ctest --output-on-failure -j2 -R 'Station') || status=1
+(cd "$tsan_build" && ctest --output-on-failure -j2 -R 'Station|^capi$') || status=1
 if compgen -G "$reports/*" >/dev/null; then cat "$reports"/* >&2 && status=1
 else echo "sanitizers: no reports"; fi
 rm -rf "$reports"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# kelvane.exe on its own (and kelvane-station.exe's DLLs): system DLLs only, lines ending in exactly CR LF (a
-# text-mode stdout would make "\r\n" CR CR LF), ports that cannot be named,
+# kelvane.exe on its own (and kelvane-station.exe, kelvane.dll: system DLLs only), lines ending in
+# exactly CR LF (a text-mode stdout would make "\r\n" CR CR LF), ports that cannot be named,
 # do not exist or are no serial port end the run as a failed open, and why.
 #   KELVANE_WINDOWS_BUILD  cross build with bin/kelvane.exe (default build-windows)
 set -euo pipefail
@@ -11,7 +11,7 @@ exe=$windows_build/bin/kelvane.exe
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-for program in "$exe" "$windows_build/bin/kelvane-station.exe"; do
+for program in "$exe" "$windows_build/bin/kelvane-station.exe" "$windows_build/bin/kelvane.dll"; do
   for dll in $(x86_64-w64-mingw32-objdump -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
     [[ ${dll,,} =~ ^(kernel32|msvcrt|ucrtbase|api-ms-win-.*|advapi32|ntdll)\.dll$ ]] ||
       fail "${program##*/} needs $dll, which Windows does not ship"
