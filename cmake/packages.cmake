@@ -62,6 +62,15 @@ else()
   # Debian runs ldconfig by trigger; the postinst and postrm that CPack adds
   # call it as well, redundant but harmless (see the lintian overrides).
   set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian/triggers)
+  # Its symbols file: each exported function there since this version, so a
+  # program built against it depends on at least this one.
+  if(TARGET kelvane_shared AND KELVANE_DEBIAN)
+    set(KELVANE_SYMBOLS_FILE ${CMAKE_BINARY_DIR}/debian/symbols)
+    add_custom_command(TARGET kelvane_shared POST_BUILD VERBATIM COMMAND sh -c
+      "{ echo 'libkelvane.so.1 ${KELVANE_LIBRARY_PACKAGE} #MINVER#'; echo '* Build-Depends-Package: libkelvane-dev'; nm -D --defined-only \"$1\" | awk '{print \" \" $3 \"@Base ${PROJECT_VERSION}\"}'; } >\"$2\""
+      sh $<TARGET_FILE:kelvane_shared> ${KELVANE_SYMBOLS_FILE})
+    list(APPEND CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${KELVANE_SYMBOLS_FILE})
+  endif()
   string(CONCAT CPACK_DEBIAN_LIBRARY_DESCRIPTION "${KELVANE_PACKAGE_SUMMARY} - shared library\n"
     "${KELVANE_LIBRARY_TEXT}This package holds the shared library.")
   set(CPACK_DEBIAN_DEV_PACKAGE_NAME libkelvane-dev)
