@@ -2,7 +2,7 @@
 its own paced at 115200 baud, against one thread loading one such drive-sim: the wall time of the
 eight over the one's (goal: at most 1.15 x), the median of each over the runs, which take turns.
 
-    KELVANE_LIBRARY=build/lib/libkelvane.so.1 DRIVE_SIM_BIN=build/bin/drive-sim \\
+    KELVANE_LIBRARY=build/libkelvane.so.1 DRIVE_SIM_BIN=build/bin/drive-sim \\
         python3 bench/python_threads.py [runs]
 
 bench/run.sh runs it after the other loads, with the paths of its own build. Like them it

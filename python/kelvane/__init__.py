@@ -39,6 +39,7 @@ import ctypes
 import ctypes.util
 import dataclasses
 import enum
+import hashlib
 import os
 import re
 import signal
@@ -127,7 +128,8 @@ class Result:
     """How a run ended.
 
     ``verdict`` is the journal's word for it ("verified", also for an
-    identity shown and a backup saved; "mismatch", "failed", "no link", ...)
+    identity shown and a backup saved; "mismatch", "failed", "no-link",
+    "port-failed", "file-refused", "wrong-drive", "interrupted")
     and ``status`` kelvane's exit status for the run: 0 when the run reached
     its verdict (2 for a mismatch with ``strict``), 130 after a stop (1 on
     Windows), 1 for anything else. ``error`` is the failure's line as kelvane
@@ -392,9 +394,10 @@ class Image:
 
     A refused file makes an Image too: its ``error`` holds the lines kelvane
     prints for it, joined by "\\n" ("" for a file that was taken), and a run
-    given it ends with the verdict "file refused", opening no port. A digest
-    drive's image is stamped with the time it was made. :meth:`close` (or the
-    end of a ``with`` block) gives the library's copy back once no run uses it.
+    given it ends with the verdict "file-refused", opening no port. A digest
+    drive's image is stamped with the time it was made. ``family`` and
+    ``path`` are those it was made from. :meth:`close` (or the end of a
+    ``with`` block) gives the library's copy back once no run uses it.
     """
 
     def __init__(self, file, family="nym"):
@@ -435,6 +438,14 @@ class Image:
         with self._lock:
             self._users -= 1
             self._free()
+
+    def _sha256(self):
+        """The refused file's SHA-256, as a journal keeps it; "" when it cannot be read."""
+        try:
+            with open(self.path, "rb") as file:
+                return hashlib.file_digest(file, "sha256").hexdigest()
+        except (OSError, TypeError):
+            return ""
 
     def _free(self):
         if self._closed and self._users == 0 and self._handle:
@@ -530,6 +541,7 @@ def _run(operation, port, family, *, image=None, backup_path=None, baud=38400, a
         if not image._handle:
             image._done()
             return Result(_verdict_text(_FILE_REFUSED), 1, image.error,
+                          file_sha256=image._sha256(),
                           stage=_text(lib.kelvane_stage_text(_STAGE_FILE)))
         job.image = image._handle
     token = lib.kelvane_stop_new()

@@ -3,7 +3,7 @@
 # journal line is each case's expected result) and then, started afresh, by
 # the C test's eight threads at once.
 #   tests/capi/run_capi.sh NATIVE_BUILD TEST            the native library
-#   tests/capi/run_capi.sh NATIVE_BUILD TEST.exe wine   kelvane.dll under Wine, on COM10 to COM17
+#   tests/capi/run_capi.sh NATIVE_BUILD TEST.exe wine   kelvane.dll under Wine, on COM1 to COM8
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 bin=$(realpath "$1")/bin
@@ -80,16 +80,16 @@ else
   # shellcheck source=tests/wine/wine_prefix.sh
   source "$here/../wine/wine_prefix.sh"
   for i in "${!cases[@]}"; do
-    wine reg add 'HKLM\Software\Wine\Ports' /v "COM1$i" /t REG_SZ /d "$dir/com$i" /f >/dev/null
+    wine reg add 'HKLM\Software\Wine\Ports' /v "COM$((i + 1))" /t REG_SZ /d "$dir/com$i" /f >/dev/null
   done
   # Wine makes dosdevices/comN when its server starts, a moment after.
   wineserver -k 2>/dev/null || true
   wineserver -w
   wineserver -p >/dev/null 2>&1
-  wine reg query 'HKLM\Software\Wine\Ports' /v COM17 >/dev/null
+  wine reg query 'HKLM\Software\Wine\Ports' /v COM8 >/dev/null
   for _ in $(seq 50); do
-    [[ $(readlink "$WINEPREFIX/dosdevices/com17" || true) == "$dir/com7" ]] && break
+    [[ $(readlink "$WINEPREFIX/dosdevices/com8" || true) == "$dir/com7" ]] && break
     sleep 0.2
   done
-  wine "$test" "$(winepath -w "$examples")" "$(winepath -w "$dir/expected")" COM1{0..7}
+  wine "$test" "$(winepath -w "$examples")" "$(winepath -w "$dir/expected")" COM{1..8}
 fi

@@ -51,9 +51,7 @@ class Drive:
 
 class Runs(unittest.TestCase):
     def setUp(self):
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
-        self.folder = folder.name
+        self.folder = self.enterContext(tempfile.TemporaryDirectory())
 
     def drive(self, family="nym", *arguments):
         drive = Drive(self.folder, family, *arguments)
@@ -74,8 +72,10 @@ class Runs(unittest.TestCase):
                 self.assertEqual(flash, loaded(family, flash))
 
     def test_verdicts(self):
-        bad = os.path.join(self.folder, "bad.s")
-        pathlib.Path(bad).write_text("S20800001001020305DD\n")
+        bad = pathlib.Path(self.folder, "bad.s")
+        bad.write_text("S20800001001020305DD\n")
+        where = {"file-refused": ("file", None, None), "wrong-drive": ("identity", None, None),
+                 "no-link": ("link", None, None), "failed": ("write", 0, 5)}  # stage, block, code
         rows = [  # drive-sim's options, the call, its verdict, status and error
             ([], lambda p: kelvane.verify(p, NYM), "mismatch", 0, ""),
             ([], lambda p: kelvane.verify(p, kelvane.Image(NYM), strict=True), "mismatch", 2, ""),
@@ -83,19 +83,25 @@ class Runs(unittest.TestCase):
              "Error (file:1) : record checksum is DD where its bytes give DC\nLine 1 does not hold "
              "the bytes its checksum was made for: the file was damaged or changed by hand, or it "
              "is the backup of a drive that holds such a record"),
-            ([], lambda p: kelvane.load(p, NYM, models=("771", ("770", "C04"))), "wrong-drive", 1,
-             "The drive is model 770, hardware revision C03; /w allows only 771, 770 revision C04"),
-            (["--silent"], lambda p: kelvane.load(p, NYM, attempts=2), "no-link", 1,
+            ([], lambda p: kelvane.load(p, NYM, models=(("771", None), "770,C04")), "wrong-drive",
+             1, "The drive is model 770, hardware revision C03; /w allows only 771, 770 revision "
+             "C04"),
+            (["--silent"], lambda p: kelvane.load(p, NYM, attempts=1), "no-link", 1,
              "Failed to establish connection with selected device"),
-            (["--write-status", "3:5"], lambda p: kelvane.load(p, NYM), "failed", 1,
-             "FLASH update failed on sector 2 : error code 5"),
+            (["--write-status", "1:5"], lambda p: kelvane.load(p, NYM), "failed", 1,
+             "FLASH update failed on sector 0 : error code 5"),
+            ([], lambda p: kelvane.clear(p, parameters=True), "verified", 0, ""),
         ]
         for arguments, call, verdict, status, error in rows:
             with self.subTest(error or verdict):
                 drive = self.drive("nym", *arguments)
                 result = call(drive.port)
-                self.assertEqual((result.verdict, result.status, result.error),
-                                 (verdict, status, error))
+                self.assertEqual((result.verdict, result.status, result.error, result.stage,
+                                  result.block, result.code),
+                                 (verdict, status, error) + where.get(verdict, ("", None, None)))
+                if verdict == "file-refused":  # its SHA-256 all the same, for the records
+                    self.assertEqual(result.file_sha256,
+                                     hashlib.sha256(bad.read_bytes()).hexdigest())
                 if status == 1 and arguments == []:  # refused before any block was written
                     self.assertEqual(drive.stop(), b"\xff" * 0x40800)
 
@@ -116,29 +122,30 @@ class Runs(unittest.TestCase):
         for family, shown in {"nym": ("770", "C03", "770123"), "27": ("27S", "D01", "270789"),
                               "tl3xx": ("310", "B01", "310456")}.items():
             with self.subTest(family):
-                events = []
-                result = kelvane.identify(self.drive(family).port, family, on_event=events.append)
+                drive, events = self.drive(family), []
+                result = kelvane.identify(drive.port, family, on_event=events.append)
                 self.assertEqual((result.verdict, result.model, result.hardware, result.serial),
                                  ("verified",) + shown)
+                self.assertEqual(events[0].text, drive.port + " open at 38400 baud")
                 fields = dict(next(e.fields for e in events if e.kind == "identity"))
                 self.assertEqual(fields["model_code"], shown[0])
 
     def test_eight_threads_eight_drives(self):
         drives, image, results = [self.drive() for _ in range(8)], kelvane.Image(NYM), {}
 
-        def run(drive):
-            events = []
-            results[drive.port] = kelvane.load(drive.port, image, on_event=events.append), events
+        def run(drive):  # the drive's events, then its result
+            events = results[drive.port] = []
+            events.append(kelvane.load(drive.port, image, on_event=events.append))
         threads = [threading.Thread(target=run, args=(d,)) for d in drives]
         for thread in threads:
             thread.start()
         for thread in threads:
             thread.join()
         for drive in drives:
-            result, events = results[drive.port]
+            *events, result = results[drive.port]
             self.assertEqual((result.verdict, result.device), ("verified", drive.port))
             # Each callback heard its own drive's run, and all of it.
-            self.assertIn(drive.port, events[0].text)
+            self.assertEqual(events[0].text, drive.port + " open at 38400 baud")
             self.assertEqual(len([e for e in events if e.kind == "block_done"]), 26)
             self.assertEqual(drive.stop(), loaded("nym"))
 
@@ -160,16 +167,22 @@ class Runs(unittest.TestCase):
                 else:
                     result = kelvane.load(drive.port, NYM, on_event=on_event, stop=stop)
                     self.assertEqual((result.verdict, result.status), ("interrupted", 130))
-                self.assertNotEqual(drive.stop()[0x2000 + 12 * 256:], loaded("nym")[0x2000 + 12 * 256:])
+                last = 0x2000 + 12 * 256  # the last sector, never written
+                self.assertNotEqual(drive.stop()[last:], loaded("nym")[last:])
 
     def test_misuse_raises(self):
+        with kelvane.Image(NYM) as closed:
+            pass
         rows = [(ValueError, kelvane.load, ("/dev/null", NYM, "nym2")),
-                (TypeError, kelvane.load, (3, NYM)), (TypeError, kelvane.verify, ("/dev/null", None)),
+                (TypeError, kelvane.load, (3, NYM)),
+                (TypeError, kelvane.verify, ("/dev/null", None)),
                 (ValueError, kelvane.identify, ("/dev/null",), {"models": ["77"]}),
                 (ValueError, kelvane.load, ("/dev/null", NYM), {"attempts": 0}),
+                (ValueError, kelvane.clear, ("/dev/null",), {"baud": 0}),
                 (ValueError, kelvane.load, ("/dev/null", NYM), {"sha256": "0123456789abcdeg"}),
                 (ValueError, kelvane.backup, ("/dev/null", "b.bin", "tk720-digest")),
-                (ValueError, kelvane.load, ("/dev/null", kelvane.Image(NYM), "27"))]
+                (ValueError, kelvane.load, ("/dev/null", kelvane.Image(NYM), "27")),
+                (ValueError, kelvane.verify, ("/dev/null", closed))]
         for error, call, arguments, *keywords in rows:
             self.assertRaises(error, call, *arguments, **(keywords[0] if keywords else {}))
 
@@ -194,6 +207,8 @@ class Runs(unittest.TestCase):
         os.environ["KELVANE_SYSFS_ROOT"] = self.folder
         self.addCleanup(os.environ.pop, "KELVANE_SYSFS_ROOT")
         self.assertEqual(kelvane.ports(), [kelvane.Port("COM1", "/c1              /dev/ttyS0")])
+        os.environ["KELVANE_SYSFS_ROOT"] = os.path.join(self.folder, "none")
+        self.assertEqual(kelvane.ports(), [])
 
 
 if __name__ == "__main__":
