@@ -120,7 +120,7 @@ if(TARGET kelvane_shared)
       # The module looks for kelvane.dll beside itself, as Python 3.8 and
       # later no longer search PATH for a bare name.
       set(KELVANE_PYTHON_DIR .)
-      install(FILES $<TARGET_FILE:kelvane_shared> DESTINATION kelvane COMPONENT python)
+      install(TARGETS kelvane_shared RUNTIME DESTINATION kelvane COMPONENT python)
     endif()
     install(DIRECTORY python/kelvane DESTINATION ${KELVANE_PYTHON_DIR} COMPONENT python
       FILES_MATCHING PATTERN "*.py" PATTERN __pycache__ EXCLUDE)

@@ -69,8 +69,10 @@ unzip -Z1 "$zip" | grep -v '/$' | same "$top/kelvane.exe $top/kelvane-station.ex
   $top/kelvane.dll $top/libkelvane.dll.a $top/kelvane.h $top/kelvane/__init__.py $top/kelvane/kelvane.dll
   $(sed "s|examples/|$top/examples/|g" <<<"$samples")" "$zip"
 unzip -q "$zip" -d "$work"
+for binary in "$work/$top"/*.exe "$work/$top"/*.dll "$work/$top"/kelvane/*.dll; do
+  x86_64-w64-mingw32-nm "$binary" 2>&1 | grep -q 'no symbols' || fail "$binary is not stripped"
+done
 for exe in "$work/$top"/*.exe; do
-  x86_64-w64-mingw32-nm "$exe" 2>&1 | grep -q 'no symbols' || fail "$exe is not stripped"
   # The version resource's strings are UTF-16: "ProductVersion", then the version.
   iconv -f UTF-16LE -t UTF-8 -c <"$exe" 2>/dev/null | tr -d '\0' | grep -a -q "ProductVersion$version" ||
     fail "$exe has no version resource for $version"
