@@ -3,15 +3,16 @@
 # first; these targets call them.
 #
 #   make          configure and build the programs into $(BUILD): kelvane,
-#                 kelvane-station and drive-sim, all that `make install` installs
+#                 kelvane-station, drive-sim and libkelvane, all that `make
+#                 install` installs
 #   make demo     build, then load the Nym sample into a simulated drive
 #   make check    the unit, end-to-end and install tests (a minute or so)
 #   make test     the whole test suite, as CI runs it: the above, the Windows
 #                 program under Wine, the native suite under AddressSanitizer
 #                 and UndefinedBehaviorSanitizer, a short fuzz pass of every
-#                 fuzz target, and the three packages built and checked
+#                 fuzz target, and the packages built and checked
 #   make install  install into $(PREFIX) (default /usr/local)
-#   make package  the .deb, the static Linux .tar.gz and the Windows .zip,
+#   make package  the .deb files, the static Linux .tar.gz and the Windows .zip,
 #                 into build-packages/
 #
 # The machine-wide settings can be given on the command line, e.g.
@@ -32,11 +33,11 @@ export KELVANE_JOBS = $(JOBS)
 
 all: build
 
-# The programs only, every one that install puts under the prefix; the tests
+# The programs and the library, all that install puts under the prefix; the tests
 # are built by the first `make check`.
 build:
 	cmake -S . -B $(BUILD)
-	cmake --build $(BUILD) -j$(JOBS) --target kelvane kelvane-station drive-sim
+	cmake --build $(BUILD) -j$(JOBS) --target kelvane kelvane-station drive-sim kelvane_shared
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
@@ -73,7 +74,7 @@ test-sanitize:
 fuzz-short:
 	./run-tests fuzz
 
-# The three packages built and their contents checked.
+# The packages built and checked: contents, lintian, the library and module unpacked.
 test-packages:
 	./run-tests packages
 

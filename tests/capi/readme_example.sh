@@ -5,6 +5,7 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 build=$(realpath "$1")
 dir=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-readme.XXXXXX")
+sim=
 trap 'kill $sim 2>/dev/null || true; rm -rf "$dir"' EXIT
 sed -n '/^### C$/,/^```$/p' "$here/../../README.md" | sed '1,/^```c$/d;$d' >"$dir/load.c"
 # The library as installed, found by pkg-config as the README says; a tree

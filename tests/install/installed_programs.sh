@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The programs as installed into a temporary prefix, run from a directory
 # outside the source tree, one loading the installed samples into the other
-# as the installed documents' examples say; and the installed manual pages
-# render without a warning.
+# as the installed documents' examples say; the installed manual pages
+# render without a warning; the library, its header, pkg-config file and
+# manual page and the Python module are installed with them.
 #   tests/install/installed_programs.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1 source=$2
@@ -14,9 +15,13 @@ prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" --strip >"$work/install.log"
 for file in bin/kelvane bin/kelvane-station bin/drive-sim share/man/man1/kelvane.1 \
   share/man/man1/kelvane-station.1 share/doc/kelvane/README.md \
-  share/doc/kelvane/examples/nym_sample.s share/doc/kelvane/examples/tk720_digest_sample.bin; do
+  share/doc/kelvane/examples/nym_sample.s share/doc/kelvane/examples/tk720_digest_sample.bin \
+  lib/libkelvane.so.1 lib/libkelvane.so include/kelvane.h share/man/man3/kelvane.3 \
+  lib/python3/dist-packages/kelvane/__init__.py; do
   [[ -f $prefix/$file ]] || fail "$file not installed"
 done
+# kelvane.pc names the prefix installed to, not the one configured.
+grep -q -x "prefix=$prefix" "$prefix/lib/pkgconfig/kelvane.pc" || fail "kelvane.pc: $(cat "$prefix/lib/pkgconfig/kelvane.pc")"
 # A program that named a path in the source or build tree would break once
 # those are gone (SOURCE_DIR is empty for a sanitizer build).
 for program in "$prefix"/bin/*; do
