@@ -2,7 +2,8 @@
 #
 #   -DKELVANE_DEBIAN=ON -DCMAKE_INSTALL_PREFIX=/usr
 #        four .deb files, one per install component, installing to /usr, their
-#        dependencies on the system's libraries computed (dpkg-shlibdeps):
+#        dependencies on the system's libraries computed (dpkg-shlibdeps),
+#        built with the hardening flags of dpkg-buildflags (make-packages):
 #          kelvane_<version>-1_amd64.deb          the programs
 #          libkelvane1_<version>-1_amd64.deb      the shared library
 #          libkelvane-dev_<version>-1_amd64.deb   header, pkg-config file, kelvane(3)
