@@ -12,7 +12,7 @@
 #   dev       include/kelvane.h, lib/libkelvane.so, lib/pkgconfig/kelvane.pc,
 #             share/man/man3/kelvane.3; kelvane.h and libkelvane.dll.a
 #   python    lib/python3/dist-packages/kelvane/ (KELVANE_PYTHON_DIR);
-#             kelvane/ beside the .exe files, with a kelvane.dll of its own
+#             kelvane/ beside the .exe files and kelvane.dll
 #
 # -DKELVANE_DEBIAN=ON (with -DCMAKE_INSTALL_PREFIX=/usr, so that the library
 # goes to lib/<multiarch>) installs as Debian's policy wants it: manual pages
@@ -117,10 +117,8 @@ if(TARGET kelvane_shared)
   endif()
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/python/kelvane/__init__.py)
     if(WIN32)
-      # The module looks for kelvane.dll beside itself, as Python 3.8 and
-      # later no longer search PATH for a bare name.
+      # Beside the .exe files and kelvane.dll, where the module looks for it.
       set(KELVANE_PYTHON_DIR .)
-      install(TARGETS kelvane_shared RUNTIME DESTINATION kelvane COMPONENT python)
     endif()
     install(DIRECTORY python/kelvane DESTINATION ${KELVANE_PYTHON_DIR} COMPONENT python
       FILES_MATCHING PATTERN "*.py" PATTERN __pycache__ EXCLUDE)

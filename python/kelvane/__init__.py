@@ -31,8 +31,8 @@ calls, on any threads, at once.
 
 The library is looked for in the path that the environment variable
 ``KELVANE_LIBRARY`` names, then as ``libkelvane.so.1`` where the system's
-loader finds it; on Windows as ``kelvane.dll`` beside this module, then on
-``PATH``.
+loader finds it; on Windows as ``kelvane.dll`` beside this module, then in the
+folder that holds it (as the Windows zip has it), then on ``PATH``.
 """
 
 import ctypes
@@ -263,9 +263,14 @@ def _candidates():
         return [os.environ["KELVANE_LIBRARY"]]
     if os.name != "nt":
         return ["libkelvane.so.1"]
-    beside = os.path.join(os.path.dirname(os.path.abspath(__file__)), "kelvane.dll")
+    here = os.path.dirname(os.path.abspath(__file__))
+    # The Windows zip puts this folder beside kelvane.exe and kelvane.dll.
     # A bare name is not looked for on PATH since Python 3.8: find it there ourselves.
-    return [beside, ctypes.util.find_library("kelvane") or "kelvane.dll"]
+    return [
+        os.path.join(here, "kelvane.dll"),
+        os.path.join(os.path.dirname(here), "kelvane.dll"),
+        ctypes.util.find_library("kelvane") or "kelvane.dll",
+    ]
 
 
 def _lib():

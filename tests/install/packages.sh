@@ -66,10 +66,10 @@ done
 zip=$dir/kelvane-${version}-win64.zip
 top=kelvane-${version}-win64
 unzip -Z1 "$zip" | grep -v '/$' | same "$top/kelvane.exe $top/kelvane-station.exe $top/README.md
-  $top/kelvane.dll $top/libkelvane.dll.a $top/kelvane.h $top/kelvane/__init__.py $top/kelvane/kelvane.dll
+  $top/kelvane.dll $top/libkelvane.dll.a $top/kelvane.h $top/kelvane/__init__.py
   $(sed "s|examples/|$top/examples/|g" <<<"$samples")" "$zip"
 unzip -q "$zip" -d "$work"
-for binary in "$work/$top"/*.exe "$work/$top"/*.dll "$work/$top"/kelvane/*.dll; do
+for binary in "$work/$top"/*.exe "$work/$top"/*.dll; do
   x86_64-w64-mingw32-nm "$binary" 2>&1 | grep -q 'no symbols' || fail "$binary is not stripped"
 done
 for exe in "$work/$top"/*.exe; do
