@@ -35,7 +35,8 @@ struct run {
   kelvane_result result;
   int status;
   int kinds[KINDS];
-  int opened_here; /* its port opened event named its own port */
+  int opened_here;                  /* its port opened event named its own port */
+  int blocks[4], ends[4], failures; /* per pass: blocks done, starts and ends */
   int verdict_event;
 };
 
@@ -52,6 +53,13 @@ static void on_event(const kelvane_event* event, void* user) {
   ++run->kinds[event->kind];
   CHECK(event->text != NULL && strpbrk(event->text, "\r\n") == NULL, "event text: %s",
         event->text ? event->text : "(null)");
+  CHECK(event->kind == KELVANE_EVENT_BLOCK_DONE || event->kind == KELVANE_EVENT_BLOCK_MISMATCH ||
+            event->kind == KELVANE_EVENT_FAILURE || (event->block == -1 && event->code == -1),
+        "%s: a block or code it has none of", event->text);
+  if (event->kind == KELVANE_EVENT_BLOCK_DONE) ++run->blocks[event->pass & 3];
+  if (event->kind == KELVANE_EVENT_PASS_STARTED || event->kind == KELVANE_EVENT_PASS_FINISHED)
+    ++run->ends[event->pass & 3];
+  run->failures += event->kind == KELVANE_EVENT_FAILURE;
   if (event->kind == KELVANE_EVENT_PORT_OPENED)
     run->opened_here = strcmp(event->port, run->job.port) == 0 && event->baud == 38400;
   if (event->kind == KELVANE_EVENT_VERDICT) run->verdict_event = (int)event->verdict;
@@ -93,6 +101,7 @@ static kelvane_image* prepare(const char* examples, const char* family, const ch
 
 /* Misuse ends with -1 before anything is opened. */
 static void misuse(const kelvane_image* nym) {
+  kelvane_result result = {0};
   static const kelvane_model bad_model[] = {{"TOOLONG", NULL}};
   kelvane_job job;
   int i;
@@ -133,6 +142,16 @@ static void misuse(const kelvane_image* nym) {
     CHECK(kelvane_run(&job, NULL) == -1, "misuse %d not refused", i);
   }
   CHECK(kelvane_run(NULL, NULL) == -1, "a NULL job not refused");
+  /* Not misuse: another file's SHA-256 pinned refuses the file before any port. */
+  memset(&job, 0, sizeof job);
+  job.size = sizeof job, job.port = "/nonexistent/port", job.image = nym;
+  job.sha256 = "0000000000000000";
+  result.size = sizeof result;
+  CHECK(kelvane_run(&job, &result) == 1 && result.verdict == KELVANE_FILE_REFUSED &&
+            result.stage == KELVANE_STAGE_FILE && strstr(result.error, "that /f asks for") &&
+            strcmp(result.device, "") == 0,
+        "pinned: %s", result.error);
+  kelvane_result_free(&result);
 }
 
 int main(int argc, char** argv) {
@@ -164,6 +183,7 @@ int main(int argc, char** argv) {
   CHECK(strcmp(error, line) == 0, "refusal: [%s]", error);
   CHECK(kelvane_prepare("tk721", path, error, sizeof error) == NULL && strstr(error, "tk721"),
         "an unknown family: [%s]", error);
+  CHECK(kelvane_prepare("tk721", path, error, 1) == NULL && error[0] == '\0', "cut to one byte");
 
   nym = prepare(argv[1], "nym", "nym_sample.s");
   tl3xx = prepare(argv[1], "tl3xx", "tl3xx_sample.s");
@@ -183,6 +203,7 @@ int main(int argc, char** argv) {
   }
   runs[5].job.models = OTHER_MODEL, runs[5].job.model_count = 1;
   runs[6].job.operation = KELVANE_IDENTIFY, runs[6].job.image = NULL, runs[6].job.family = "nym";
+  runs[6].job.attempts = 1;
   runs[7].job.stop = stop;
   pthread_create(&stop_thread, NULL, stopper, NULL);
   for (i = 0; i < RUNS; ++i) pthread_create(&threads[i], NULL, run_one, &runs[i]);
@@ -207,12 +228,17 @@ int main(int argc, char** argv) {
              r->hardware, r->serial, r->file_sha256, any_device ? "*" : r->device, r->error);
     CHECK(strcmp(got, line) == 0, "run %d:\n  got      %s  expected %s", i, got, line);
     CHECK(runs[i].opened_here || r->verdict == KELVANE_PORT_FAILED, "run %d: whose port", i);
+    CHECK(runs[i].failures == (r->stage != KELVANE_STAGE_NONE), "run %d: failure events", i);
     CHECK(runs[i].kinds[KELVANE_EVENT_VERDICT] == 1 && runs[i].verdict_event == (int)r->verdict,
           "run %d: verdict event", i);
     for (k = 0; k < KINDS; ++k) seen[k] += runs[i].kinds[k];
     kelvane_result_free(&runs[i].result);
   }
   CHECK(i == RUNS, "%d expected results", i);
+  /* The Nym sample's 13 sectors, written and verified. */
+  CHECK(runs[0].blocks[KELVANE_PASS_WRITE] == 13 && runs[0].blocks[KELVANE_PASS_VERIFY] == 13 &&
+            runs[0].ends[KELVANE_PASS_WRITE] == 2 && runs[0].ends[KELVANE_PASS_VERIFY] == 2,
+        "the passes of a load");
   if (expected != NULL) fclose(expected);
   for (k = 0; k < KINDS; ++k) {
 #ifdef _WIN32
