@@ -592,14 +592,15 @@ def _run(operation, port, family, *, image=None, backup_path=None, baud=38400, a
 
 def _image_run(operation, port, file, family, options):
     if isinstance(file, Image):
-        if family not in (None, file.family):
+        # "nym" is also what a call that names no family gives.
+        if family not in ("nym", file.family):
             raise ValueError(f"the image is for {file.family}, not {family}")
         return _run(operation, port, file.family, image=file, **options)
-    with Image(file, "nym" if family is None else family) as image:
+    with Image(file, family) as image:
         return _run(operation, port, image.family, image=image, **options)
 
 
-def load(port, file, family=None, *, baud=38400, attempts=1000, on_event=None, models=(),
+def load(port, file, family="nym", baud=38400, attempts=1000, on_event=None, models=(),
          sha256=None, stop=None, strict=False):
     """Loads the firmware ``file`` into the drive on ``port`` and verifies it
     as its family does, as ``kelvane`` does; returns the run's :class:`Result`.
@@ -607,8 +608,8 @@ def load(port, file, family=None, *, baud=38400, attempts=1000, on_event=None, m
     ``port`` is "COM3" (COM1 to COM9 are /dev/ttyS0 to /dev/ttyS8 on Linux)
     or a device path. ``file`` is the path of a firmware file, read and
     checked for this run, or an :class:`Image`. ``family`` is one of
-    :data:`FAMILIES`: "nym" for a file when None, and an Image's own (which it
-    must equal when given). ``baud`` is the line's rate, ``attempts`` the
+    :data:`FAMILIES`; an Image is for its own family, which a family other
+    than the default "nym" must equal. ``baud`` is the line's rate, ``attempts`` the
     identify requests before the run gives up on a silent drive (1 to 9999,
     as /r). ``on_event`` is called with each :class:`Event`, on the calling
     thread. ``models`` are the only drives the run may touch, as /w takes
@@ -621,7 +622,7 @@ def load(port, file, family=None, *, baud=38400, attempts=1000, on_event=None, m
     return _image_run(_LOAD, port, file, family, options)
 
 
-def verify(port, file, family=None, *, baud=38400, attempts=1000, on_event=None, models=(),
+def verify(port, file, family="nym", baud=38400, attempts=1000, on_event=None, models=(),
            sha256=None, stop=None, strict=False):
     """Compares the drive's flash with ``file`` without writing, as kelvane /v:
     the verdict is "verified" or "mismatch". Arguments as :func:`load`."""
