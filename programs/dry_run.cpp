@@ -64,8 +64,8 @@ DryRunEnd RunDryRun(const RunOptions& options, const DriveFamily& family, std::F
   if (plan.loads) {
     // A file /f does not pin is refused, as the run refuses it, before what
     // reading it said.
-    if (const std::optional<std::string> refusal = PinRefusal(options, image)) {
-      std::fputs(refusal->c_str(), out);
+    if (const std::optional<Failure> refusal = PinRefusal(options, image)) {
+      console.Failed(*refusal);
       return DryRunEnd::FileRefused;
     }
     if (!TellFileMessages(image, console)) return DryRunEnd::FileRefused;
@@ -113,7 +113,9 @@ DryRunEnd RunDryRun(const RunOptions& options, const DriveFamily& family, std::F
                  static_cast<unsigned>(CHECKSUM_SECTOR_ADDRESS));
   }
   PrintCheckValue(image.check, out);
-  std::fputs(PinNote(options, image).c_str(), out);
+  if (options.pinnedSha256 && image.fileSha256)
+    std::fprintf(out, " SHA-256:          %s, as /f asks\r\n",
+                 Sha256Hex(*image.fileSha256).c_str());
   std::fflush(out);
   return DryRunEnd::WouldRun;
 }

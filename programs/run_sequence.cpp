@@ -14,19 +14,13 @@
 
 namespace kelvane {
 
-namespace {
-
-constexpr const char* NO_FIRMWARE_FILE = "S-record file with firmware is not specified\r\n";
-
-}  // namespace
-
 int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE* out,
                std::FILE* err, const StopFlag* stop) {
   const auto start = std::chrono::system_clock::now();
   RunOptions options;
   PrintBanner(out);
   if (arguments.size() < 2) {
-    std::fputs(NO_FIRMWARE_FILE, out);
+    PrintNoFirmwareFile(out, "\r\n");
     return 1;
   }
   const OptionsOutcome outcome = ReadOptions(arguments, rule, options, out, nullptr, err);
@@ -38,7 +32,7 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   // A clear option stands in for the file: the Nym drive is then erased. A
   // backup alone, or the identity alone, needs none.
   if (!NamesWhatToLoad(options)) {
-    std::fputs(NO_FIRMWARE_FILE, out);
+    PrintNoFirmwareFile(out, "\r\n");
     return 1;
   }
   const DriveFamily& family = LookUpDriveFamily(options.family);
@@ -57,9 +51,9 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   JournalRecorder recorder;
   ReportFanOut report({&console, &recorder});
   DriveOutcome drive;
-  if (const std::optional<std::string> refusal = PinRefusal(options, image)) {
+  if (const std::optional<Failure> refusal = PinRefusal(options, image)) {
     // Not the file /f pins: no port is opened for it.
-    report.Failed(Failure(Stage::File, *refusal));
+    report.Failed(*refusal);
     drive.verdict = Verdict::FileRefused;
   } else {
     drive = RunDrive({.options = options,
