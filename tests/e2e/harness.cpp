@@ -150,8 +150,12 @@ std::string JournalLines(const std::string& path) {
   all.insert(all.end(), {"program=\"" + program + "\"", "version=\"2.03\""});
   for (const std::string& line : all) {
     const bool prefix = line.ends_with('*');
+    const std::size_t star = line.find("=*");
     const std::string want = prefix ? line.substr(0, line.size() - 1) : line;
     if (std::none_of(lines.begin(), lines.end(), [&](const std::string& got) {
+          if (star != line.npos)
+            return got.starts_with(line.substr(0, star + 1)) &&
+                   got.ends_with(line.substr(star + 2));
           return prefix ? got.starts_with(want) : got == want;
         }))
       return failure << "\nlacks " << line;
