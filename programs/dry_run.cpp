@@ -1,6 +1,8 @@
 #include "programs/dry_run.h"
 
 #include "flash/checksum_sector.h"
+#include "programs/command_line.h"
+#include "programs/port_listing.h"
 #include "report/console_report.h"
 #include "run/drive_guards.h"
 #include "run/drive_run.h"
@@ -118,6 +120,23 @@ DryRunEnd RunDryRun(const RunOptions& options, const DriveFamily& family, std::F
                  Sha256Hex(*image.fileSha256).c_str());
   std::fflush(out);
   return DryRunEnd::WouldRun;
+}
+
+std::optional<int> RunWithoutDrive(const RunOptions& options, std::FILE* out, std::FILE* err,
+                                   const char* lineEnd) {
+  if (options.listPorts) {
+    PrintSerialPorts(out);
+    return 0;
+  }
+  // A clear option stands in for the file: the Nym drive is then erased. A
+  // backup alone, or the identity alone, needs none.
+  if (!NamesWhatToLoad(options)) {
+    PrintNoFirmwareFile(out, lineEnd);
+    return 1;
+  }
+  if (!options.dryRun) return std::nullopt;
+  const DriveFamily& family = LookUpDriveFamily(options.family);
+  return RunDryRun(options, family, out, err) == DryRunEnd::WouldRun ? 0 : 1;
 }
 
 }  // namespace kelvane

@@ -4,7 +4,6 @@
 #include <ctime>
 
 #include "programs/dry_run.h"
-#include "programs/port_listing.h"
 #include "programs/terminal.h"
 #include "report/console_report.h"
 #include "report/journal_entry.h"
@@ -25,18 +24,8 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   }
   const OptionsOutcome outcome = ReadOptions(arguments, rule, options, out, nullptr, err);
   if (outcome != OptionsOutcome::Run) return outcome == OptionsOutcome::Refused ? 1 : 0;
-  if (options.listPorts) {
-    PrintSerialPorts(out);
-    return 0;
-  }
-  // A clear option stands in for the file: the Nym drive is then erased. A
-  // backup alone, or the identity alone, needs none.
-  if (!NamesWhatToLoad(options)) {
-    PrintNoFirmwareFile(out, "\r\n");
-    return 1;
-  }
+  if (const std::optional<int> status = RunWithoutDrive(options, out, err, "\r\n")) return *status;
   const DriveFamily& family = LookUpDriveFamily(options.family);
-  if (options.dryRun) return RunDryRun(options, family, out, err) == DryRunEnd::WouldRun ? 0 : 1;
   // A line must not flash a drive it cannot record.
   JournalFile journal;
   if (options.journalPath && !OpenJournal(journal, *options.journalPath, err)) return 1;

@@ -11,7 +11,6 @@
 
 #include "image/firmware_file.h"
 #include "programs/dry_run.h"
-#include "programs/port_listing.h"
 #include "programs/terminal.h"
 #include "report/console_report.h"
 #include "report/failure_text.h"
@@ -243,16 +242,8 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
     std::fprintf(out, "kelvane-station %s\n", VERSION);
     return 0;
   }
-  if (options.listPorts) {
-    PrintSerialPorts(out);
-    return 0;
-  }
-  if (!NamesWhatToLoad(options)) {
-    PrintNoFirmwareFile(out, "\n");
-    return 1;
-  }
+  if (const std::optional<int> status = RunWithoutDrive(options, out, err, "\n")) return *status;
   const DriveFamily& family = LookUpDriveFamily(options.family);
-  if (options.dryRun) return RunDryRun(options, family, out, err) == DryRunEnd::WouldRun ? 0 : 1;
   if (station.ports.empty()) {
     std::fputs("No port given: name each drive's port with /c (/c3, /c/dev/ttyUSB0)\n", out);
     return 1;
