@@ -67,9 +67,7 @@ LinkResult ReadFlashBlock(FrameExchange& link, const BlockFamily& family, std::u
 }
 
 PassWords WordsOf(const BlockFamily& family) {
-  return {.unit = family.unit,
-          .unitTitle = family.unitTitle,
-          .writeFailureShowsCode = family.writeFailureShowsCode};
+  return {.unit = family.unit, .writeFailureShowsCode = family.writeFailureShowsCode};
 }
 
 namespace {

@@ -41,7 +41,6 @@ enum class Pass { Write, Verify, Digest, Read };
 // What a family calls its blocks, in the drive's terms.
 struct PassWords {
   const char* unit = "sector";  // "sector" or "block"
-  const char* unitTitle = "Sector";
   // The Nym monitor's write failures are told with the drive's code.
   bool writeFailureShowsCode = false;
 };

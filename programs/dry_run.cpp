@@ -12,6 +12,22 @@ namespace kelvane {
 
 namespace {
 
+// Where a backup of the family stops reading.
+const char* BackupEnd(DeviceFamily family) {
+  switch (family) {
+    case DeviceFamily::Nym:
+      return "to the record stream's end marker";
+    case DeviceFamily::TL3xx:
+      return "all: the image ends at the last place that holds its checksum";
+    case DeviceFamily::Series27:
+      return "as many as the checksum sector, read first, gives the image";
+    case DeviceFamily::TK720:
+    case DeviceFamily::TK720Digest:
+      break;
+  }
+  return "as many as the image header in the first block gives";
+}
+
 // " Label:" and the value in a column of its own.
 void PrintLabel(const char* label, std::FILE* out) {
   std::fprintf(out, " %-18s", label);
@@ -86,7 +102,8 @@ DryRunEnd RunDryRun(const RunOptions& options, const DriveFamily& family, std::F
     PrintLabel("Blocks to read:", out);
     std::fprintf(out, "up to %d %ss, 1 to %d (0x%X to 0x%X), %s\r\n", most, blocks.unit, most,
                  static_cast<unsigned>(ReadBackAddress(blocks, 0)),
-                 static_cast<unsigned>(ReadBackAddress(blocks, most - 1)), blocks.backupEnd);
+                 static_cast<unsigned>(ReadBackAddress(blocks, most - 1)),
+                 BackupEnd(options.family));
     if (!plan.loads) {
       std::fflush(out);
       return DryRunEnd::WouldRun;

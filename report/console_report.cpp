@@ -1,5 +1,7 @@
 #include "report/console_report.h"
 
+#include <cctype>
+
 #include "flash/checksum_sector.h"
 #include "report/failure_text.h"
 
@@ -135,7 +137,9 @@ void ConsoleReport::BlockDone(Pass pass, int block, int total, const PassWords& 
 }
 
 void ConsoleReport::BlockMismatch(int block, int errors, const PassWords& words) {
-  std::fprintf(out_, " %s %4d has %4d errorneous location(s)\r\n", words.unitTitle, block + 1,
+  // The unit capitalised: " Sector    2 has ...".
+  std::fprintf(out_, " %c%s %4d has %4d errorneous location(s)\r\n",
+               std::toupper(static_cast<unsigned char>(words.unit[0])), words.unit + 1, block + 1,
                errors);
   Flush();
 }
