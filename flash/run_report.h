@@ -63,7 +63,7 @@ enum class FailureReason {
   ChecksumSectorReadFailed,
   DigestFailed,  // the drive asked for its firmware's digest
   NoImage,       // the backup found no image: `image`, `why`, `count`
-  Interrupted,   // a Ctrl-C before `block` of `pass`, or while waiting for the drive
+  Interrupted,   // a Ctrl-C before block `count` of `pass`, or while waiting for the drive
 };
 
 // The images a backup reads out of a drive.
@@ -103,6 +103,7 @@ struct Failure {
   PassWords words;
   // Interrupted: the pass it came before; none while waiting for the drive.
   std::optional<Pass> pass;
+  // What the reason names, as FailureReason says for each.
   std::string name;
   std::string detail;
   std::string explanation;
