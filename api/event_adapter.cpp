@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "report/failure_text.h"
+
 namespace kelvane {
 
 namespace {
@@ -28,15 +30,18 @@ std::string Text(const char* format, Values... values) {
   return text;
 }
 
+// The library's own words for its events: one plain line each, not the
+// console's layout (its progress lines and its drive tools' spellings stay
+// the console's); a failure alone is told as the console tells it.
+const char* PassName(Pass pass) {
+  return pass == Pass::Write ? "Write" : pass == Pass::Read ? "Read" : pass == Pass::Digest ? "Digest" : "Verify";
+}
+
 const char* DoneWord(Pass pass) {
   return pass == Pass::Write ? "written" : pass == Pass::Read ? "read" : "verified";
 }
 
 }  // namespace
-
-std::string FailureText(const Failure& failure) {
-  return std::string(WithoutLineEnds(failure.line));
-}
 
 kelvane_verdict VerdictOf(Verdict verdict) {
   switch (verdict) {
@@ -104,33 +109,34 @@ void EventAdapter::PortOpened(std::string_view port, int baud) {
   const std::string name(port);
   event.port = name.c_str();
   event.baud = baud;
-  Send(event, name + Text(" open at %d baud", baud));
+  Send(event, "Port " + name + Text(" opened at %d baud", baud));
 }
 
 void EventAdapter::LinkAttemptFailed(int remaining) {
   kelvane_event event = Event(KELVANE_EVENT_LINK_ATTEMPT_FAILED);
   event.remaining = remaining;
-  Send(event, Text("Trying to establish link with device %d", remaining));
+  Send(event, Text("No answer from the drive, %d attempt(s) left", remaining - 1));
 }
 
 void EventAdapter::LinkEstablished(const DriveIdentity& identity) {
   kelvane_event event = Event(KELVANE_EVENT_IDENTITY);
   std::vector<kelvane_field> fields;
+  std::string text = "The drive answered:";
   for (const IdentityLine& line : identity.lines) {
-    if (!line.key.empty()) fields.push_back({line.key.c_str(), line.value.c_str()});
+    if (line.key.empty()) continue;
+    fields.push_back({line.key.c_str(), line.value.c_str()});
+    text += (fields.size() == 1 ? " " : ", ") + line.key + " " + line.value;
   }
   event.fields = fields.data();
   event.field_count = fields.size();
-  Send(event, "Connection with device established.");
+  Send(event, text);
 }
 
-void EventAdapter::PassStarted(Pass pass, int total, const PassWords& /*words*/) {
+void EventAdapter::PassStarted(Pass pass, int total, const PassWords& words) {
   kelvane_event event = Event(KELVANE_EVENT_PASS_STARTED);
   event.pass = PassOf(pass);
   event.total = total;
-  Send(event, pass == Pass::Write  ? "Updating firmware"
-              : pass == Pass::Read ? "Reading firmware"
-                                   : "Verifying firmware");
+  Send(event, Text("%s pass: %d %s(s)", PassName(pass), total, words.unit));
 }
 
 void EventAdapter::BlockDone(Pass pass, int block, int total, const PassWords& words) {
@@ -146,15 +152,13 @@ void EventAdapter::BlockMismatch(int block, int errors, const PassWords& words) 
   event.pass = KELVANE_PASS_VERIFY;
   event.block = block;
   event.errors = errors;
-  Send(event, Text("%s %d has %d errorneous location(s)", words.unitTitle, block + 1, errors));
+  Send(event, Text("%s %d: %d byte(s) differ from the file", words.unitTitle, block + 1, errors));
 }
 
 void EventAdapter::PassFinished(Pass pass) {
   kelvane_event event = Event(KELVANE_EVENT_PASS_FINISHED);
   event.pass = PassOf(pass);
-  Send(event, pass == Pass::Write  ? "Firmware was successufully updated"
-              : pass == Pass::Read ? "Firmware read"
-                                   : "Firmware verification finished");
+  Send(event, Text("%s pass finished", PassName(pass)));
 }
 
 void EventAdapter::Failed(const Failure& failure) {
@@ -165,9 +169,9 @@ void EventAdapter::Failed(const Failure& failure) {
   Send(event, FailureText(failure));
 }
 
-void EventAdapter::DeviceLost(std::string_view line) {
+void EventAdapter::DeviceLost(std::string_view device) {
   kelvane_event event = Event(KELVANE_EVENT_DEVICE_GONE);
-  Send(event, std::string(line));
+  Send(event, "The device " + std::string(device) + " is gone");
 }
 
 void EventAdapter::Interrupted(std::optional<Pass> /*pass*/, int /*block*/,
@@ -179,7 +183,7 @@ void EventAdapter::Interrupted(std::optional<Pass> /*pass*/, int /*block*/,
 void EventAdapter::Ended(Verdict verdict) {
   kelvane_event event = Event(KELVANE_EVENT_VERDICT);
   event.verdict = VerdictOf(verdict);
-  Send(event, Text("The run ended: %s", VerdictName(verdict)));
+  Send(event, Text("The run ended: %s", JournalVerdict(verdict)));
 }
 
 }  // namespace kelvane

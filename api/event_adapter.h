@@ -8,9 +8,6 @@
 
 namespace kelvane {
 
-// The failure's one line for people, as a journal and a result quote it.
-std::string FailureText(const Failure& failure);
-
 kelvane_verdict VerdictOf(Verdict verdict);
 kelvane_stage StageOf(Stage stage);
 
@@ -31,7 +28,7 @@ class EventAdapter : public RunReport {
   void BlockMismatch(int block, int errors, const PassWords& words) override;
   void PassFinished(Pass pass) override;
   void Failed(const Failure& failure) override;
-  void DeviceLost(std::string_view line) override;
+  void DeviceLost(std::string_view device) override;
   void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) override;
   // The run's end, told last.
   void Ended(Verdict verdict);

@@ -8,6 +8,7 @@
 #include "api/kelvane.h"
 #include "api/library_image.h"
 #include "api/library_stop.h"
+#include "report/failure_text.h"
 #include "report/journal.h"
 #include "report/version.h"
 #include "run/drive_guards.h"
@@ -124,7 +125,7 @@ void FillResult(kelvane_result& result, Verdict verdict, const DriveOutcome& dri
   kelvane_result_free(&result);
   auto text = std::make_unique<ResultText>();
   result.verdict = VerdictOf(verdict);
-  result.verdict_text = VerdictName(verdict);
+  result.verdict_text = JournalVerdict(verdict);
   result.stage = KELVANE_STAGE_NONE;
   result.block = -1;
   result.code = -1;
@@ -135,7 +136,8 @@ void FillResult(kelvane_result& result, Verdict verdict, const DriveOutcome& dri
     result.code = failure.link ? failure.link->code() : -1;
     text->error = FailureText(failure);
     // Why a port did not open follows its line, as the journal keeps it.
-    if (!failure.detail.empty()) text->error += ": " + std::string(WithoutLineEnds(failure.detail));
+    if (const std::string detail = FailureDetailText(failure); !detail.empty())
+      text->error += ": " + detail;
   }
   text->device = drive.device;
   text->model = FieldOf(recorder.drive, "model_code");
@@ -199,7 +201,7 @@ extern "C" const char* kelvane_verdict_text(kelvane_verdict verdict) {
   // WrongDrive is the last of the run's verdicts.
   for (int each = 0; each <= static_cast<int>(Verdict::WrongDrive); ++each) {
     if (VerdictOf(static_cast<Verdict>(each)) == verdict) {
-      return VerdictName(static_cast<Verdict>(each));
+      return JournalVerdict(static_cast<Verdict>(each));
     }
   }
   return "";

@@ -13,13 +13,11 @@ const BlockFamily NYM_FAMILY{
     .readBackOffset = 0x2000,
     .readLengthFieldBytes = 2,
     .unit = "sector",
-    .unitTitle = "Sector",
     .writeFailureShowsCode = true,
     .driveName = "Nym7700",
     .blockPastImage = true,
     .imageArea = NYM_IMAGE_AREA,
     .readArea = NYM_IMAGE_AREA,
-    .backupEnd = "to the record stream's end marker",
 };
 
 const BlockFamily TL3XX_FAMILY{
@@ -29,7 +27,6 @@ const BlockFamily TL3XX_FAMILY{
     .readBackOffset = 0,
     .readLengthFieldBytes = 2,
     .unit = "sector",
-    .unitTitle = "Sector",
     .writeFailureShowsCode = false,
     .driveName = "TL3xx",
     .blockPastImage = true,
@@ -37,7 +34,6 @@ const BlockFamily TL3XX_FAMILY{
     .maxImageLength = 65919,
     // The 516 sectors that the longest image is sent in.
     .readArea = 516 * 128,
-    .backupEnd = "all: the image ends at the last place that holds its checksum",
 };
 
 const BlockFamily SERIES27_FAMILY{
@@ -47,7 +43,6 @@ const BlockFamily SERIES27_FAMILY{
     .readBackOffset = 0,
     .readLengthFieldBytes = 2,
     .unit = "sector",
-    .unitTitle = "Sector",
     .writeFailureShowsCode = false,
     .driveName = "TL3xx",
     .blockPastImage = true,
@@ -55,7 +50,6 @@ const BlockFamily SERIES27_FAMILY{
     .maxImageLength = static_cast<int>(CHECKSUM_SECTOR_ADDRESS) - 1,
     .checksumSector = true,
     .readArea = CHECKSUM_SECTOR_ADDRESS,
-    .backupEnd = "as many as the checksum sector, read first, gives the image",
 };
 
 const BlockFamily TK720_FAMILY{
@@ -65,12 +59,10 @@ const BlockFamily TK720_FAMILY{
     .readBackOffset = 0,
     .readLengthFieldBytes = 4,
     .unit = "block",
-    .unitTitle = "Block",
     .writeFailureShowsCode = false,
     .driveName = "TK720",
     // Its flash ends at 2 MiB.
     .readArea = 0x200000 - 0x4000,
-    .backupEnd = "as many as the image header in the first block gives",
 };
 
 const BlockFamily TK720_DIGEST_FAMILY{
@@ -80,7 +72,6 @@ const BlockFamily TK720_DIGEST_FAMILY{
     .readBackOffset = 0,
     .readLengthFieldBytes = 4,
     .unit = "block",
-    .unitTitle = "Block",
     .writeFailureShowsCode = false,
     .driveName = "TK720",
 };

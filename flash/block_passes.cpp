@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 
 namespace kelvane {
 
@@ -68,8 +67,19 @@ LinkResult ReadFlashBlock(FrameExchange& link, const BlockFamily& family, std::u
 }
 
 PassWords WordsOf(const BlockFamily& family) {
-  return {.unit = family.unit, .unitTitle = family.unitTitle};
+  return {.unit = family.unit, .writeFailureShowsCode = family.writeFailureShowsCode};
 }
+
+namespace {
+
+Failure BlockFailure(Stage stage, FailureReason reason, int block, std::optional<LinkResult> result,
+                     const PassWords& words) {
+  Failure failure(stage, reason, block, result);
+  failure.words = words;
+  return failure;
+}
+
+}  // namespace
 
 PassEnd RunWritePass(FrameExchange& link, const BlockFamily& family, const BlockRange& range,
                      RunReport& report, const StopFlag* stop) {
@@ -85,14 +95,8 @@ PassEnd RunWritePass(FrameExchange& link, const BlockFamily& family, const Block
     const auto data = BlockBytes(family, range.image, block, scratch);
     const LinkResult result = WriteFlashBlock(link, family, WriteAddress(family, block), data);
     if (!result.ok()) {
-      char line[96];
-      if (family.writeFailureShowsCode) {
-        std::snprintf(line, sizeof line, "FLASH update failed on %s %d : error code %d\r\n",
-                      family.unit, block, result.code());
-      } else {
-        std::snprintf(line, sizeof line, "FLASH update failed on %s %d\r\n", family.unit, block);
-      }
-      report.Failed(Failure(Stage::Write, line, block, result));
+      report.Failed(
+          BlockFailure(Stage::Write, FailureReason::BlockWriteFailed, block, result, words));
       return PassEnd::Failed;
     }
     report.BlockDone(Pass::Write, block, total, words);
@@ -117,11 +121,8 @@ PassEnd RunVerifyPass(FrameExchange& link, const BlockFamily& family, const Bloc
     const LinkResult result = ReadFlashBlock(link, family, ReadBackAddress(family, block),
                                              static_cast<std::uint32_t>(family.blockSize), reply);
     if (!result.ok()) {
-      char line[128];
-      std::snprintf(line, sizeof line,
-                    "FLASH verification failed on %s %d because of communication error %d\r\n",
-                    family.unit, block, result.code());
-      report.Failed(Failure(Stage::Read, line, block, result));
+      report.Failed(
+          BlockFailure(Stage::Read, FailureReason::BlockVerifyFailed, block, result, words));
       return PassEnd::Failed;
     }
     const int errors =
@@ -152,20 +153,18 @@ PassEnd RunReadPass(FrameExchange& link, const BlockFamily& family, const Blocks
     std::span<const std::uint8_t> reply;
     const LinkResult result =
         ReadFlashBlock(link, family, ReadBackAddress(family, block), size, reply);
-    char line[128];
     if (!result.ok()) {
-      std::snprintf(line, sizeof line,
-                    "FLASH read failed on %s %d because of communication error %d\r\n", family.unit,
-                    block, result.code());
-      report.Failed(Failure(Stage::Read, line, block, result));
+      report.Failed(
+          BlockFailure(Stage::Read, FailureReason::BlockReadFailed, block, result, words));
       return PassEnd::Failed;
     }
     // Bytes the drive did not send are bytes no backup can hold.
     if (reply.size() < size) {
-      std::snprintf(line, sizeof line,
-                    "FLASH read failed on %s %d: the drive sent %d of its %d bytes\r\n",
-                    family.unit, block, static_cast<int>(reply.size()), static_cast<int>(size));
-      report.Failed(Failure(Stage::Read, line, block));
+      Failure failure =
+          BlockFailure(Stage::Read, FailureReason::BlockReadShort, block, std::nullopt, words);
+      failure.count = static_cast<int>(reply.size());
+      failure.size = static_cast<int>(size);
+      report.Failed(failure);
       return PassEnd::Failed;
     }
     bytes.insert(bytes.end(), reply.begin(), reply.begin() + size);

@@ -26,9 +26,8 @@ struct BlockFamily {
   std::uint32_t readBackOffset = 0;
   // Size of the read request's length field: 2, or 4 for the TK720.
   std::size_t readLengthFieldBytes = 2;
-  // "sector" or "block", and the same capitalised for the mismatch line.
+  // "sector" or "block".
   const char* unit = "sector";
-  const char* unitTitle = "Sector";
   // Only the Nym monitor's write failures are told with the drive's code.
   bool writeFailureShowsCode = false;
   // The drive named when the flash does not match the file.
@@ -47,9 +46,8 @@ struct BlockFamily {
   bool checksumSector = false;
   // Reading the firmware back out: the bytes from block 0 on that may hold
   // an image (0 where the monitor serves no block reads, as the digest
-  // drive's), and, for a dry run, where a backup stops reading.
+  // drive's).
   std::size_t readArea = 0;
-  const char* backupEnd = "";
 };
 
 inline constexpr std::size_t MAX_BLOCK_SIZE = 256;

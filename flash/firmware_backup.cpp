@@ -28,13 +28,14 @@ int BlocksFor(const BlockFamily& family, std::size_t bytes) {
 
 // A drive that holds no image of its family has nothing a load could put
 // back: erased flash, or bytes the family's format cannot be read from.
-PassEnd NoImage(std::span<const std::uint8_t> read, const char* image, const std::string& why,
-                RunReport& report) {
-  report.Failed(Failure(
-      Stage::Read,
-      Erased(read)
-          ? std::string("The drive holds no firmware: its image area is empty (all 0xFF)\r\n")
-          : std::string("The drive holds no valid ") + image + ": " + why + "\r\n"));
+// `at`: where a record stream breaks off.
+PassEnd NoImage(std::span<const std::uint8_t> read, ImageKind image, NoImageWhy why,
+                RunReport& report, int at = 0) {
+  Failure failure(Stage::Read, FailureReason::NoImage);
+  failure.image = image;
+  failure.why = Erased(read) ? NoImageWhy::Erased : why;
+  failure.count = at;
+  report.Failed(failure);
   return PassEnd::Failed;
 }
 
@@ -60,9 +61,9 @@ std::optional<int> ReadChecksumSector(FrameExchange& link, const BlockFamily& fa
   const LinkResult result =
       ReadFlashBlock(link, family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply);
   if (!result.ok() || reply.size() < CHECKSUM_SECTOR_SIZE) {
-    report.Failed(Failure(
-        Stage::ChecksumSector, "Failed to read sector with firmware checksum and length\r\n",
-        CHECKSUM_SECTOR_NUMBER, result.ok() ? std::nullopt : std::optional<LinkResult>(result)));
+    report.Failed(Failure(Stage::ChecksumSector, FailureReason::ChecksumSectorReadFailed,
+                          CHECKSUM_SECTOR_NUMBER,
+                          result.ok() ? std::nullopt : std::optional<LinkResult>(result)));
     return std::nullopt;
   }
   sector.assign(reply.begin(), reply.begin() + CHECKSUM_SECTOR_SIZE);
@@ -71,15 +72,14 @@ std::optional<int> ReadChecksumSector(FrameExchange& link, const BlockFamily& fa
                       ByteOrder::LeastSignificantFirst);
   };
   if (field(0) != CHECKSUM_SECTOR_MARKER) {
-    NoImage(sector, "word image", "its checksum sector holds no marker", report);
+    NoImage(sector, ImageKind::WordImage, NoImageWhy::NoMarker, report);
     return std::nullopt;
   }
   const std::uint32_t words = field(4);
   checksum = field(8);
   report.ChecksumSectorValues(checksum, static_cast<int>(words));
   if (words > static_cast<std::uint32_t>(family.maxImageLength - 4) / 2) {
-    NoImage(sector, "word image", "its checksum sector gives more words than the flash holds",
-            report);
+    NoImage(sector, ImageKind::WordImage, NoImageWhy::SectorTooLong, report);
     return std::nullopt;
   }
   return static_cast<int>(2 * words + 4);
@@ -96,15 +96,7 @@ void WarnOfWrongChecksums(std::span<const std::uint8_t> records, RunReport& repo
     if (count == 0 || p + 2 + count > records.size()) continue;
     const auto bytes = records.subspan(p + 1, count);  // the count and all but the checksum
     const std::uint8_t expected = RecordChecksum(bytes), given = records[p + 1 + count];
-    if (given == expected) continue;
-    char line[200];
-    // The backup's first line is its S0 header.
-    std::snprintf(line, sizeof line,
-                  "Warning: the drive's record %d (line %d of the backup) has the checksum %02X "
-                  "where its bytes give %02X: saved as the drive holds it, a load of the backup "
-                  "refuses that line\n",
-                  record, record + 1, unsigned{given}, unsigned{expected});
-    report.FileMessage({FileMessageKind::Notice, line});
+    if (given != expected) report.RecordChecksumWrong(record, given, expected);
   }
 }
 
@@ -126,13 +118,13 @@ PassEnd BackUpRecordStream(FrameExchange& link, const BlockFamily& family,
       end != PassEnd::Completed)
     return end;
   if (scan == StreamScan::Invalid)
-    return NoImage(flash, "record stream", "it breaks off at byte " + std::to_string(position),
-                   report);
+    return NoImage(flash, ImageKind::RecordStream, NoImageWhy::BreaksOff, report,
+                   static_cast<int>(position));
   if (scan == StreamScan::Unfinished)
-    return NoImage(flash, "record stream", "it has no end marker", report);
+    return NoImage(flash, ImageKind::RecordStream, NoImageWhy::NoEndMarker, report);
   const auto records = std::span<const std::uint8_t>(flash).first(position - 2);
   if (!HoldsDataRecords(records))
-    return NoImage(flash, "record stream", "it holds no data records", report);
+    return NoImage(flash, ImageKind::RecordStream, NoImageWhy::NoDataRecords, report);
   Take(FormatRecordStream(records), file);
   WarnOfWrongChecksums(records, report);
   return PassEnd::Completed;
@@ -160,14 +152,14 @@ PassEnd BackUpWordImage(FrameExchange& link, const BlockFamily& family,
       std::min<std::size_t>(flash.size(), static_cast<std::size_t>(family.maxImageLength)));
   if (!family.checksumSector) {
     length = FindWordImageLength(image);
-    if (length == 0) return NoImage(flash, "word image", "no image ends in its checksum", report);
+    if (length == 0) return NoImage(flash, ImageKind::WordImage, NoImageWhy::NoChecksumEnd, report);
   } else if (WordImageChecksum(image.first(length - 4)) != checksum ||
              LoadWord32(image.subspan(length - 4).first<4>(), ByteOrder::LeastSignificantFirst) !=
                  checksum) {
-    return NoImage(flash, "word image", "the image does not match its checksum sector", report);
+    return NoImage(flash, ImageKind::WordImage, NoImageWhy::SectorMismatch, report);
   }
   // A checksum with nothing before it is no firmware, and no file a load takes.
-  if (length == 4) return NoImage(flash, "word image", "it holds no data", report);
+  if (length == 4) return NoImage(flash, ImageKind::WordImage, NoImageWhy::NoData, report);
   Take(FormatWordImage(image.first(length - 4)), file);
   return PassEnd::Completed;
 }
@@ -187,18 +179,12 @@ PassEnd BackUpChecksummedImage(FrameExchange& link, const BlockFamily& family,
   if (const PassEnd end = RunReadPass(link, family, needed, flash, report, stop);
       end != PassEnd::Completed)
     return end;
-  const char* why = nullptr;
-  if (length == 0) {
-    why = "no header with the image magic and a word count";
-  } else if (static_cast<std::size_t>(length) > family.readArea) {
-    why = "its header gives more words than the flash holds";
-  } else if (!ChecksummedImageSumsToZero(std::span(flash).first(length))) {
-    why = "its words do not sum to zero";
-  }
-  if (why != nullptr) return NoImage(flash, "TK720 image", why, report);
-  char line[64];
-  std::snprintf(line, sizeof line, "The drive holds a valid TK720 image of %d bytes\r\n", length);
-  report.Note(line);
+  if (length == 0) return NoImage(flash, ImageKind::TK720Image, NoImageWhy::NoHeader, report);
+  if (static_cast<std::size_t>(length) > family.readArea)
+    return NoImage(flash, ImageKind::TK720Image, NoImageWhy::HeaderTooLong, report);
+  if (!ChecksummedImageSumsToZero(std::span(flash).first(length)))
+    return NoImage(flash, ImageKind::TK720Image, NoImageWhy::SumNotZero, report);
+  report.ChecksummedImageFound(length);
   // The load appends the check word again, the same since the sum is zero.
   file.assign(flash.begin(), flash.begin() + (length - 4));
   return PassEnd::Completed;
@@ -208,15 +194,19 @@ Verdict RunBackupProcedure(const ProcedureRun& run, FirmwareBackup backup) {
   const std::string& name = *run.options.backupFileName;
   // A folder that cannot take the file is found out before the drive is read.
   if (!CanSaveFile(name.c_str())) {
-    run.report.Failed(Failure(Stage::File, "Can't create file " + name + "\r\n"));
+    Failure failure(Stage::File, FailureReason::FileNotCreated);
+    failure.name = name;
+    run.report.Failed(failure);
     return Verdict::Failed;
   }
   std::vector<std::uint8_t> file;
   if (const PassEnd end = backup(run.link, run.family, file, run.report, run.stop);
       end != PassEnd::Completed)
     return VerdictOfUnfinished(end);
-  if (SaveWholeFile(name.c_str(), file) != 0) {
-    run.report.Failed(Failure(Stage::File, "Can't write file " + name + "\r\n"));
+  if (SaveWholeFile(name.c_str(), file) != FileSave::Saved) {
+    Failure failure(Stage::File, FailureReason::FileNotWritten);
+    failure.name = name;
+    run.report.Failed(failure);
     return Verdict::Failed;
   }
   run.report.FileSaved(name, file);

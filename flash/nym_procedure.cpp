@@ -29,7 +29,7 @@ PreparedImage PrepareNymImage(const RunOptions& options, const BlockFamily& fami
   image.fileName = FileNameForDisplay(options);
   if (options.clearMode != ClearMode::None) {
     // Erasing takes the place of the file, which is not even opened.
-    image.messages.Note("Setting flash to 0xFF\r\n");
+    image.clears = true;
     image.length = CLEAR_IMAGE_LENGTH;
     if (options.clearMode == ClearMode::ParametersSection) image.first = PARAMETERS_FIRST_SECTOR;
   } else {
@@ -49,13 +49,14 @@ PreparedImage PrepareNymImage(const RunOptions& options, const BlockFamily& fami
 }
 
 bool TellFileMessages(const PreparedImage& image, RunReport& report) {
-  Failure refusal(Stage::File, "");
+  if (image.clears) report.FlashCleared();
+  Failure refusal(Stage::File, FailureReason::FileRefused);
   for (const FileMessage& message : image.messages.all()) {
     if (message.kind == FileMessageKind::Refusal) {
-      refusal.line += message.text;
+      refusal.detail += message.text;
     } else if (message.kind == FileMessageKind::Explanation) {
       // Why the file was refused, said with the refusal.
-      refusal.detail += message.text;
+      refusal.explanation += message.text;
     } else {
       report.FileMessage(message);
     }
@@ -75,7 +76,8 @@ Verdict RunReadBackProcedure(const ProcedureRun& run) {
   const PassEnd verified =
       RunVerifyPass(run.link, run.family, range, matched, run.report, run.stop);
   if (verified != PassEnd::Completed) return VerdictOfUnfinished(verified);
-  run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(), false);
+  run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(),
+                            Pass::Verify);
   return matched ? Verdict::Verified : Verdict::Mismatch;
 }
 

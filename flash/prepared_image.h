@@ -31,6 +31,8 @@ struct CheckValue {
 // it, a run sends it, a station sends it to every drive at once.
 struct PreparedImage {
   bool refused = false;
+  // A Nym clear: the erased image stands in for a file, which is not read.
+  bool clears = false;
   // What reading the file said, told by each run at the point where the
   // procedure reads its file (after the drive's identity).
   FileMessages messages;

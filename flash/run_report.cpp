@@ -2,10 +2,18 @@
 
 namespace kelvane {
 
-std::string_view WithoutLineEnds(std::string_view line) {
-  while (!line.empty() && (line.front() == '\r' || line.front() == '\n')) line.remove_prefix(1);
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
-  return line;
+Failure InterruptionOf(std::optional<Pass> pass, int block, const PassWords& words) {
+  Failure failure(Stage::Link, FailureReason::Interrupted);
+  failure.pass = pass;
+  failure.words = words;
+  failure.count = block;
+  if (!pass) return failure;
+  failure.stage = *pass == Pass::Write    ? Stage::Write
+                  : *pass == Pass::Digest ? Stage::Digest
+                                          : Stage::Read;
+  // The digest is asked for once, of no block.
+  if (*pass != Pass::Digest) failure.block = block;
+  return failure;
 }
 
 std::string DriveIdentity::SerialNumber() const {
@@ -29,11 +37,14 @@ void ReportFanOut::LinkEstablished(const DriveIdentity& identity) {
 void ReportFanOut::FileMessage(const kelvane::FileMessage& message) {
   KELVANE_FAN_OUT(FileMessage(message));
 }
-void ReportFanOut::Note(std::string_view text) {
-  KELVANE_FAN_OUT(Note(text));
+void ReportFanOut::FlashCleared() {
+  KELVANE_FAN_OUT(FlashCleared());
 }
 void ReportFanOut::ChecksumSectorValues(std::uint32_t checksum, int words) {
   KELVANE_FAN_OUT(ChecksumSectorValues(checksum, words));
+}
+void ReportFanOut::ChecksumSectorWriting() {
+  KELVANE_FAN_OUT(ChecksumSectorWriting());
 }
 void ReportFanOut::ChecksumSectorChecked(int errors) {
   KELVANE_FAN_OUT(ChecksumSectorChecked(errors));
@@ -41,8 +52,8 @@ void ReportFanOut::ChecksumSectorChecked(int errors) {
 void ReportFanOut::DriveDigest(std::span<const std::uint8_t> md5) {
   KELVANE_FAN_OUT(DriveDigest(md5));
 }
-void ReportFanOut::Warning(std::string_view line) {
-  KELVANE_FAN_OUT(Warning(line));
+void ReportFanOut::NoValidFirmware() {
+  KELVANE_FAN_OUT(NoValidFirmware());
 }
 void ReportFanOut::PassStarted(Pass pass, int total, const PassWords& words) {
   KELVANE_FAN_OUT(PassStarted(pass, total, words));
@@ -59,15 +70,21 @@ void ReportFanOut::PassFinished(Pass pass) {
 void ReportFanOut::Failed(const Failure& failure) {
   KELVANE_FAN_OUT(Failed(failure));
 }
-void ReportFanOut::DeviceLost(std::string_view line) {
-  KELVANE_FAN_OUT(DeviceLost(line));
+void ReportFanOut::DeviceLost(std::string_view device) {
+  KELVANE_FAN_OUT(DeviceLost(device));
+}
+void ReportFanOut::ChecksummedImageFound(int bytes) {
+  KELVANE_FAN_OUT(ChecksummedImageFound(bytes));
+}
+void ReportFanOut::RecordChecksumWrong(int record, std::uint8_t given, std::uint8_t computed) {
+  KELVANE_FAN_OUT(RecordChecksumWrong(record, given, computed));
 }
 void ReportFanOut::FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) {
   KELVANE_FAN_OUT(FileSaved(name, bytes));
 }
 void ReportFanOut::VerdictReached(bool matched, const char* driveName, const char* fileName,
-                                  bool digest) {
-  KELVANE_FAN_OUT(VerdictReached(matched, driveName, fileName, digest));
+                                  Pass checkedBy) {
+  KELVANE_FAN_OUT(VerdictReached(matched, driveName, fileName, checkedBy));
 }
 void ReportFanOut::Interrupted(std::optional<Pass> pass, int block, const PassWords& words) {
   KELVANE_FAN_OUT(Interrupted(pass, block, words));

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "flash/run_options.h"
 #include "image/file_messages.h"
 #include "link/frame_exchange.h"
 
@@ -32,30 +33,91 @@ enum class Verdict {
   WrongDrive
 };
 
-// A run's failure: what it was doing, on which block, how the exchange that
-// failed ended (the loader's own outcome or the drive's status), and the
-// line the console shows for it, line end included.
-struct Failure {
-  Failure() = default;
-  Failure(Stage stage_, std::string line_, std::optional<int> block_ = std::nullopt,
-          std::optional<LinkResult> link_ = std::nullopt, std::string detail_ = {})
-      : stage(stage_),
-        block(block_),
-        link(link_),
-        line(std::move(line_)),
-        detail(std::move(detail_)) {}
+// The passes of a procedure: blocks written, blocks read back and compared,
+// the drive asked for the digest of what it holds, or blocks read out into
+// a backup.
+enum class Pass { Write, Verify, Digest, Read };
 
-  Stage stage = Stage::File;
-  std::optional<int> block;
-  std::optional<LinkResult> link;
-  std::string line;
-  // What the error stream adds (why a port did not open), line end included.
-  std::string detail;
+// What a family calls its blocks, in the drive's terms.
+struct PassWords {
+  const char* unit = "sector";  // "sector" or "block"
+  // The Nym monitor's write failures are told with the drive's code.
+  bool writeFailureShowsCode = false;
 };
 
-// A console line without the line ends around it, as a journal, a station's
-// table and its summary quote it.
-std::string_view WithoutLineEnds(std::string_view line);
+// What failed.
+enum class FailureReason {
+  PortNotOpened,   // `name`: the port; `detail`: what the system said of it
+  LinkGaveUp,      // the drive never answered the identify request
+  FileRefused,     // `detail`: the file reader's refusal; `explanation`: why
+  FilePinned,      // `name`: the file; `detail`: its SHA-256; `explanation`: /f's digits
+  FileNotCreated,  // `name`: the backup's file, which its folder does not take
+  FileNotWritten,  // `name`: the backup's file, which could not be written whole
+  NotTheFamily,    // `name`: the family the drive does not answer like
+  WrongModel,      // `name`: the drive's model code; `detail`: its hardware revision
+  BlockWriteFailed,
+  BlockVerifyFailed,  // a block read back to be compared
+  BlockReadFailed,    // a block read out into a backup
+  BlockReadShort,     // `count` of the block's `size` bytes came
+  ChecksumSectorWriteFailed,
+  ChecksumSectorReadFailed,
+  DigestFailed,  // the drive asked for its firmware's digest
+  NoImage,       // the backup found no image: `image`, `why`, `count`
+  Interrupted,   // a Ctrl-C before block `count` of `pass`, or while waiting for the drive
+};
+
+// The images a backup reads out of a drive.
+enum class ImageKind { RecordStream, WordImage, TK720Image };
+
+// Why the flash a backup read holds no image of the family.
+enum class NoImageWhy {
+  Erased,          // all of it 0xFF
+  BreaksOff,       // the record stream breaks off at byte `count`
+  NoEndMarker,     // the record stream never ends
+  NoDataRecords,   // the record stream holds end records alone
+  NoMarker,        // the checksum sector holds no marker
+  SectorTooLong,   // the checksum sector gives more words than the flash holds
+  SectorMismatch,  // the image does not match its checksum sector
+  NoChecksumEnd,   // no word image ends in its checksum
+  NoData,          // the word image is its checksum alone
+  NoHeader,        // no TK720 header with the magic and a word count
+  HeaderTooLong,   // the header gives more words than the flash holds
+  SumNotZero,      // the TK720 image's words do not sum to zero
+};
+
+// A run's failure, as facts: what it was doing, on which block (counted from
+// 0), how the exchange that failed ended (the loader's own outcome or the
+// drive's status), and what failed with what it names. The receivers word
+// it: the console as the drive's tools always did, a journal as one text.
+struct Failure {
+  Failure() = default;
+  Failure(Stage stage_, FailureReason reason_, std::optional<int> block_ = std::nullopt,
+          std::optional<LinkResult> link_ = std::nullopt)
+      : stage(stage_), reason(reason_), block(block_), link(link_) {}
+
+  Stage stage = Stage::File;
+  FailureReason reason = FailureReason::FileRefused;
+  std::optional<int> block;
+  std::optional<LinkResult> link;
+  // A block's failure and an interruption: the family's unit.
+  PassWords words;
+  // Interrupted: the pass it came before; none while waiting for the drive.
+  std::optional<Pass> pass;
+  // What the reason names, as FailureReason says for each.
+  std::string name;
+  std::string detail;
+  std::string explanation;
+  // WrongModel: the drives /w allows.
+  std::vector<AllowedDrive> allowed;
+  ImageKind image = ImageKind::RecordStream;
+  NoImageWhy why = NoImageWhy::Erased;
+  int count = 0;
+  int size = 0;
+};
+
+// The failure a Ctrl-C leaves: before block `block` of `pass`, or (no
+// pass) while waiting for the drive; the stage and block a journal records.
+Failure InterruptionOf(std::optional<Pass> pass, int block, const PassWords& words);
 
 // One line of the identity the drive sent: `key` names its field in lower-
 // case words joined by "_" (empty for a line that shows no field), `value` is
@@ -79,17 +141,6 @@ struct DriveIdentity {
   std::string SerialNumber() const;
 };
 
-// The passes of a procedure: blocks written, blocks read back and compared,
-// the drive asked for the digest of what it holds, or blocks read out into
-// a backup.
-enum class Pass { Write, Verify, Digest, Read };
-
-// The words a family's passes are told in.
-struct PassWords {
-  const char* unit = "sector";  // "sector" or "block"
-  const char* unitTitle = "Sector";
-};
-
 // What happens in a run, told as it happens. The console text is one
 // receiver of these events (ConsoleReport), a journal, a station's table and
 // a drive's transcript are others; each takes what it needs, and every
@@ -106,18 +157,19 @@ class RunReport {
   virtual void LinkEstablished(const DriveIdentity& /*identity*/) {}
   // What reading the firmware file said (its size, warnings, its refusal).
   virtual void FileMessage(const FileMessage& /*message*/) {}
-  // Any other console line of the procedure that states no fact of its own
-  // ("Setting flash to 0xFF", the checksum sector's lines, the drive's MD5).
-  virtual void Note(std::string_view /*text*/) {}
+  // A Nym clear: the flash is set to 0xFF in place of a file.
+  virtual void FlashCleared() {}
   // The 27 series' checksum sector: the image's checksum and its length in
   // 16-bit words, as the run writes them or as a backup reads them.
   virtual void ChecksumSectorValues(std::uint32_t /*checksum*/, int /*words*/) {}
+  // The written firmware's checksum sector goes out next.
+  virtual void ChecksumSectorWriting() {}
   // The checksum sector read back with `errors` bytes not as written.
   virtual void ChecksumSectorChecked(int /*errors*/) {}
   // The MD5 of the firmware a digest drive holds, as it reported it.
   virtual void DriveDigest(std::span<const std::uint8_t> /*md5*/) {}
-  // Something that does not stop the run but makes the flash not match.
-  virtual void Warning(std::string_view /*line*/) {}
+  // A digest drive answered without a digest: it holds no valid firmware.
+  virtual void NoValidFirmware() {}
   virtual void PassStarted(Pass /*pass*/, int /*total*/, const PassWords& /*words*/) {}
   // Block `block` (counted from 0) of `total` went out or read back the same.
   virtual void BlockDone(Pass /*pass*/, int /*block*/, int /*total*/, const PassWords& /*words*/) {}
@@ -125,15 +177,23 @@ class RunReport {
   virtual void BlockMismatch(int /*block*/, int /*errors*/, const PassWords& /*words*/) {}
   virtual void PassFinished(Pass /*pass*/) {}
   virtual void Failed(const Failure& /*failure*/) {}
-  // After a failure: the device itself went away (unplugged, powered off);
-  // `line` says so with the device, without a line end.
-  virtual void DeviceLost(std::string_view /*line*/) {}
+  // After a failure: the device itself (`device`, as opened) went away,
+  // unplugged or powered off.
+  virtual void DeviceLost(std::string_view /*device*/) {}
+  // A TK720 backup found a whole image of `bytes` bytes whose words sum to
+  // zero.
+  virtual void ChecksummedImageFound(int /*bytes*/) {}
+  // A record stream's record `record` (counted from 1) holds the checksum
+  // `given` where its bytes give `computed`: a backup keeps it as the drive
+  // holds it, and a load of the backup will refuse that line.
+  virtual void RecordChecksumWrong(int /*record*/, std::uint8_t /*given*/,
+                                   std::uint8_t /*computed*/) {}
   // A backup's file `name` was written with `bytes`.
   virtual void FileSaved(std::string_view /*name*/, std::span<const std::uint8_t> /*bytes*/) {}
-  // The verdict line: "successufully verifyed", or that `driveName`'s flash
-  // does not match `fileName`. The digest family opens it with "\n" alone.
+  // Whether `driveName`'s flash matches `fileName`, as `checkedBy` found it:
+  // the blocks read back (Verify) or the drive's digest (Digest).
   virtual void VerdictReached(bool /*matched*/, const char* /*driveName*/, const char* /*fileName*/,
-                              bool /*digest*/) {}
+                              Pass /*checkedBy*/) {}
   // The run stopped at a user's request before block `block` of `pass`, or
   // (no pass) while waiting for the drive.
   virtual void Interrupted(std::optional<Pass> /*pass*/, int /*block*/,
@@ -148,20 +208,23 @@ class ReportFanOut : public RunReport {
   void LinkAttemptFailed(int remaining) override;
   void LinkEstablished(const DriveIdentity& identity) override;
   void FileMessage(const kelvane::FileMessage& message) override;
-  void Note(std::string_view text) override;
+  void FlashCleared() override;
   void ChecksumSectorValues(std::uint32_t checksum, int words) override;
+  void ChecksumSectorWriting() override;
   void ChecksumSectorChecked(int errors) override;
   void DriveDigest(std::span<const std::uint8_t> md5) override;
-  void Warning(std::string_view line) override;
+  void NoValidFirmware() override;
   void PassStarted(Pass pass, int total, const PassWords& words) override;
   void BlockDone(Pass pass, int block, int total, const PassWords& words) override;
   void BlockMismatch(int block, int errors, const PassWords& words) override;
   void PassFinished(Pass pass) override;
   void Failed(const Failure& failure) override;
-  void DeviceLost(std::string_view line) override;
+  void DeviceLost(std::string_view device) override;
+  void ChecksummedImageFound(int bytes) override;
+  void RecordChecksumWrong(int record, std::uint8_t given, std::uint8_t computed) override;
   void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) override;
   void VerdictReached(bool matched, const char* driveName, const char* fileName,
-                      bool digest) override;
+                      Pass checkedBy) override;
   void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) override;
 
  private:

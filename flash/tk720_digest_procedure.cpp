@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 #include "digest/sha256_digest.h"
@@ -23,15 +22,12 @@ bool VerifyDigest(const ProcedureRun& run, bool& matched) {
   std::span<const std::uint8_t> reply;
   const LinkResult result = run.link.TransactEmpty(CMD_IDENTIFY, reply);
   if (!result.ok()) {
-    char line[64];
-    std::snprintf(line, sizeof line, "Communication failure %d during verification\n",
-                  result.code());
-    run.report.Failed(Failure(Stage::Digest, line, std::nullopt, result));
+    run.report.Failed(Failure(Stage::Digest, FailureReason::DigestFailed, std::nullopt, result));
     return false;
   }
   // Without valid firmware the monitor sends its personality alone.
   if (reply.size() < VALID_FIRMWARE_REPLY_LENGTH) {
-    run.report.Warning("Unit doesn't have any valid firmware\n");
+    run.report.NoValidFirmware();
     matched = false;
     return true;
   }
@@ -80,7 +76,8 @@ Verdict RunTK720DigestProcedure(const ProcedureRun& run) {
   }
   bool matched = false;
   if (!VerifyDigest(run, matched)) return Verdict::Failed;
-  run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(), true);
+  run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(),
+                            Pass::Digest);
   return matched ? Verdict::Verified : Verdict::Mismatch;
 }
 

@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <vector>
 
 #include "digest/sha256_digest.h"
@@ -20,7 +19,6 @@ namespace {
 // after a failed exchange, reported.
 bool UpdateChecksumSector(const ProcedureRun& run, bool& matched) {
   const PreparedImage& image = run.image;
-  char line[128];
   run.report.ChecksumSectorValues(FirmwareChecksum(image.bytes, image.length),
                                   static_cast<int>(FirmwareWordCount(image.length)));
   const ChecksumSector sector = BuildChecksumSector(image.bytes, image.length);
@@ -28,9 +26,8 @@ bool UpdateChecksumSector(const ProcedureRun& run, bool& matched) {
     const LinkResult written =
         WriteFlashBlock(run.link, run.family, CHECKSUM_SECTOR_ADDRESS, sector);
     if (!written.ok()) {
-      std::snprintf(line, sizeof line, "Firmware checksum update failed on sector %d\r\n",
-                    CHECKSUM_SECTOR_NUMBER);
-      run.report.Failed(Failure(Stage::ChecksumSector, line, CHECKSUM_SECTOR_NUMBER, written));
+      run.report.Failed(Failure(Stage::ChecksumSector, FailureReason::ChecksumSectorWriteFailed,
+                                CHECKSUM_SECTOR_NUMBER, written));
       return false;
     }
   }
@@ -39,8 +36,7 @@ bool UpdateChecksumSector(const ProcedureRun& run, bool& matched) {
   const LinkResult read =
       ReadFlashBlock(run.link, run.family, CHECKSUM_SECTOR_ADDRESS, CHECKSUM_SECTOR_SIZE, reply);
   if (!read.ok()) {
-    run.report.Failed(Failure(Stage::ChecksumSector,
-                              "Failed to read sector with firmware checksum and length\r\n",
+    run.report.Failed(Failure(Stage::ChecksumSector, FailureReason::ChecksumSectorReadFailed,
                               CHECKSUM_SECTOR_NUMBER, read));
     return false;
   }
@@ -75,7 +71,7 @@ Verdict RunWordImageProcedure(const ProcedureRun& run) {
   if (!run.options.verifyOnly) {
     const PassEnd written = RunWritePass(run.link, run.family, range, run.report, run.stop);
     if (written != PassEnd::Completed) return VerdictOfUnfinished(written);
-    if (run.family.checksumSector) run.report.Note("Writing firmware checksum ...\r\n");
+    if (run.family.checksumSector) run.report.ChecksumSectorWriting();
   }
   // A checksum sector that reads back wrong leaves a drive whose boot code
   // will not start the firmware: the flash does not match the file, whatever
@@ -93,7 +89,8 @@ Verdict RunWordImageProcedure(const ProcedureRun& run) {
       RunVerifyPass(run.link, run.family, range, matched, run.report, run.stop);
   if (verified != PassEnd::Completed) return VerdictOfUnfinished(verified);
   matched = matched && sectorMatched;
-  run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(), false);
+  run.report.VerdictReached(matched, run.family.driveName, run.image.fileName.c_str(),
+                            Pass::Verify);
   return matched ? Verdict::Verified : Verdict::Mismatch;
 }
 

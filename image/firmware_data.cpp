@@ -13,18 +13,6 @@ constexpr std::size_t MOST_OVERLAP_WARNINGS = 10;
 
 }  // namespace
 
-std::string OriginTag(Origin origin) {
-  switch (origin.kind) {
-    case Origin::Kind::Segment:
-      return "file:segment " + std::to_string(origin.number);
-    case Origin::Kind::ElfHeader:
-      return "file:ELF header";
-    case Origin::Kind::Line:
-      break;
-  }
-  return "file:" + std::to_string(origin.number);
-}
-
 std::string OriginName(Origin origin) {
   switch (origin.kind) {
     case Origin::Kind::Segment:
@@ -35,6 +23,13 @@ std::string OriginName(Origin origin) {
       break;
   }
   return "line " + std::to_string(origin.number);
+}
+
+std::string OriginTag(Origin origin) {
+  if (origin.kind == Origin::Kind::Line) return "file:" + std::to_string(origin.number);
+  // "file:segment 3", and the ELF header without its article.
+  const std::string name = OriginName(origin);
+  return "file:" + (name.starts_with("the ") ? name.substr(4) : name);
 }
 
 void PlacedData::Add(std::uint64_t address, std::span<const std::uint8_t> bytes, Origin origin) {

@@ -19,18 +19,18 @@ bool CanSaveFile(const char* fileName) {
   return true;
 }
 
-int SaveWholeFile(const char* fileName, std::span<const std::uint8_t> bytes) {
+FileSave SaveWholeFile(const char* fileName, std::span<const std::uint8_t> bytes) {
   const std::string temporary = TemporaryName(fileName);
   InterruptsHeld held;
   FirmwareFile file(std::fopen(temporary.c_str(), "wb"));
-  if (!file) return 1;
+  if (!file) return FileSave::NotSaved;
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
   // Closing flushes: a full disk may only show here.
   if (std::fclose(file.release()) != 0 || !written || !RenameOver(temporary.c_str(), fileName)) {
     std::remove(temporary.c_str());
-    return 1;
+    return FileSave::NotSaved;
   }
-  return 0;
+  return FileSave::Saved;
 }
 
 }  // namespace kelvane

@@ -9,9 +9,10 @@ namespace kelvane {
 // Writes `bytes` into the file `fileName` so that the name only ever shows a
 // complete file: they go under a temporary name in the same folder, which is
 // then renamed over `fileName`. Ctrl-C is held off from the first byte
-// written to the rename. Returns 0, or 1 with neither the file touched nor
-// the temporary file left behind.
-int SaveWholeFile(const char* fileName, std::span<const std::uint8_t> bytes);
+// written to the rename. NotSaved leaves neither the file touched nor the
+// temporary file behind.
+enum class FileSave { Saved, NotSaved };
+FileSave SaveWholeFile(const char* fileName, std::span<const std::uint8_t> bytes);
 
 // Creates the temporary file of `fileName` and removes it again: whether the
 // folder takes the file, found out before anything slow is done for it.

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 
 namespace kelvane {
 
@@ -34,8 +33,6 @@ class SerialLine {
   // DeviceGone, once more at the end of a failed run, for a line whose
   // system may notice a loss only a moment after the last silence.
   virtual bool WaitForHangUp() { return DeviceGone(); }
-  // One line saying the device went away, with its name, without a line end.
-  virtual std::string DescribeLoss() const = 0;
 };
 
 }  // namespace kelvane

@@ -61,10 +61,6 @@ class SerialPort final : public SerialLine {
   // at every 250 ms), so this waits up to HANG_UP_GRACE_MS for the system to
   // hang the line up.
   bool WaitForHangUp() override;
-  // "/dev/ttyUSB0: the device went away ...".
-  std::string DescribeLoss() const override {
-    return device_ + ": the device went away (unplugged or powered off)";
-  }
 
   bool Write(std::span<const std::uint8_t> bytes) override;
   ReadOutcome ReadByte(std::uint8_t& byte) override;

@@ -29,9 +29,6 @@ class AttachedDrive final : public SerialLine {
   bool Write(std::span<const std::uint8_t> bytes) override;
   ReadOutcome ReadByte(std::uint8_t& byte) override;
   bool DeviceGone() const override { return gone_; }
-  std::string DescribeLoss() const override {
-    return "drive: the device went away (unplugged or powered off)";
-  }
 
  private:
   DriveMonitor monitor_;

@@ -295,6 +295,11 @@ void PrintBanner(std::FILE* out) {
   std::fputs("                                            Version 2.03\r\n\r\n", out);
 }
 
+void PrintNoFirmwareFile(std::FILE* out, const char* lineEnd) {
+  std::fputs("S-record file with firmware is not specified", out);
+  std::fputs(lineEnd, out);
+}
+
 void PrintUsage(std::FILE* out) {
   std::fputs(" Use: Kelvane [options] filename\r\n", out);
   std::fputs("\r\n", out);

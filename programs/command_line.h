@@ -47,5 +47,9 @@ OptionsOutcome ReadOptions(std::span<const char* const> arguments, PathRule rule
 
 void PrintBanner(std::FILE* out);
 void PrintUsage(std::FILE* out);
+// The line both programs give when the options name nothing to load, with
+// `lineEnd` added: kelvane's "\r\n", as its every line ends, or the
+// station's "\n".
+void PrintNoFirmwareFile(std::FILE* out, const char* lineEnd);
 
 }  // namespace kelvane

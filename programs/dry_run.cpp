@@ -1,6 +1,8 @@
 #include "programs/dry_run.h"
 
 #include "flash/checksum_sector.h"
+#include "programs/command_line.h"
+#include "programs/port_listing.h"
 #include "report/console_report.h"
 #include "run/drive_guards.h"
 #include "run/drive_run.h"
@@ -9,6 +11,22 @@
 namespace kelvane {
 
 namespace {
+
+// Where a backup of the family stops reading.
+const char* BackupEnd(DeviceFamily family) {
+  switch (family) {
+    case DeviceFamily::Nym:
+      return "to the record stream's end marker";
+    case DeviceFamily::TL3xx:
+      return "all: the image ends at the last place that holds its checksum";
+    case DeviceFamily::Series27:
+      return "as many as the checksum sector, read first, gives the image";
+    case DeviceFamily::TK720:
+    case DeviceFamily::TK720Digest:
+      break;
+  }
+  return "as many as the image header in the first block gives";
+}
 
 // " Label:" and the value in a column of its own.
 void PrintLabel(const char* label, std::FILE* out) {
@@ -64,8 +82,8 @@ DryRunEnd RunDryRun(const RunOptions& options, const DriveFamily& family, std::F
   if (plan.loads) {
     // A file /f does not pin is refused, as the run refuses it, before what
     // reading it said.
-    if (const std::optional<std::string> refusal = PinRefusal(options, image)) {
-      std::fputs(refusal->c_str(), out);
+    if (const std::optional<Failure> refusal = PinRefusal(options, image)) {
+      console.Failed(*refusal);
       return DryRunEnd::FileRefused;
     }
     if (!TellFileMessages(image, console)) return DryRunEnd::FileRefused;
@@ -84,7 +102,8 @@ DryRunEnd RunDryRun(const RunOptions& options, const DriveFamily& family, std::F
     PrintLabel("Blocks to read:", out);
     std::fprintf(out, "up to %d %ss, 1 to %d (0x%X to 0x%X), %s\r\n", most, blocks.unit, most,
                  static_cast<unsigned>(ReadBackAddress(blocks, 0)),
-                 static_cast<unsigned>(ReadBackAddress(blocks, most - 1)), blocks.backupEnd);
+                 static_cast<unsigned>(ReadBackAddress(blocks, most - 1)),
+                 BackupEnd(options.family));
     if (!plan.loads) {
       std::fflush(out);
       return DryRunEnd::WouldRun;
@@ -113,9 +132,28 @@ DryRunEnd RunDryRun(const RunOptions& options, const DriveFamily& family, std::F
                  static_cast<unsigned>(CHECKSUM_SECTOR_ADDRESS));
   }
   PrintCheckValue(image.check, out);
-  std::fputs(PinNote(options, image).c_str(), out);
+  if (options.pinnedSha256 && image.fileSha256)
+    std::fprintf(out, " SHA-256:          %s, as /f asks\r\n",
+                 Sha256Hex(*image.fileSha256).c_str());
   std::fflush(out);
   return DryRunEnd::WouldRun;
+}
+
+std::optional<int> RunWithoutDrive(const RunOptions& options, std::FILE* out, std::FILE* err,
+                                   const char* lineEnd) {
+  if (options.listPorts) {
+    PrintSerialPorts(out);
+    return 0;
+  }
+  // A clear option stands in for the file: the Nym drive is then erased. A
+  // backup alone, or the identity alone, needs none.
+  if (!NamesWhatToLoad(options)) {
+    PrintNoFirmwareFile(out, lineEnd);
+    return 1;
+  }
+  if (!options.dryRun) return std::nullopt;
+  const DriveFamily& family = LookUpDriveFamily(options.family);
+  return RunDryRun(options, family, out, err) == DryRunEnd::WouldRun ? 0 : 1;
 }
 
 }  // namespace kelvane

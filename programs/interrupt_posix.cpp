@@ -9,8 +9,9 @@ namespace kelvane {
 namespace {
 
 // The one piece of process-wide state: a signal handler is given no
-// argument, so the flag main registered is reached through this pointer. It
-// is set once, before the handler is installed, and only read afterwards.
+// argument, so the flag of the living InterruptStop is reached through this
+// pointer. It is set before the handler is installed and cleared after the
+// system's handling is back.
 std::atomic<StopFlag*> registered{nullptr};
 
 void OnInterrupt(int /*signal*/) {
@@ -22,7 +23,7 @@ void OnInterrupt(int /*signal*/) {
 
 }  // namespace
 
-void StopOnInterrupt(StopFlag& stop) {
+InterruptStop::InterruptStop(StopFlag& stop) {
   registered.store(&stop);
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
@@ -32,6 +33,12 @@ void StopOnInterrupt(StopFlag& stop) {
   action.sa_flags = SA_RESTART | SA_RESETHAND;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+}
+
+InterruptStop::~InterruptStop() {
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  registered.store(nullptr);
 }
 
 }  // namespace kelvane

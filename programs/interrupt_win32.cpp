@@ -9,8 +9,9 @@ namespace kelvane {
 namespace {
 
 // The one piece of process-wide state: the console's control handler is
-// given no argument, so the flag main registered is reached through this
-// pointer. It is set once, before the handler is installed.
+// given no argument, so the flag of the living InterruptStop is reached
+// through this pointer. It is set before the handler is installed and
+// cleared after it is removed.
 std::atomic<StopFlag*> registered{nullptr};
 
 BOOL WINAPI OnControl(DWORD event) {
@@ -24,9 +25,14 @@ BOOL WINAPI OnControl(DWORD event) {
 
 }  // namespace
 
-void StopOnInterrupt(StopFlag& stop) {
+InterruptStop::InterruptStop(StopFlag& stop) {
   registered.store(&stop);
   SetConsoleCtrlHandler(OnControl, TRUE);
+}
+
+InterruptStop::~InterruptStop() {
+  SetConsoleCtrlHandler(OnControl, FALSE);
+  registered.store(nullptr);
 }
 
 }  // namespace kelvane

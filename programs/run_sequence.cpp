@@ -4,7 +4,6 @@
 #include <ctime>
 
 #include "programs/dry_run.h"
-#include "programs/port_listing.h"
 #include "programs/terminal.h"
 #include "report/console_report.h"
 #include "report/journal_entry.h"
@@ -14,35 +13,19 @@
 
 namespace kelvane {
 
-namespace {
-
-constexpr const char* NO_FIRMWARE_FILE = "S-record file with firmware is not specified\r\n";
-
-}  // namespace
-
 int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE* out,
                std::FILE* err, const StopFlag* stop) {
   const auto start = std::chrono::system_clock::now();
   RunOptions options;
   PrintBanner(out);
   if (arguments.size() < 2) {
-    std::fputs(NO_FIRMWARE_FILE, out);
+    PrintNoFirmwareFile(out, "\r\n");
     return 1;
   }
   const OptionsOutcome outcome = ReadOptions(arguments, rule, options, out, nullptr, err);
   if (outcome != OptionsOutcome::Run) return outcome == OptionsOutcome::Refused ? 1 : 0;
-  if (options.listPorts) {
-    PrintSerialPorts(out);
-    return 0;
-  }
-  // A clear option stands in for the file: the Nym drive is then erased. A
-  // backup alone, or the identity alone, needs none.
-  if (!NamesWhatToLoad(options)) {
-    std::fputs(NO_FIRMWARE_FILE, out);
-    return 1;
-  }
+  if (const std::optional<int> status = RunWithoutDrive(options, out, err, "\r\n")) return *status;
   const DriveFamily& family = LookUpDriveFamily(options.family);
-  if (options.dryRun) return RunDryRun(options, family, out, err) == DryRunEnd::WouldRun ? 0 : 1;
   // A line must not flash a drive it cannot record.
   JournalFile journal;
   if (options.journalPath && !OpenJournal(journal, *options.journalPath, err)) return 1;
@@ -57,9 +40,9 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   JournalRecorder recorder;
   ReportFanOut report({&console, &recorder});
   DriveOutcome drive;
-  if (const std::optional<std::string> refusal = PinRefusal(options, image)) {
+  if (const std::optional<Failure> refusal = PinRefusal(options, image)) {
     // Not the file /f pins: no port is opened for it.
-    report.Failed(Failure(Stage::File, *refusal));
+    report.Failed(*refusal);
     drive.verdict = Verdict::FileRefused;
   } else {
     drive = RunDrive({.options = options,

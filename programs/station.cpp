@@ -11,12 +11,13 @@
 
 #include "image/firmware_file.h"
 #include "programs/dry_run.h"
-#include "programs/port_listing.h"
 #include "programs/terminal.h"
 #include "report/console_report.h"
+#include "report/failure_text.h"
 #include "report/journal.h"
 #include "report/journal_entry.h"
 #include "report/station_board.h"
+#include "report/verdict_words.h"
 #include "report/version.h"
 #include "run/drive_guards.h"
 #include "run/drive_run.h"
@@ -83,7 +84,7 @@ void PrintSummary(const std::vector<std::unique_ptr<DriveResult>>& results, std:
     std::string line = VerdictWord(verdict);
     if (verdict == Verdict::Mismatch) line = "flash does not match the file";
     if (result->recorder.error) {
-      line = WithoutLineEnds(result->recorder.error->line);
+      line = FailureText(*result->recorder.error);
     }
     std::fprintf(out, "  %s: %s\n", result->port.c_str(), line.c_str());
   }
@@ -241,16 +242,8 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
     std::fprintf(out, "kelvane-station %s\n", VERSION);
     return 0;
   }
-  if (options.listPorts) {
-    PrintSerialPorts(out);
-    return 0;
-  }
-  if (!NamesWhatToLoad(options)) {
-    std::fputs("S-record file with firmware is not specified\n", out);
-    return 1;
-  }
+  if (const std::optional<int> status = RunWithoutDrive(options, out, err, "\n")) return *status;
   const DriveFamily& family = LookUpDriveFamily(options.family);
-  if (options.dryRun) return RunDryRun(options, family, out, err) == DryRunEnd::WouldRun ? 0 : 1;
   if (station.ports.empty()) {
     std::fputs("No port given: name each drive's port with /c (/c3, /c/dev/ttyUSB0)\n", out);
     return 1;
@@ -281,13 +274,13 @@ int RunStation(std::span<const char* const> arguments, PathRule rule, std::FILE*
     TellFileMessages(image, console);
     return 1;
   }
-  if (const std::optional<std::string> refusal = PinRefusal(options, image)) {
+  if (const std::optional<Failure> refusal = PinRefusal(options, image)) {
     // Nor for a file that /f does not pin; the journal keeps, for each
     // drive, that its file was refused.
-    std::fputs(refusal->c_str(), out);
+    ConsoleReport(out, err).Failed(*refusal);
     for (std::size_t i = 0; options.journalPath && i < names.size(); ++i) {
       JournalRecorder recorder;
-      recorder.error = Failure(Stage::File, *refusal);
+      recorder.error = *refusal;
       AppendJournalLines(
           journal,
           FinishJournalEntry(

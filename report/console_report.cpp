@@ -1,6 +1,14 @@
 #include "report/console_report.h"
 
+#include <cctype>
+
 #include "flash/checksum_sector.h"
+#include "report/failure_text.h"
+
+// Every line here is printed as the drive tools always printed it, their
+// misspellings included ("successufully", "verifyed", "errorneous", "does
+// not much"): production scripts match these lines byte for byte, so they
+// stay as they are.
 
 namespace kelvane {
 
@@ -55,17 +63,21 @@ void ConsoleReport::FileMessage(const kelvane::FileMessage& message) {
     return;
   }
   // A notice about the file goes to the error stream, so the console keeps
-  // the drive tools' lines; a station's transcripts leave it to the station,
-  // which says it once for all its drives.
-  if (fileNotices_) {
-    Flush();
-    std::fwrite(message.text.data(), 1, message.text.size(), err_);
-    std::fflush(err_);
-  }
+  // the drive tools' lines.
+  Notice(message.text);
 }
 
-void ConsoleReport::Note(std::string_view text) {
-  Put(text);
+void ConsoleReport::Notice(std::string_view line) {
+  // A station's transcripts leave it to the station, which says it once for
+  // all its drives.
+  if (!fileNotices_) return;
+  Flush();
+  std::fwrite(line.data(), 1, line.size(), err_);
+  std::fflush(err_);
+}
+
+void ConsoleReport::FlashCleared() {
+  Put("Setting flash to 0xFF\r\n");
 }
 
 void ConsoleReport::ChecksumSectorValues(std::uint32_t checksum, int words) {
@@ -75,16 +87,19 @@ void ConsoleReport::ChecksumSectorValues(std::uint32_t checksum, int words) {
   Put(line);
 }
 
+void ConsoleReport::ChecksumSectorWriting() {
+  Put("Writing firmware checksum ...\r\n");
+}
+
 void ConsoleReport::ChecksumSectorChecked(int errors) {
   if (errors == 0) {
     Put("Firmware checksum sector is verified\r\n");
     return;
   }
-  // "errorneous" as the loader has always printed it: scripts match the line.
   char line[96];
   std::snprintf(line, sizeof line, "Firmware checksum sector %d has %d errorneous location(s)\r\n",
                 CHECKSUM_SECTOR_NUMBER, errors);
-  Warning(line);
+  Warn(line);
 }
 
 void ConsoleReport::DriveDigest(std::span<const std::uint8_t> md5) {
@@ -97,7 +112,12 @@ void ConsoleReport::DriveDigest(std::span<const std::uint8_t> md5) {
   Put(line + "\n");
 }
 
-void ConsoleReport::Warning(std::string_view line) {
+void ConsoleReport::NoValidFirmware() {
+  // The digest drive's tool ended its lines with LF alone.
+  Warn("Unit doesn't have any valid firmware\n");
+}
+
+void ConsoleReport::Warn(std::string_view line) {
   Put(line);
   Flush();
 }
@@ -117,7 +137,9 @@ void ConsoleReport::BlockDone(Pass pass, int block, int total, const PassWords& 
 }
 
 void ConsoleReport::BlockMismatch(int block, int errors, const PassWords& words) {
-  std::fprintf(out_, " %s %4d has %4d errorneous location(s)\r\n", words.unitTitle, block + 1,
+  // The unit capitalised: " Sector    2 has ...".
+  std::fprintf(out_, " %c%s %4d has %4d errorneous location(s)\r\n",
+               std::toupper(static_cast<unsigned char>(words.unit[0])), words.unit + 1, block + 1,
                errors);
   Flush();
 }
@@ -129,18 +151,38 @@ void ConsoleReport::PassFinished(Pass pass) {
 }
 
 void ConsoleReport::Failed(const Failure& failure) {
-  Put(failure.line);
+  Put(FailureLine(failure));
   Flush();
-  if (!failure.detail.empty()) {
-    std::fwrite(failure.detail.data(), 1, failure.detail.size(), err_);
+  // The file reader's explanation keeps its own line ends.
+  if (failure.reason == FailureReason::FileRefused && !failure.explanation.empty()) {
+    std::fputs(failure.explanation.c_str(), err_);
+    std::fflush(err_);
+  } else if (failure.reason == FailureReason::PortNotOpened) {
+    std::fprintf(err_, "%s\n", FailureDetailText(failure).c_str());
     std::fflush(err_);
   }
 }
 
-void ConsoleReport::DeviceLost(std::string_view line) {
+void ConsoleReport::DeviceLost(std::string_view device) {
   Flush();
-  std::fprintf(err_, "%.*s\n", static_cast<int>(line.size()), line.data());
+  std::fprintf(err_, "%.*s: the device went away (unplugged or powered off)\n",
+               static_cast<int>(device.size()), device.data());
   std::fflush(err_);
+}
+
+void ConsoleReport::ChecksummedImageFound(int bytes) {
+  std::fprintf(out_, "The drive holds a valid TK720 image of %d bytes\r\n", bytes);
+}
+
+void ConsoleReport::RecordChecksumWrong(int record, std::uint8_t given, std::uint8_t computed) {
+  char line[200];
+  // The backup's first line is its S0 header.
+  std::snprintf(line, sizeof line,
+                "Warning: the drive's record %d (line %d of the backup) has the checksum %02X "
+                "where its bytes give %02X: saved as the drive holds it, a load of the backup "
+                "refuses that line\n",
+                record, record + 1, unsigned{given}, unsigned{computed});
+  Notice(line);
 }
 
 void ConsoleReport::FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) {
@@ -150,9 +192,9 @@ void ConsoleReport::FileSaved(std::string_view name, std::span<const std::uint8_
 }
 
 void ConsoleReport::VerdictReached(bool matched, const char* driveName, const char* fileName,
-                                   bool digest) {
+                                   Pass checkedBy) {
   // The digest family's monitor tool ended its last line with LF alone.
-  Put(digest ? "\n" : "\r\n");
+  Put(checkedBy == Pass::Digest ? "\n" : "\r\n");
   if (matched) {
     Put("Firmware was successufully verifyed\r\n");
   } else {
@@ -163,24 +205,8 @@ void ConsoleReport::VerdictReached(bool matched, const char* driveName, const ch
 }
 
 void ConsoleReport::Interrupted(std::optional<Pass> pass, int block, const PassWords& words) {
-  Put(InterruptedLine(pass, block, words));
+  Put(FailureLine(InterruptionOf(pass, block, words)));
   Flush();
-}
-
-std::string InterruptedLine(std::optional<Pass> pass, int block, const PassWords& words) {
-  char line[128];
-  if (!pass) {
-    std::snprintf(line, sizeof line, "\r\nInterrupted while waiting for the drive to answer\r\n");
-  } else if (*pass == Pass::Digest) {
-    std::snprintf(line, sizeof line,
-                  "\r\nInterrupted before the drive was asked for its firmware digest\r\n");
-  } else {
-    std::snprintf(line, sizeof line, "\r\nInterrupted before %s %d was %s\r\n", words.unit, block,
-                  *pass == Pass::Write  ? "written"
-                  : *pass == Pass::Read ? "read"
-                                        : "verified");
-  }
-  return line;
 }
 
 }  // namespace kelvane

@@ -30,20 +30,23 @@ class ConsoleReport : public RunReport {
   void LinkAttemptFailed(int remaining) override;
   void LinkEstablished(const DriveIdentity& identity) override;
   void FileMessage(const kelvane::FileMessage& message) override;
-  void Note(std::string_view text) override;
+  void FlashCleared() override;
   void ChecksumSectorValues(std::uint32_t checksum, int words) override;
+  void ChecksumSectorWriting() override;
   void ChecksumSectorChecked(int errors) override;
   void DriveDigest(std::span<const std::uint8_t> md5) override;
-  void Warning(std::string_view line) override;
+  void NoValidFirmware() override;
   void PassStarted(Pass pass, int total, const PassWords& words) override;
   void BlockDone(Pass pass, int block, int total, const PassWords& words) override;
   void BlockMismatch(int block, int errors, const PassWords& words) override;
   void PassFinished(Pass pass) override;
   void Failed(const Failure& failure) override;
-  void DeviceLost(std::string_view line) override;
+  void DeviceLost(std::string_view device) override;
+  void ChecksummedImageFound(int bytes) override;
+  void RecordChecksumWrong(int record, std::uint8_t given, std::uint8_t computed) override;
   void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) override;
   void VerdictReached(bool matched, const char* driveName, const char* fileName,
-                      bool digest) override;
+                      Pass checkedBy) override;
   void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) override;
 
  private:
@@ -52,6 +55,10 @@ class ConsoleReport : public RunReport {
   // at once, so that the count moves and the error stream's line follows its
   // own failure.
   void Flush() { std::fflush(out_); }
+  // A line that makes the flash not match, out at once.
+  void Warn(std::string_view line);
+  // A notice on the error stream, unless a station says it for all drives.
+  void Notice(std::string_view line);
 
   std::FILE* out_;
   std::FILE* err_;
@@ -59,9 +66,5 @@ class ConsoleReport : public RunReport {
   bool terminal_;
   bool fileNotices_;
 };
-
-// The line a Ctrl-C leaves: before which block of which pass the run
-// stopped, or that it stopped while waiting for the drive.
-std::string InterruptedLine(std::optional<Pass> pass, int block, const PassWords& words);
 
 }  // namespace kelvane

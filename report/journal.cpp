@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "report/console_report.h"
+#include "report/failure_text.h"
+#include "report/verdict_words.h"
 #include "report/version.h"
 
 namespace kelvane {
@@ -111,32 +112,6 @@ std::string IsoTime(std::chrono::system_clock::time_point time) {
 
 }  // namespace
 
-const char* VerdictName(Verdict verdict) {
-  switch (verdict) {
-    case Verdict::Verified:
-    case Verdict::IdentityShown:
-    case Verdict::BackupSaved:
-      // Lines written before identify and backup had verdicts of their own
-      // say "verified" for them; readers of the journal match that word.
-      return "verified";
-    case Verdict::Mismatch:
-      return "mismatch";
-    case Verdict::Failed:
-      return "failed";
-    case Verdict::NoLink:
-      return "no-link";
-    case Verdict::PortFailed:
-      return "port-failed";
-    case Verdict::FileRefused:
-      return "file-refused";
-    case Verdict::WrongDrive:
-      return "wrong-drive";
-    case Verdict::Interrupted:
-      break;
-  }
-  return "interrupted";
-}
-
 const char* StageName(Stage stage) {
   switch (stage) {
     case Stage::Write:
@@ -205,12 +180,16 @@ std::string JournalLine(const JournalEntry& entry) {
     }
     Key(drive, "raw");
     String(drive, Hex(entry.drive->raw), false);
+    if (entry.driveMd5) {
+      Key(drive, "md5");
+      String(drive, Hex(*entry.driveMd5, "%02x"), false);
+    }
     json += drive + "}";
   } else {
     json += "null";
   }
   Key(json, "verdict");
-  String(json, VerdictName(entry.verdict), false);
+  String(json, JournalVerdict(entry.verdict), false);
   Key(json, "error");
   if (entry.error) {
     std::string error = "{";
@@ -227,9 +206,9 @@ std::string JournalLine(const JournalEntry& entry) {
     Key(error, "text");
     // Why a port did not open goes to the error stream after the failure
     // line; the journal keeps both in one text.
-    std::string text(WithoutLineEnds(entry.error->line));
-    if (!entry.error->detail.empty())
-      text += ": " + std::string(WithoutLineEnds(entry.error->detail));
+    std::string text = FailureText(*entry.error);
+    if (const std::string detail = FailureDetailText(*entry.error); !detail.empty())
+      text += ": " + detail;
     String(error, text, true);
     json += error + "}";
   } else {
@@ -250,16 +229,12 @@ void JournalRecorder::FileSaved(std::string_view name, std::span<const std::uint
 }
 
 void JournalRecorder::Interrupted(std::optional<Pass> pass, int block, const PassWords& words) {
-  Failure failure(Stage::Link, InterruptedLine(pass, block, words));
-  if (!pass) {
-    failure.stage = Stage::Link;
-  } else {
-    failure.stage = *pass == Pass::Write    ? Stage::Write
-                    : *pass == Pass::Digest ? Stage::Digest
-                                            : Stage::Read;
-    if (*pass != Pass::Digest) failure.block = block;
-  }
-  error = failure;
+  error = InterruptionOf(pass, block, words);
+}
+
+void JournalRecorder::DriveDigest(std::span<const std::uint8_t> md5) {
+  driveMd5.emplace();
+  std::copy_n(md5.begin(), std::min(md5.size(), driveMd5->size()), driveMd5->begin());
 }
 
 }  // namespace kelvane

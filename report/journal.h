@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -30,6 +31,8 @@ struct JournalEntry {
   std::optional<int> imageBytes;
   std::optional<int> blocks;
   std::optional<DriveIdentity> drive;
+  // The MD5 a digest drive reported of the firmware it holds.
+  std::optional<std::array<std::uint8_t, 16>> driveMd5;
   Verdict verdict = Verdict::Failed;
   std::optional<Failure> error;
   int status = 1;
@@ -37,10 +40,8 @@ struct JournalEntry {
   bool backsUp = false;
 };
 
-// The journal's words for a verdict ("verified" also for an identity shown
-// and a backup saved) and for the stage a run failed at; the C library's
-// results say the same.
-const char* VerdictName(Verdict verdict);
+// The journal's words for the stage a run failed at (its verdict's are
+// JournalVerdict's); the C library's results say the same.
 const char* StageName(Stage stage);
 
 // The entry as one line of JSON, keys in a fixed order, ended by "\n". Pure
@@ -61,8 +62,10 @@ class JournalRecorder : public RunReport {
   void Failed(const Failure& failure) override { error = failure; }
   void FileSaved(std::string_view name, std::span<const std::uint8_t> bytes) override;
   void Interrupted(std::optional<Pass> pass, int block, const PassWords& words) override;
+  void DriveDigest(std::span<const std::uint8_t> md5) override;
 
   std::optional<DriveIdentity> drive;
+  std::optional<std::array<std::uint8_t, 16>> driveMd5;
   std::optional<Failure> error;
   // A backup's file, its SHA-256 and length as written.
   std::optional<std::string> savedFile;

@@ -36,6 +36,7 @@ std::vector<JournalEntry> FinishJournalEntry(JournalEntry entry, const DriveOutc
       std::chrono::duration<double>(std::chrono::system_clock::now() - entry.start).count();
   if (!outcome.device.empty()) entry.device = outcome.device;
   entry.drive = recorder.drive;
+  entry.driveMd5 = recorder.driveMd5;
   // The blocks the run completed, not those it planned: none without a
   // link, 2 for a run stopped at its third.
   if (entry.blocks) entry.blocks = recorder.blocksDone;

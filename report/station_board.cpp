@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "report/console_report.h"
+#include "report/failure_text.h"
+#include "report/verdict_words.h"
 
 namespace kelvane {
 
@@ -43,24 +44,6 @@ std::string FittedPort(std::string port, std::size_t width) {
 }
 
 }  // namespace
-
-const char* VerdictWord(Verdict verdict) {
-  switch (verdict) {
-    case Verdict::Verified:
-    case Verdict::IdentityShown:
-    case Verdict::BackupSaved:
-      return "verified";
-    case Verdict::Mismatch:
-      return "MISMATCH";
-    case Verdict::Interrupted:
-      return "interrupted";
-    case Verdict::WrongDrive:
-      return "WRONG DRIVE";
-    default:
-      break;
-  }
-  return "FAILED";
-}
 
 StationBoard::StationBoard(std::FILE* out, bool redraw, const std::vector<std::string>& ports,
                            TerminalSize size)
@@ -125,14 +108,9 @@ void StationBoard::BlockMismatch(std::size_t row, int block, int errors) {
         false);
 }
 
-void StationBoard::Failed(std::size_t row, const std::string& line) {
+void StationBoard::Failed(std::size_t row, const std::string& text) {
   std::lock_guard lock(mutex_);
-  Event(row, std::string(WithoutLineEnds(line)), true);
-}
-
-void StationBoard::Interrupted(std::size_t row, const std::string& line) {
-  std::lock_guard lock(mutex_);
-  Event(row, std::string(WithoutLineEnds(line)), true);
+  Event(row, text, true);
 }
 
 void StationBoard::Finished(std::size_t row, Verdict verdict) {
@@ -184,11 +162,11 @@ void StationBoard::Draw() {
 }
 
 void StationRowReport::Failed(const Failure& failure) {
-  board_.Failed(row_, failure.line);
+  board_.Failed(row_, FailureText(failure));
 }
 
 void StationRowReport::Interrupted(std::optional<Pass> pass, int block, const PassWords& words) {
-  board_.Interrupted(row_, InterruptedLine(pass, block, words));
+  board_.Failed(row_, FailureText(InterruptionOf(pass, block, words)));
 }
 
 }  // namespace kelvane

@@ -35,8 +35,8 @@ class StationBoard {
   void PassStarted(std::size_t row, Pass pass, int total);
   void BlockDone(std::size_t row, int block);
   void BlockMismatch(std::size_t row, int block, int errors);
-  void Failed(std::size_t row, const std::string& line);
-  void Interrupted(std::size_t row, const std::string& line);
+  // Why the run ended early (a failure, a Ctrl-C), as one line.
+  void Failed(std::size_t row, const std::string& text);
   void Finished(std::size_t row, Verdict verdict);
   // The table's last state, drawn once more whatever the pace.
   void DrawFinal();
@@ -87,8 +87,5 @@ class StationRowReport : public RunReport {
   StationBoard& board_;
   std::size_t row_;
 };
-
-// The verdict as a station's row and summary word it.
-const char* VerdictWord(Verdict verdict);
 
 }  // namespace kelvane

@@ -22,17 +22,14 @@ bool PrintableCode(std::string_view code) {
   return true;
 }
 
-// A code as our own lines show it: a byte that is no printable character
-// could move a terminal's cursor, so it shows as "?".
-std::string Shown(std::string_view code) {
-  std::string shown(code);
-  for (char& c : shown) {
-    if (!Printable(c)) c = '?';
-  }
-  return shown;
+bool Allows(const AllowedDrive& allowed, const DriveIdentity& identity) {
+  return allowed.modelCode == identity.modelCode &&
+         (!allowed.hardwareRevision || *allowed.hardwareRevision == identity.hardwareRevision);
 }
 
-std::string HexOf(const std::array<std::uint8_t, 32>& digest) {
+}  // namespace
+
+std::string Sha256Hex(const std::array<std::uint8_t, 32>& digest) {
   std::string hex;
   char pair[3];
   for (const std::uint8_t byte : digest) {
@@ -41,13 +38,6 @@ std::string HexOf(const std::array<std::uint8_t, 32>& digest) {
   }
   return hex;
 }
-
-bool Allows(const AllowedDrive& allowed, const DriveIdentity& identity) {
-  return allowed.modelCode == identity.modelCode &&
-         (!allowed.hardwareRevision || *allowed.hardwareRevision == identity.hardwareRevision);
-}
-
-}  // namespace
 
 std::optional<std::string> ReadPinnedSha256(std::string_view text) {
   if (text.size() < SHORTEST_PIN || text.size() > SHA256_DIGITS) return std::nullopt;
@@ -74,17 +64,15 @@ std::optional<AllowedDrive> ReadAllowedDrive(std::string_view text) {
   return allowed;
 }
 
-std::optional<std::string> PinRefusal(const RunOptions& options, const PreparedImage& image) {
+std::optional<Failure> PinRefusal(const RunOptions& options, const PreparedImage& image) {
   if (!options.pinnedSha256 || !image.fileSha256) return std::nullopt;
-  const std::string file = HexOf(*image.fileSha256);
+  const std::string file = Sha256Hex(*image.fileSha256);
   if (file.starts_with(*options.pinnedSha256)) return std::nullopt;
-  return "File " + image.fileName + " has SHA-256 " + file + ", not the " + *options.pinnedSha256 +
-         " that /f asks for\r\n";
-}
-
-std::string PinNote(const RunOptions& options, const PreparedImage& image) {
-  if (!options.pinnedSha256 || !image.fileSha256) return "";
-  return " SHA-256:          " + HexOf(*image.fileSha256) + ", as /f asks\r\n";
+  Failure refusal(Stage::File, FailureReason::FilePinned);
+  refusal.name = image.fileName;
+  refusal.detail = file;
+  refusal.explanation = *options.pinnedSha256;
+  return refusal;
 }
 
 bool AnswersLikeTheFamily(const DriveIdentity& identity) {
@@ -97,22 +85,19 @@ std::optional<Failure> DriveRefusal(const RunOptions& options, const DriveFamily
   // writes blocks in the family's places must not reach another family's
   // drive.
   if (!options.identifyOnly && !AnswersLikeTheFamily(identity)) {
-    return Failure(Stage::Identity,
-                   std::string("The drive does not answer like a ") + family.name +
-                       " drive (no model code in its identity): it may need another "
-                       "family option\r\n");
+    Failure refusal(Stage::Identity, FailureReason::NotTheFamily);
+    refusal.name = family.name;
+    return refusal;
   }
   if (options.allowedDrives.empty()) return std::nullopt;
-  std::string allowed;
   for (const AllowedDrive& drive : options.allowedDrives) {
     if (Allows(drive, identity)) return std::nullopt;
-    if (!allowed.empty()) allowed += ", ";
-    allowed += drive.modelCode;
-    if (drive.hardwareRevision) allowed += " revision " + *drive.hardwareRevision;
   }
-  return Failure(Stage::Identity, "The drive is model " + Shown(identity.modelCode) +
-                                      ", hardware revision " + Shown(identity.hardwareRevision) +
-                                      "; /w allows only " + allowed + "\r\n");
+  Failure refusal(Stage::Identity, FailureReason::WrongModel);
+  refusal.name = identity.modelCode;
+  refusal.detail = identity.hardwareRevision;
+  refusal.allowed = options.allowedDrives;
+  return refusal;
 }
 
 }  // namespace kelvane

@@ -23,13 +23,13 @@ std::optional<std::string> ReadPinnedSha256(std::string_view text);
 // each exactly three printable ASCII characters; none otherwise.
 std::optional<AllowedDrive> ReadAllowedDrive(std::string_view text);
 
-// The line that refuses the file when /f pins another SHA-256, line end
-// included; none when it matches, when /f was not given, or when the file
-// could not be read at all (that refusal comes where it always did).
-std::optional<std::string> PinRefusal(const RunOptions& options, const PreparedImage& image);
+// A file's SHA-256 as /f gives it: 64 lower-case hex digits.
+std::string Sha256Hex(const std::array<std::uint8_t, 32>& digest);
 
-// The line a dry run shows for /f's file that matches; empty without /f.
-std::string PinNote(const RunOptions& options, const PreparedImage& image);
+// The file's refusal when /f pins another SHA-256; none when it matches,
+// when /f was not given, or when the file could not be read at all (that
+// refusal comes where it always did).
+std::optional<Failure> PinRefusal(const RunOptions& options, const PreparedImage& image);
 
 // Whether the identity, read in the family's layout, holds a model code and
 // a hardware revision of printable ASCII characters, as a drive of the

@@ -17,8 +17,8 @@ namespace {
 
 // A run that failed because the device itself went away says so, after the
 // failure message it already gave.
-void TellIfGone(SerialLine& line, RunReport& report) {
-  if (line.WaitForHangUp()) report.DeviceLost(line.DescribeLoss());
+void TellIfGone(SerialPort& port, RunReport& report) {
+  if (port.WaitForHangUp()) report.DeviceLost(port.device());
 }
 
 }  // namespace
@@ -55,8 +55,7 @@ LinkEnd EstablishLink(FrameExchange& link, int attempts, std::size_t shortestIde
     // No attempt can reach a device that is no longer there.
     if (link.line().DeviceGone()) break;
   }
-  report.Failed(
-      Failure(Stage::Link, "Failed to establish connection with selected device\r\n\r\n"));
+  report.Failed(Failure(Stage::Link, FailureReason::LinkGaveUp));
   return LinkEnd::GaveUp;
 }
 
@@ -73,8 +72,10 @@ DriveOutcome RunDrive(const DriveJob& job) {
   if (opened != OpenResult::Opened) {
     // The failure line keeps its one line; what the system said, and the
     // device that was tried (/c9 is /dev/ttyS8 on Linux), go with it.
-    job.report.Failed(Failure(Stage::Port, "Failed to open " + name + " port\r\n", std::nullopt,
-                              std::nullopt, "Cannot open " + port.DescribeOpenFailure() + "\n"));
+    Failure failure(Stage::Port, FailureReason::PortNotOpened);
+    failure.name = name;
+    failure.detail = port.DescribeOpenFailure();
+    job.report.Failed(failure);
     outcome.verdict = Verdict::PortFailed;
     return outcome;
   }

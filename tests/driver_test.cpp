@@ -8,6 +8,7 @@
 #include "link/serial_port.h"
 #include "programs/command_line.h"
 #include "report/console_report.h"
+#include "report/failure_text.h"
 #include "report/journal.h"
 #include "run/drive_families.h"
 #include "run/drive_guards.h"
@@ -145,15 +146,27 @@ TEST(CommandLine, ReadOptions) {
   }
 }
 
-// A drive of the family sends its model code and hardware revision as text, both of them.
+// A drive of the family sends its model code and hardware revision as text, both of them; /w's
+// refusal shows them with every byte that is no printable character as "?".
 TEST(DriveGuards, ModelAndRevisionBothPrintable) {
-  const std::pair<std::string, std::string> codes[] = {
-      {"770", "C03"}, {"~ 1", "C03"}, {"770", "C0\x1b"}, {std::string("\0\0\x02", 3), "C03"}};
-  for (const auto& [model, revision] : codes) {
+  const struct {
+    std::string model, revision, shown;
+  } CODES[] = {{"770", "C03", "770, hardware revision C03"},
+               {"~ 1", "C03", "~ 1, hardware revision C03"},
+               {"770", "C0\x1b", "770, hardware revision C0?"},
+               {std::string("\0\0\x7f", 3), "C03", "???, hardware revision C03"}};
+  RunOptions options;
+  options.identifyOnly = true;
+  options.allowedDrives = {{"771", "C04"}};
+  for (const auto& [model, revision, shown] : CODES) {
     DriveIdentity identity;
     identity.modelCode = model;
     identity.hardwareRevision = revision;
     EXPECT_EQ(AnswersLikeTheFamily(identity), revision == "C03" && model[0] != '\0') << model;
+    const auto refusal = DriveRefusal(options, LookUpDriveFamily(DeviceFamily::Nym), identity);
+    EXPECT_EQ(FailureText(refusal.value()),
+              "The drive is model " + shown + "; /w allows only 771 revision C04")
+        << model;
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "flash/firmware_backup.h"
 #include "monitor/attached_drive.h"
+#include "report/failure_text.h"
 #include "run/drive_families.h"
 #include "run/drive_run.h"
 
@@ -44,8 +45,8 @@ class Events : public RunReport {
 
   void LinkAttemptFailed(int remaining) override { log += std::to_string(remaining) + " left\n"; }
   void FileMessage(const kelvane::FileMessage& message) override { log += message.text; }
-  void Note(std::string_view text) override { log += text; }
-  void Warning(std::string_view line) override { log += line; }
+  void ChecksumSectorWriting() override { log += "Writing firmware checksum ...\r\n"; }
+  void NoValidFirmware() override { log += "Unit doesn't have any valid firmware\n"; }
   void ChecksumSectorValues(std::uint32_t sum, int words) override {
     char line[48];
     std::snprintf(line, sizeof line, "checksum %08x, %d words\n", static_cast<unsigned>(sum),
@@ -65,8 +66,9 @@ class Events : public RunReport {
     log += "block " + std::to_string(block) + ": " + std::to_string(errors) + " errors\n";
   }
   void PassFinished(Pass) override { log += End() + "\n"; }
-  void Failed(const Failure& failure) override { log += End(", ") + failure.line; }
-  void VerdictReached(bool matched, const char*, const char*, bool) override {
+  // In the console's words.
+  void Failed(const Failure& failure) override { log += End(", ") + FailureLine(failure); }
+  void VerdictReached(bool matched, const char*, const char*, Pass) override {
     log += matched ? "match\n" : "no match\n";
   }
   void Interrupted(std::optional<Pass>, int, const PassWords&) override {

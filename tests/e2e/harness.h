@@ -111,8 +111,8 @@ std::string Countdown(int failures);
 // value re-encoded by it, lines apart by "--"; empty when there is no journal.
 std::string JournalLines(const std::string& path);
 // `journal` is one line of the 18 keys in their order, from `program`, with `expected` among them
-// (a value ending in * as a prefix) and the time in UTC with milliseconds; or, with "--" in
-// `expected`, two such lines.
+// (a value ending in * as a prefix, one beginning with * as a suffix) and the time in UTC with
+// milliseconds; or, with "--" in `expected`, two such lines.
 ::testing::AssertionResult JournalHas(const std::string& journal, const std::string& program,
                                       const std::vector<std::string>& expected);
 

@@ -332,7 +332,8 @@ struct Tool {
   std::vector<std::string> err;  // in this order on standard error; none: empty
   bool sends = true;             // false: the drive must not hear a byte
   // With /jrun.jsonl among `tools`: "key=value" lines of its one line as Python's json module
-  // reads it, the drive's port as <pty>; a value ending in * is a prefix.
+  // reads it, the drive's port as <pty>; a value ending in * is a prefix, one beginning with * a
+  // suffix.
   std::vector<std::string> journal = {};
 };
 
@@ -369,7 +370,8 @@ const Tool TOOLS[] = {
     {"StrictDigestOtherFirmware", "tk720-digest",
      {"--identity-hex", std::string(56, '0') + "31303200373244" + std::string(154, '0') +
                             std::string(32, '1') + std::string(48, '0')},
-     {"/s", "/v", "tk720_digest_sample.bin"}, {"/e"}, 2, nullptr, {}},
+     {"/s", "/v", "tk720_digest_sample.bin"}, {"/e", "/jrun.jsonl"}, 2, nullptr, {}, true,
+     {"drive=*,\"md5\":\"" + std::string(32, '1') + "\"}"}},
     // The sectors match but the drive will not boot: a mismatch for a script.
     {"StrictChecksumSector", "27", {"--stuck", "0x1DF00:0"}, {"/9", "series27_sample.s"}, {"/e"},
      2, nullptr, {}},
