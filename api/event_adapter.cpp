@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "report/failure_text.h"
+#include "report/verdict_words.h"
 
 namespace kelvane {
 
@@ -34,7 +35,17 @@ std::string Text(const char* format, Values... values) {
 // console's layout (its progress lines and its drive tools' spellings stay
 // the console's); a failure alone is told as the console tells it.
 const char* PassName(Pass pass) {
-  return pass == Pass::Write ? "Write" : pass == Pass::Read ? "Read" : pass == Pass::Digest ? "Digest" : "Verify";
+  return pass == Pass::Write    ? "Write"
+         : pass == Pass::Read   ? "Read"
+         : pass == Pass::Digest ? "Digest"
+                                : "Verify";
+}
+
+std::string Title(const char* unit) {
+  std::string title = unit;
+  if (!title.empty() && title[0] >= 'a' && title[0] <= 'z')
+    title[0] = static_cast<char>(title[0] - 'a' + 'A');
+  return title;
 }
 
 const char* DoneWord(Pass pass) {
@@ -121,11 +132,18 @@ void EventAdapter::LinkAttemptFailed(int remaining) {
 void EventAdapter::LinkEstablished(const DriveIdentity& identity) {
   kelvane_event event = Event(KELVANE_EVENT_IDENTITY);
   std::vector<kelvane_field> fields;
+  // The line names the drive as a station's operator reads it off the
+  // label; every field is in `fields`.
   std::string text = "The drive answered:";
+  const char* separator = " ";
   for (const IdentityLine& line : identity.lines) {
     if (line.key.empty()) continue;
     fields.push_back({line.key.c_str(), line.value.c_str()});
-    text += (fields.size() == 1 ? " " : ", ") + line.key + " " + line.value;
+    for (const char* shown : {"model_code", "hardware_revision", "serial_number"}) {
+      if (line.key != shown) continue;
+      text += separator + line.key + " " + line.value;
+      separator = ", ";
+    }
   }
   event.fields = fields.data();
   event.field_count = fields.size();
@@ -144,7 +162,7 @@ void EventAdapter::BlockDone(Pass pass, int block, int total, const PassWords& w
   event.pass = PassOf(pass);
   event.block = block;
   event.total = total;
-  Send(event, Text("%s %d of %d %s", words.unitTitle, block + 1, total, DoneWord(pass)));
+  Send(event, Text("%s %d of %d %s", Title(words.unit).c_str(), block + 1, total, DoneWord(pass)));
 }
 
 void EventAdapter::BlockMismatch(int block, int errors, const PassWords& words) {
@@ -152,7 +170,8 @@ void EventAdapter::BlockMismatch(int block, int errors, const PassWords& words) 
   event.pass = KELVANE_PASS_VERIFY;
   event.block = block;
   event.errors = errors;
-  Send(event, Text("%s %d: %d byte(s) differ from the file", words.unitTitle, block + 1, errors));
+  Send(event, Text("%s %d: %d byte(s) differ from the file", Title(words.unit).c_str(), block + 1,
+                   errors));
 }
 
 void EventAdapter::PassFinished(Pass pass) {

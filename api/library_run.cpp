@@ -10,6 +10,7 @@
 #include "api/library_stop.h"
 #include "report/failure_text.h"
 #include "report/journal.h"
+#include "report/verdict_words.h"
 #include "report/version.h"
 #include "run/drive_guards.h"
 #include "run/drive_run.h"
@@ -167,9 +168,9 @@ int Run(const kelvane_job& job, kelvane_result* result) {
   EventAdapter events(job.on_event, job.user, recorder);
   ReportFanOut report({&recorder, &events});
   DriveOutcome drive;
-  if (const std::optional<std::string> refusal = PinRefusal(*options, image)) {
+  if (const std::optional<Failure> refusal = PinRefusal(*options, image)) {
     // Not the file the job pins: no port is opened for it.
-    report.Failed(Failure(Stage::File, *refusal));
+    report.Failed(*refusal);
     drive.verdict = Verdict::FileRefused;
   } else {
     drive = RunDrive({.options = *options,

@@ -25,12 +25,12 @@ sim=$!
 for _ in $(seq 100); do [[ -e $dir/drive ]] && break; sleep 0.05; done
 LD_LIBRARY_PATH=$libdir "$dir/load" "$dir/drive" "$here/../../examples/nym_sample.s" >"$dir/out"
 diff - "$dir/out" <<OUT
-$dir/drive open at 38400 baud
-Connection with device established.
-Updating firmware
-Firmware was successufully updated
-Verifying firmware
-Firmware verification finished
+Port $dir/drive opened at 38400 baud
+The drive answered: model_code 770, hardware_revision C03, serial_number 770123
+Write pass: 13 sector(s)
+Write pass finished
+Verify pass: 13 sector(s)
+Verify pass finished
 The run ended: verified
 verified: drive 770, serial 770123
 OUT

@@ -126,7 +126,7 @@ class Runs(unittest.TestCase):
                 result = kelvane.identify(drive.port, family, on_event=events.append)
                 self.assertEqual((result.verdict, result.model, result.hardware, result.serial),
                                  ("verified",) + shown)
-                self.assertEqual(events[0].text, drive.port + " open at 38400 baud")
+                self.assertEqual(events[0].text, "Port " + drive.port + " opened at 38400 baud")
                 fields = dict(next(e.fields for e in events if e.kind == "identity"))
                 self.assertEqual(fields["model_code"], shown[0])
 
@@ -145,7 +145,7 @@ class Runs(unittest.TestCase):
             *events, result = results[drive.port]
             self.assertEqual((result.verdict, result.device), ("verified", drive.port))
             # Each callback heard its own drive's run, and all of it.
-            self.assertEqual(events[0].text, drive.port + " open at 38400 baud")
+            self.assertEqual(events[0].text, "Port " + drive.port + " opened at 38400 baud")
             self.assertEqual(len([e for e in events if e.kind == "block_done"]), 26)
             self.assertEqual(drive.stop(), loaded("nym"))
 
