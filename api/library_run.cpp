@@ -167,18 +167,11 @@ int Run(const kelvane_job& job, kelvane_result* result) {
   JournalRecorder recorder;
   EventAdapter events(job.on_event, job.user, recorder);
   ReportFanOut report({&recorder, &events});
-  DriveOutcome drive;
-  if (const std::optional<Failure> refusal = PinRefusal(*options, image)) {
-    // Not the file the job pins: no port is opened for it.
-    report.Failed(*refusal);
-    drive.verdict = Verdict::FileRefused;
-  } else {
-    drive = RunDrive({.options = *options,
-                      .family = *family,
-                      .image = image,
-                      .report = report,
-                      .stop = job.stop != nullptr ? &job.stop->flag : nullptr});
-  }
+  const DriveOutcome drive = RunDrive({.options = *options,
+                                       .family = *family,
+                                       .image = image,
+                                       .report = report,
+                                       .stop = job.stop != nullptr ? &job.stop->flag : nullptr});
   events.Ended(drive.verdict);
   if (result != nullptr) FillResult(*result, drive.verdict, drive, recorder, image);
   return ExitStatusOf(drive.verdict, plan.strict);

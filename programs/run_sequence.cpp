@@ -39,19 +39,12 @@ int RunKelvane(std::span<const char* const> arguments, PathRule rule, std::FILE*
   ConsoleReport console(out, err, options.traceLink || terminal, terminal);
   JournalRecorder recorder;
   ReportFanOut report({&console, &recorder});
-  DriveOutcome drive;
-  if (const std::optional<Failure> refusal = PinRefusal(options, image)) {
-    // Not the file /f pins: no port is opened for it.
-    report.Failed(*refusal);
-    drive.verdict = Verdict::FileRefused;
-  } else {
-    drive = RunDrive({.options = options,
-                      .family = family,
-                      .image = image,
-                      .report = report,
-                      .stop = stop,
-                      .trace = options.traceLink ? err : nullptr});
-  }
+  const DriveOutcome drive = RunDrive({.options = options,
+                                       .family = family,
+                                       .image = image,
+                                       .report = report,
+                                       .stop = stop,
+                                       .trace = options.traceLink ? err : nullptr});
   std::fflush(out);
   int status = ExitStatusOf(drive.verdict, plan.strict);
   if (options.journalPath) {

@@ -61,6 +61,11 @@ LinkEnd EstablishLink(FrameExchange& link, int attempts, std::size_t shortestIde
 
 DriveOutcome RunDrive(const DriveJob& job) {
   const RunOptions& options = job.options;
+  if (std::optional<Failure> refusal = PinRefusal(options, job.image)) {
+    // Not the file /f pins: no port is opened for it.
+    job.report.Failed(*refusal);
+    return {.verdict = Verdict::FileRefused, .device = {}};
+  }
   SerialPort port;
   std::optional<LinkTrace> trace;
   if (job.trace != nullptr) trace.emplace(job.trace, job.traceLabel);

@@ -30,8 +30,9 @@ LinkEnd EstablishLink(FrameExchange& link, int attempts, std::size_t shortestIde
                       std::span<const std::uint8_t>& identity, RunReport& report,
                       const StopFlag* stop);
 
-// One drive's run, the same in kelvane and in each of a station's threads:
-// open the port, establish the link, report the identity, run the family's
+// One drive's run, the same in kelvane, in each of a station's threads and
+// in the C library: refuse a file /f does not pin (no port opened), open the
+// port, establish the link, report the identity, run the family's
 // procedure on the image prepared before. Everything is reported to
 // `report`; the port is closed, its settings given back, before this returns.
 struct DriveJob {
