@@ -22,7 +22,7 @@ struct Backup {
 
 // Made by srec_cat rather than by the sample generator: S3 records; zeros at 0 and an odd end;
 // S1 and S2 records (its checksum and word count below worked out with Python from srec_cat's
-// binary rendering); a binary image of 515 bytes.
+// binary rendering); a binary image of 515 bytes; an image whose last 64 bytes are erased.
 // clang-format off
 const std::vector<std::string> SREC_CAT_FILES[] = {
   {"-generate", "0x10000", "0x1012B", "-repeat-string", "Kelvane backup ", "-address-length=4", "-obs=40", "-o", "nym.s"},
@@ -30,7 +30,8 @@ const std::vector<std::string> SREC_CAT_FILES[] = {
    "-obs=32", "-o", "tl3xx.s"},
   {"-generate", "0", "0x40", "-repeat-data", "1", "2", "-generate", "0x10000", "0x1002F", "-repeat-string", "27 series ",
    "-address-length=3", "-obs=40", "-o", "27.s"},
-  {"-generate", "0", "0x203", "-repeat-string", "TK720 firmware ", "-o", "tk720.bin", "-binary"}};
+  {"-generate", "0", "0x203", "-repeat-string", "TK720 firmware ", "-o", "tk720.bin", "-binary"},
+  {"-generate", "0", "0x20", "-repeat-data", "7", "-generate", "0x20", "0x60", "-constant", "0xFF", "-o", "tl3xx_ff.s"}};
 // clang-format on
 
 // Blocks 1 to `count` read, the progress counting up to `shown` (all the image area may
@@ -51,6 +52,8 @@ const Backup BACKUPS[] = {
   {"Tk720Sample", "tk720", {"/m", "/u", "back"}, "tk720_sample.bin", 0, Read("blocks", 12, 12) + VALID "3004 bytes\r\n" SAVED},
   {"NymSrecCat", "nym", {"/u", "back"}, "nym.s", 0, Read("sectors", 2, 1000) + SAVED},
   {"Tl3xxSrecCat", "tl3xx", {"/a", "/u", "back"}, "tl3xx.s", 0, Read("sectors", 516, 516) + SAVED},
+  // Erased bytes at the image's end still count in its length: its last record is saved.
+  {"Tl3xxEndsErased", "tl3xx", {"/a", "/u", "back"}, "tl3xx_ff.s", 0, Read("sectors", 516, 516) + SAVED},
   {"Series27SrecCat", "27", {"/9", "/u", "back"}, "27.s", 0,
    "Firmware checksum is 7fe767ac, size in WORDs 32792\r\n" + Read("sectors", 257, 257) + SAVED},
   {"Tk720SrecCat", "tk720", {"/m", "/u", "back"}, "tk720.bin", 0, Read("blocks", 3, 3) + VALID "520 bytes\r\n" SAVED},
