@@ -425,6 +425,7 @@ const Tool TOOLS[] = {
     {"JournalUnwritable", "nym", {}, {"nym_sample.s"}, {"/jno/such/dir/run.jsonl"}, 1, "",
      {"Cannot open the journal no/such/dir/run.jsonl for appending: "}, false},
     {"AttemptsUpperBound", "nym", {}, {"nym_sample.s"}, {"/R9999"}, 0, nullptr, {}},
+    {"AttemptsWithAZero", "nym", {}, {"nym_sample.s"}, {"/r10"}, 0, nullptr, {}},
     {"AttemptsZero", "nym", {}, {"nym_sample.s"}, {"/r0"}, 1, REFUSED_R "/r0\r\n", {}, false},
     {"AttemptsTooMany", "nym", {}, {"nym_sample.s"}, {"/r10000"}, 1, REFUSED_R "/r10000\r\n", {},
      false},
