@@ -1,7 +1,5 @@
-#include <cstdio>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 
 #include "api/event_adapter.h"
@@ -103,16 +101,6 @@ std::optional<RunOptions> OptionsOf(const kelvane_job& job, const DriveFamily*& 
   return options;
 }
 
-std::string Hex(std::span<const std::uint8_t> bytes) {
-  std::string hex;
-  for (const std::uint8_t byte : bytes) {
-    char pair[3];
-    std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned>(byte));
-    hex += pair;
-  }
-  return hex;
-}
-
 std::string FieldOf(const std::optional<DriveIdentity>& identity, std::string_view key) {
   if (!identity) return "";
   for (const IdentityLine& line : identity->lines) {
@@ -144,7 +132,7 @@ void FillResult(kelvane_result& result, Verdict verdict, const DriveOutcome& dri
   text->model = FieldOf(recorder.drive, "model_code");
   text->hardware = FieldOf(recorder.drive, "hardware_revision");
   text->serial = FieldOf(recorder.drive, "serial_number");
-  if (image.fileSha256) text->sha256 = Hex(*image.fileSha256);
+  if (image.fileSha256) text->sha256 = Sha256Hex(*image.fileSha256);
   result.error = text->error.c_str();
   result.device = text->device.c_str();
   result.model = text->model.c_str();
